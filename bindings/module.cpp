@@ -1,0 +1,15 @@
+#include <pybind11/pybind11.h>
+
+#include "math/vector.hpp"
+#include "registration.hpp"
+
+// The registration order is the module's inventory: a class is registered
+// before any signature that mentions it.
+PYBIND11_MODULE(orvane_bindings, m) {
+    register_vector<math::Vector2<float>>(m);
+    register_vector<math::Vector2<double>>(m);
+    register_vector<math::Vector3<float>>(m);
+    register_vector<math::Vector3<double>>(m);
+    register_vector<math::Vector4<float>>(m);
+    register_vector<math::Vector4<double>>(m);
+}

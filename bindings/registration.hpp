@@ -1,0 +1,11 @@
+#pragma once
+
+// One registration function per class template; each is defined and
+// instantiated for both precisions in the source of its family.
+
+#include <pybind11/pybind11.h>
+
+namespace py = pybind11;
+
+template <class Vector>
+void register_vector(py::module_& m);

@@ -1,0 +1,105 @@
+#include <pybind11/operators.h>
+#include <pybind11/stl.h>
+
+#include <utility>
+
+#include "array_rules.hpp"
+#include "math/vector.hpp"
+#include "registration.hpp"
+
+namespace {
+
+constexpr const char* kVectorShapeError = "Incompatible shape: expected (, n), (1, n), (n, 1)";
+
+template <int N>
+struct VectorText;
+template <>
+struct VectorText<2> {
+    static constexpr const char* name = "Vector2";
+    static constexpr const char* repr = "Vector2{}(x={}, y={})";
+};
+template <>
+struct VectorText<3> {
+    static constexpr const char* name = "Vector3";
+    static constexpr const char* repr = "Vector3{}(x={}, y={}, z={})";
+};
+template <>
+struct VectorText<4> {
+    static constexpr const char* name = "Vector4";
+    static constexpr const char* repr = "Vector4{}(x={}, y={}, z={}, w={})";
+};
+
+template <class V, std::size_t... I>
+py::str vector_repr(const V& v, std::index_sequence<I...>) {
+    using T = typename math::VectorTraits<V>::Scalar;
+    return py::str(VectorText<math::VectorTraits<V>::size>::repr)
+        .format(ScalarTraits<T>::letter, static_cast<double>(v[I])...);
+}
+
+}  // namespace
+
+template <class V>
+void register_vector(py::module_& m) {
+    using T = typename math::VectorTraits<V>::Scalar;
+    static constexpr int N = math::VectorTraits<V>::size;
+    const std::string name = std::string(VectorText<N>::name) + ScalarTraits<T>::letter;
+
+    py::class_<V> cls(m, name.c_str(), py::buffer_protocol());
+    cls.def(py::init<>()).def(py::init<T>()).def(py::init<T, T>());
+    if constexpr (N >= 3) cls.def(py::init<T, T, T>());
+    if constexpr (N == 4) cls.def(py::init<T, T, T, T>());
+    cls.def(py::init([](const py::buffer& b) {
+        V v;
+        read_column_shaped<T>(b, N, v.data(), kVectorShapeError);
+        return v;
+    }));
+    cls.def_buffer([](V& v) {
+        return py::buffer_info(v.data(), static_cast<py::ssize_t>(sizeof(T)),
+                               py::format_descriptor<T>::format(), 1, {N},
+                               {static_cast<py::ssize_t>(sizeof(T))});
+    });
+
+    cls.def_readwrite("x", &V::x).def_readwrite("y", &V::y);
+    if constexpr (N >= 3) cls.def_readwrite("z", &V::z);
+    if constexpr (N == 4) cls.def_readwrite("w", &V::w);
+
+    cls.def(py::self + py::self)
+        .def(py::self - py::self)
+        .def(py::self * py::self)
+        .def("__mul__", [](const V& v, T s) { return v * s; })
+        .def("__rmul__", [](const V& v, T s) { return v * s; })
+        .def("__eq__", [](const V& a, const V& b) { return a == b; })
+        .def("__neq__", [](const V& a, const V& b) { return a != b; })
+        .def("__neg__", [](const V& v) { return -v; })
+        .def("__getitem__",
+             [](const V& v, int i) {
+                 if (static_cast<unsigned>(i) >= N) throw py::index_error();
+                 return v[i];
+             })
+        .def("__setitem__",
+             [](V& v, int i, T value) {
+                 if (static_cast<unsigned>(i) >= N) throw py::index_error();
+                 v[i] = value;
+             })
+        .def("dot", &math::dot<V>)
+        .def("norm", &math::norm<V>)
+        .def("squareNorm", &math::squareNorm<V>)
+        .def("normalize", &math::normalize<V>)
+        .def("normalize_", &math::normalize_<V>);
+    if constexpr (N == 3) cls.def("cross", &math::cross<T>);
+    cls.def("numpy",
+            [](V& v) {
+                return make_view<T>(v, v.data(), {N}, {static_cast<py::ssize_t>(sizeof(T))});
+            })
+        .def_property_readonly("ndim", [](const V&) { return 1; })
+        .def_property_readonly("shape", [](const V&) { return std::make_pair(1, N); })
+        .def("__repr__",
+             [](const V& v) { return vector_repr(v, std::make_index_sequence<N>()); });
+}
+
+template void register_vector<math::Vector2<float>>(py::module_&);
+template void register_vector<math::Vector2<double>>(py::module_&);
+template void register_vector<math::Vector3<float>>(py::module_&);
+template void register_vector<math::Vector3<double>>(py::module_&);
+template void register_vector<math::Vector4<float>>(py::module_&);
+template void register_vector<math::Vector4<double>>(py::module_&);

@@ -1,0 +1,173 @@
+#pragma once
+
+#include <cmath>
+#include <sstream>
+#include <string>
+#include <type_traits>
+
+namespace math {
+
+// Absolute tolerance of the approximate comparisons, held in T so that the
+// float instantiation compares against the nearest float to 1e-6.
+template <class T>
+inline constexpr T kEpsilon = T(1e-6);
+
+template <class T>
+struct Vector2 {
+    T x, y;
+
+    Vector2() : x(0), y(0) {}
+    explicit Vector2(T s) : x(s), y(s) {}
+    Vector2(T x_, T y_) : x(x_), y(y_) {}
+
+    T& operator[](int i) { return (&x)[i]; }
+    const T& operator[](int i) const { return (&x)[i]; }
+    T* data() { return &x; }
+    const T* data() const { return &x; }
+
+    Vector2 operator+(const Vector2& b) const { return {x + b.x, y + b.y}; }
+    Vector2 operator-(const Vector2& b) const { return {x - b.x, y - b.y}; }
+    Vector2 operator*(const Vector2& b) const { return {x * b.x, y * b.y}; }
+    Vector2 operator*(T s) const { return {x * s, y * s}; }
+    Vector2 operator-() const { return {-x, -y}; }
+};
+
+template <class T>
+struct Vector3 {
+    T x, y, z;
+
+    Vector3() : x(0), y(0), z(0) {}
+    explicit Vector3(T s) : x(s), y(s), z(s) {}
+    Vector3(T a, T b) : x(a), y(b), z(b) {}
+    Vector3(T x_, T y_, T z_) : x(x_), y(y_), z(z_) {}
+
+    T& operator[](int i) { return (&x)[i]; }
+    const T& operator[](int i) const { return (&x)[i]; }
+    T* data() { return &x; }
+    const T* data() const { return &x; }
+
+    Vector3 operator+(const Vector3& b) const { return {x + b.x, y + b.y, z + b.z}; }
+    Vector3 operator-(const Vector3& b) const { return {x - b.x, y - b.y, z - b.z}; }
+    Vector3 operator*(const Vector3& b) const { return {x * b.x, y * b.y, z * b.z}; }
+    Vector3 operator*(T s) const { return {x * s, y * s, z * s}; }
+    Vector3 operator-() const { return {-x, -y, -z}; }
+};
+
+template <class T>
+struct Vector4 {
+    T x, y, z, w;
+
+    Vector4() : x(0), y(0), z(0), w(0) {}
+    explicit Vector4(T s) : x(s), y(s), z(s), w(s) {}
+    Vector4(T a, T b) : x(a), y(b), z(b), w(b) {}
+    Vector4(T a, T b, T c) : x(a), y(b), z(c), w(c) {}
+    Vector4(T x_, T y_, T z_, T w_) : x(x_), y(y_), z(z_), w(w_) {}
+
+    T& operator[](int i) { return (&x)[i]; }
+    const T& operator[](int i) const { return (&x)[i]; }
+    T* data() { return &x; }
+    const T* data() const { return &x; }
+
+    Vector4 operator+(const Vector4& b) const { return {x + b.x, y + b.y, z + b.z, w + b.w}; }
+    Vector4 operator-(const Vector4& b) const { return {x - b.x, y - b.y, z - b.z, w - b.w}; }
+    Vector4 operator*(const Vector4& b) const { return {x * b.x, y * b.y, z * b.z, w * b.w}; }
+    Vector4 operator*(T s) const { return {x * s, y * s, z * s, w * s}; }
+    Vector4 operator-() const { return {-x, -y, -z, -w}; }
+};
+
+// Number of components and scalar type of a vector type.
+// Empty for non-vectors, so the generic vector functions below drop out of
+// overload resolution for every other type.
+template <class V>
+struct VectorTraits {};
+template <class T>
+struct VectorTraits<Vector2<T>> {
+    using Scalar = T;
+    static constexpr int size = 2;
+};
+template <class T>
+struct VectorTraits<Vector3<T>> {
+    using Scalar = T;
+    static constexpr int size = 3;
+};
+template <class T>
+struct VectorTraits<Vector4<T>> {
+    using Scalar = T;
+    static constexpr int size = 4;
+};
+
+// A difference of exactly epsilon is unequal; a NaN difference never is.
+template <class V, class T = typename VectorTraits<V>::Scalar>
+inline bool operator==(const V& a, const V& b) {
+    for (int i = 0; i < VectorTraits<V>::size; ++i) {
+        if (std::abs(a[i] - b[i]) >= kEpsilon<T>) return false;
+    }
+    return true;
+}
+
+template <class V, class = typename VectorTraits<V>::Scalar>
+inline bool operator!=(const V& a, const V& b) {
+    return !(a == b);
+}
+
+// Accumulated from +0 so that a sum of -0 products gives +0.
+template <class V>
+inline typename VectorTraits<V>::Scalar dot(const V& a, const V& b) {
+    typename VectorTraits<V>::Scalar sum(0);
+    for (int i = 0; i < VectorTraits<V>::size; ++i) sum += a[i] * b[i];
+    return sum;
+}
+
+template <class V>
+inline typename VectorTraits<V>::Scalar squareNorm(const V& v) {
+    return dot(v, v);
+}
+
+template <class V>
+inline typename VectorTraits<V>::Scalar norm(const V& v) {
+    return std::sqrt(squareNorm(v));
+}
+
+// A true division per component, with no guard against a zero length.
+template <class V, class = typename VectorTraits<V>::Scalar>
+inline V normalize(const V& v) {
+    const auto n = norm(v);
+    V r;
+    for (int i = 0; i < VectorTraits<V>::size; ++i) r[i] = v[i] / n;
+    return r;
+}
+
+template <class V, class = typename VectorTraits<V>::Scalar>
+inline void normalize_(V& v) {
+    v = normalize(v);
+}
+
+template <class T>
+inline Vector3<T> cross(const Vector3<T>& a, const Vector3<T>& b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+
+template <class V>
+inline V lerp(const V& a, const V& b, typename VectorTraits<V>::Scalar t) {
+    using T = typename VectorTraits<V>::Scalar;
+    const T u = T(1) - t;
+    V r;
+    for (int i = 0; i < VectorTraits<V>::size; ++i) r[i] = a[i] * u + t * b[i];
+    return r;
+}
+
+template <class T>
+inline const char* precisionLetter() {
+    return std::is_same_v<T, float> ? "f" : "d";
+}
+
+// Default stream formatting: six significant digits, trailing zeros dropped.
+template <class T>
+inline std::string toString(const Vector3<T>& v) {
+    std::ostringstream out;
+    out << "Vector3" << precisionLetter<T>() << "(" << double(v.x) << ", " << double(v.y) << ", "
+        << double(v.z) << ")";
+    return out.str();
+}
+
+}  // namespace math
