@@ -5,12 +5,9 @@
 #include <string>
 #include <type_traits>
 
-namespace math {
+#include "scalar.hpp"
 
-// Absolute tolerance of the approximate comparisons, held in T so that the
-// float instantiation compares against the nearest float to 1e-6.
-template <class T>
-inline constexpr T kEpsilon = T(1e-6);
+namespace math {
 
 template <class T>
 struct Vector2 {
