@@ -83,6 +83,27 @@ inline std::string element_count_error(int n) {
     return "Incompatible array size, expected " + std::to_string(n) + " elements";
 }
 
+// Square-array rule: a two-dimensional (n, n) array whose element [i][j]
+// becomes row i, column j of the column-major out. Read through the strides,
+// so C, Fortran and any strided layout give the same matrix.
+template <class T>
+inline void read_square_array(const py::array_t<T, py::array::forcecast>& a, int n, T* out) {
+    if (a.ndim() != 2) {
+        throw std::runtime_error(
+            "nparray_to_matrix: incompatible array dimensions. It requires an (n, n) array, so "
+            "two dimensions are required");
+    }
+    if (a.shape(0) != n || a.shape(1) != n) {
+        throw std::runtime_error(
+            "nparray_to_matrix: incompatible array size. It expects a (n, n) matrix of size 'n'");
+    }
+    for (int j = 0; j < n; ++j) {
+        for (int i = 0; i < n; ++i) {
+            out[i + n * j] = load<T>(a.data(), i * a.strides(0) + j * a.strides(1));
+        }
+    }
+}
+
 // The Python object that already wraps `value` (the instance a method was
 // called on), found in pybind11's registry of live instances.
 template <class C>

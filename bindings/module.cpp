@@ -12,4 +12,8 @@ PYBIND11_MODULE(orvane_bindings, m) {
     register_vector<math::Vector3<double>>(m);
     register_vector<math::Vector4<float>>(m);
     register_vector<math::Vector4<double>>(m);
+    register_array_conversions(m);
+    register_vector_functions<2>(m);
+    register_vector_functions<3>(m);
+    register_vector_functions<4>(m);
 }

@@ -9,3 +9,9 @@ namespace py = pybind11;
 
 template <class Vector>
 void register_vector(py::module_& m);
+
+// Module-level functions, registered after every class.
+void register_array_conversions(py::module_& m);
+
+template <int N>
+void register_vector_functions(py::module_& m);
