@@ -56,6 +56,8 @@ def bound_functions():
             yield name, obj
             continue
         for attr, member in vars(obj).items():
+            if attr.startswith("_pybind11"):
+                continue  # pybind11's own cross-module hook
             fn = member.fget if isinstance(member, property) else member
             if type(fn).__name__ in ("builtin_function_or_method", "instancemethod"):
                 yield f"{name}.{attr}", fn
