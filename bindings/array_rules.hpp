@@ -83,9 +83,20 @@ inline std::string element_count_error(int n) {
     return "Incompatible array size, expected " + std::to_string(n) + " elements";
 }
 
-// Square-array rule: a two-dimensional (n, n) array whose element [i][j]
-// becomes row i, column j of the column-major out. Read through the strides,
-// so C, Fortran and any strided layout give the same matrix.
+// Element [i][j] of an (n, n) block with the given byte strides becomes
+// row i, column j of the column-major out; following the strides makes C,
+// Fortran and any strided layout give the same matrix.
+template <class T>
+inline void load_square(const void* data, py::ssize_t row_stride, py::ssize_t column_stride, int n,
+                        T* out) {
+    for (int j = 0; j < n; ++j) {
+        for (int i = 0; i < n; ++i) {
+            out[i + n * j] = load<T>(data, i * row_stride + j * column_stride);
+        }
+    }
+}
+
+// Square-array rule: the array must be two-dimensional and (n, n).
 template <class T>
 inline void read_square_array(const py::array_t<T, py::array::forcecast>& a, int n, T* out) {
     if (a.ndim() != 2) {
@@ -97,11 +108,7 @@ inline void read_square_array(const py::array_t<T, py::array::forcecast>& a, int
         throw std::runtime_error(
             "nparray_to_matrix: incompatible array size. It expects a (n, n) matrix of size 'n'");
     }
-    for (int j = 0; j < n; ++j) {
-        for (int i = 0; i < n; ++i) {
-            out[i + n * j] = load<T>(a.data(), i * a.strides(0) + j * a.strides(1));
-        }
-    }
+    load_square(a.data(), a.strides(0), a.strides(1), n, out);
 }
 
 // The Python object that already wraps `value` (the instance a method was

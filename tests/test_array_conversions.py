@@ -82,7 +82,7 @@ def test_round_trip_keeps_every_bit(kind):
 def test_any_shape_with_the_right_count_is_accepted(kind, shape):
     n = kind.n
     a = np.arange(1, n + 1, dtype=kind.dtype)
-    a = {"flat": a, "column": a.reshape(n, 1), "row": a.reshape(1, n), "three_d": a.reshape(1, 1, n)}[shape]
+    a = a.reshape({"flat": (n,), "column": (n, 1), "row": (1, n), "three_d": (1, 1, n)}[shape])
     assert kind.components(kind.from_array(a)) == list(range(1, n + 1))
 
 
