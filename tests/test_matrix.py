@@ -4,7 +4,6 @@ import math
 import numpy as np
 import pytest
 
-import orvane_bindings as ob
 from conftest import cls, dtype_of
 
 KINDS = [(n, letter) for n in (2, 3, 4) for letter in "fd"]
@@ -119,6 +118,8 @@ def test_signed_zeros(kind):
     assert not np.any(np.signbit(as_array(M.Zeros() * negative)))
     assert np.all(np.signbit(as_array(M() * -1.0)))
     assert np.all(np.signbit(as_array(-1.0 * M())))
+    assert math.copysign(1, (M() * -1.0).trace()) == -1
+    assert all(math.copysign(1, x) == -1 for x in M() * vector_class(kind)(-1))
 
 
 def test_inverse_and_determinant_against_numpy(kind):
