@@ -12,32 +12,16 @@ namespace {
 
 constexpr const char* kColumnShapeError = "Incompatible shape: expected (,n), (1,n), (n,1)";
 
-template <int N>
-struct MatrixText;
-template <>
-struct MatrixText<2> {
-    static constexpr const char* name = "Matrix2";
-    static constexpr const char* repr =
-        "Matrix2{}([[{:.8f},{:.8f}],\n"
-        "          [{:.8f},{:.8f}]])";
-};
-template <>
-struct MatrixText<3> {
-    static constexpr const char* name = "Matrix3";
-    static constexpr const char* repr =
-        "Matrix3{}([[{:.8f},{:.8f},{:.8f}],\n"
-        "          [{:.8f},{:.8f},{:.8f}],\n"
-        "          [{:.8f},{:.8f},{:.8f}]])";
-};
-template <>
-struct MatrixText<4> {
-    static constexpr const char* name = "Matrix4";
-    static constexpr const char* repr =
-        "Matrix4{}([[{:.8f},{:.8f},{:.8f},{:.8f}],\n"
-        "          [{:.8f},{:.8f},{:.8f},{:.8f}],\n"
-        "          [{:.8f},{:.8f},{:.8f},{:.8f}],\n"
-        "          [{:.8f},{:.8f},{:.8f},{:.8f}]])";
-};
+// "Matrix2{}([[{:.8f},{:.8f}],\n          [{:.8f},{:.8f}]])" and its larger
+// siblings: rows aligned under the first one, no blank between elements.
+std::string repr_template(int n) {
+    std::string row = "[";
+    for (int j = 0; j < n; ++j) row += j == 0 ? "{:.8f}" : ",{:.8f}";
+    row += "]";
+    std::string text = "Matrix" + std::to_string(n) + "{}([" + row;
+    for (int i = 1; i < n; ++i) text += ",\n          " + row;
+    return text + "])";
+}
 
 // Lets a pack of indices spell a parameter list of repeated types.
 template <class T, std::size_t>
@@ -47,9 +31,10 @@ using Repeat = T;
 template <class M, std::size_t... K>
 py::str matrix_repr(const M& a, std::index_sequence<K...>) {
     constexpr int n = M::order;
-    return py::str(MatrixText<n>::repr)
-        .format(ScalarTraits<typename M::Scalar>::letter,
-                static_cast<double>(a(static_cast<int>(K) / n, static_cast<int>(K) % n))...);
+    static const std::string text = repr_template(n);
+    return py::str(text).format(
+        ScalarTraits<typename M::Scalar>::letter,
+        static_cast<double>(a(static_cast<int>(K) / n, static_cast<int>(K) % n))...);
 }
 
 template <class M, std::size_t... I, std::size_t... K>
@@ -99,7 +84,7 @@ void register_matrix(py::module_& m) {
     using Column = typename M::Column;
     static constexpr int n = M::order;
     constexpr auto item = static_cast<py::ssize_t>(sizeof(T));
-    const std::string name = std::string(MatrixText<n>::name) + ScalarTraits<T>::letter;
+    const std::string name = "Matrix" + std::to_string(n) + ScalarTraits<T>::letter;
 
     py::class_<M> cls(m, name.c_str(), py::buffer_protocol());
     def_value_constructors(cls, std::make_index_sequence<n>(), std::make_index_sequence<n * n>());
