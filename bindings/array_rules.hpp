@@ -55,6 +55,31 @@ inline void read_column_shaped(const py::buffer& b, int n, T* out, const char* s
     for (int k = 0; k < n; ++k) out[k] = load<T>(info.ptr, k * stride);
 }
 
+// Element [i][j] of an (n, n) block with the given byte strides becomes
+// row i, column j of the column-major out; following the strides makes C,
+// Fortran and any strided layout give the same matrix.
+template <class T>
+inline void load_square(const void* data, py::ssize_t row_stride, py::ssize_t column_stride, int n,
+                        T* out) {
+    for (int j = 0; j < n; ++j) {
+        for (int i = 0; i < n; ++i) {
+            out[i + n * j] = load<T>(data, i * row_stride + j * column_stride);
+        }
+    }
+}
+
+// Square-buffer rule: the buffer must be two-dimensional and (n, n).
+template <class T>
+inline void read_square(const py::buffer& b, int n, T* out) {
+    const py::buffer_info info = request_buffer<T>(b);
+    const std::string pair = "(" + std::to_string(n) + ", " + std::to_string(n) + ")";
+    if (info.ndim != 2) throw std::runtime_error("Incompatible shape: expected " + pair);
+    if (info.shape[0] != n || info.shape[1] != n) {
+        throw std::runtime_error("Incompatible size: expected " + pair);
+    }
+    load_square(info.ptr, info.strides[0], info.strides[1], n, out);
+}
+
 // Element-count rule: the array must hold exactly n elements, whatever its
 // shape. Contiguous arrays give their elements in memory order; any other
 // layout is read in index order through its strides.
@@ -81,19 +106,6 @@ inline void read_elements(const py::array_t<T, py::array::forcecast>& a, int n, 
 
 inline std::string element_count_error(int n) {
     return "Incompatible array size, expected " + std::to_string(n) + " elements";
-}
-
-// Element [i][j] of an (n, n) block with the given byte strides becomes
-// row i, column j of the column-major out; following the strides makes C,
-// Fortran and any strided layout give the same matrix.
-template <class T>
-inline void load_square(const void* data, py::ssize_t row_stride, py::ssize_t column_stride, int n,
-                        T* out) {
-    for (int j = 0; j < n; ++j) {
-        for (int i = 0; i < n; ++i) {
-            out[i + n * j] = load<T>(data, i * row_stride + j * column_stride);
-        }
-    }
 }
 
 // Square-array rule: the array must be two-dimensional and (n, n).

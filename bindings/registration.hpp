@@ -10,6 +10,9 @@ namespace py = pybind11;
 template <class Vector>
 void register_vector(py::module_& m);
 
+template <class Matrix>
+void register_matrix(py::module_& m);
+
 // Module-level functions, registered after every class.
 void register_array_conversions(py::module_& m);
 

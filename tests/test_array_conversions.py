@@ -157,3 +157,125 @@ def test_the_object_does_not_share_the_input_array(kind):
     obj = kind.from_array(a)
     a[:] = 9
     assert kind.components(obj) == list(range(kind.n))
+
+
+# Matrices
+
+DIMENSIONS_ERROR = (
+    "nparray_to_matrix: incompatible array dimensions. It requires an (n, n) array, so two "
+    "dimensions are required"
+)
+SIZE_ERROR = "nparray_to_matrix: incompatible array size. It expects a (n, n) matrix of size 'n'"
+
+
+class MatrixKind:
+    def __init__(self, n, p):
+        self.n, self.p, self.dtype = n, p, DTYPE[p]
+        self.cls = getattr(ob, f"Matrix{n}{p}")
+        self.to_array = getattr(ob, f"mat{n}_to_nparray_{BITS[p]}")
+        self.from_array = getattr(ob, f"nparray_to_mat{n}_{BITS[p]}")
+
+    def make(self, rows):
+        m = self.cls()
+        for i, row in enumerate(rows):
+            for j, value in enumerate(row):
+                m[i, j] = float(value)
+        return m
+
+    def elements(self, m):
+        return [[m[i, j] for j in range(self.n)] for i in range(self.n)]
+
+    def distinct(self):
+        """An array whose element [i][j] is 10 i + j + 1, so transposition shows."""
+        n = self.n
+        return np.add.outer(10 * np.arange(n), np.arange(1, n + 1)).astype(self.dtype)
+
+
+@pytest.fixture(
+    params=[(n, p) for n in (2, 3, 4) for p in "fd"],
+    ids=[f"mat{n}_{BITS[p]}" for n in (2, 3, 4) for p in "fd"],
+)
+def mkind(request):
+    return MatrixKind(*request.param)
+
+
+def test_matrix_to_array_is_a_fresh_fortran_copy(mkind):
+    rows = mkind.distinct()
+    m = mkind.make(rows)
+    a = mkind.to_array(m)
+    assert a.dtype == mkind.dtype and a.shape == (mkind.n, mkind.n)
+    assert a.flags.f_contiguous and a.flags.owndata and a.flags.writeable
+    assert a.tolist() == rows.tolist()
+    a[0, 1] = -5
+    assert m[0, 1] == rows[0, 1]
+    m[1, 0] = -7
+    assert a[1, 0] == rows[1, 0]
+
+
+def test_matrix_round_trip_keeps_every_bit(mkind):
+    rows = mkind.distinct().astype(np.float64)
+    rows[0, 1], rows[1, 0], rows[-1, -1] = -0.0, math.nan, 0.1
+    back = mkind.from_array(mkind.to_array(mkind.make(rows)))
+    assert type(back) is mkind.cls
+    assert bits(mkind.elements(back), mkind.p) == bits(rows, mkind.p)
+
+
+def layouts(a):
+    n = a.shape[0]
+    spread = np.zeros((2 * n, 3 * n), a.dtype)
+    spread[::2, ::3] = a
+    yield "c_order", np.ascontiguousarray(a)
+    yield "fortran_order", np.asfortranarray(a)
+    yield "transposed_view", np.ascontiguousarray(a.T).T
+    yield "gaps", spread[::2, ::3]
+    yield "reversed_rows", np.ascontiguousarray(a[::-1])[::-1]
+    yield "reversed_both", np.asfortranarray(a[::-1, ::-1])[::-1, ::-1]
+
+
+def test_square_rule_reads_element_i_j_as_row_i_column_j(mkind):
+    rows = mkind.distinct()
+    for name, a in layouts(rows):
+        assert a.dtype == mkind.dtype and a.tolist() == rows.tolist(), name
+        assert mkind.elements(mkind.from_array(a)) == rows.tolist(), name
+
+
+def test_non_contiguous_layouts_are_really_tested(mkind):
+    flags = {name: (a.flags.c_contiguous, a.flags.f_contiguous)
+             for name, a in layouts(mkind.distinct())}
+    assert flags["gaps"] == flags["reversed_rows"] == flags["reversed_both"] == (False, False)
+
+
+def test_matrix_inputs_convert(mkind):
+    rows = mkind.distinct()
+    assert mkind.elements(mkind.from_array(rows.tolist())) == rows.tolist()
+    assert mkind.elements(mkind.from_array(rows.astype(np.int32))) == rows.tolist()
+    tenths = np.full((mkind.n, mkind.n), 0.1)
+    narrowed = mkind.from_array(tenths)
+    assert bits(mkind.elements(narrowed), mkind.p) == bits(tenths.astype(mkind.dtype), mkind.p)
+
+
+def test_wrong_dimensions_and_extents(mkind):
+    n, t = mkind.n, mkind.dtype
+    for bad in [np.zeros(n * n, t), np.zeros((1, n, n), t), np.zeros((), t), 1.0, [1.0] * (n * n)]:
+        with pytest.raises(RuntimeError) as e:
+            mkind.from_array(bad)
+        assert str(e.value) == DIMENSIONS_ERROR
+    for bad in [np.zeros((n, n + 1), t), np.zeros((n + 1, n), t), np.zeros((1, n * n), t),
+                np.zeros((n - 1, n - 1), t), np.zeros((2 * n, 2 * n), t)[:, ::2]]:
+        with pytest.raises(RuntimeError) as e:
+            mkind.from_array(bad)
+        assert str(e.value) == SIZE_ERROR
+
+
+def test_a_larger_square_fails_on_the_extent():
+    with pytest.raises(RuntimeError) as e:
+        ob.nparray_to_mat2_f32(np.zeros((3, 3), np.float32))
+    assert str(e.value) == SIZE_ERROR
+
+
+@pytest.mark.parametrize("bad", ["abc", object(), [[1, 2], [3]]])
+def test_unconvertible_matrix_arguments_match_no_overload(mkind, bad):
+    with pytest.raises(TypeError):
+        mkind.from_array(bad)
+    with pytest.raises(TypeError):
+        mkind.to_array(mkind.distinct())
