@@ -84,11 +84,6 @@ def test_mixed_or_foreign_arguments_raise_type_error(kind):
             ob.cross(V(1), V(1))
 
 
-def test_cross_rejects_mixed_precisions():
-    with pytest.raises(TypeError):
-        ob.cross(ob.Vector3f(1, 0, 0), ob.Vector3d(0, 1, 0))
-
-
 def predicted_dot(a, b, t):
     acc = t(0)
     for x, y in zip(a, b):
@@ -138,6 +133,8 @@ def test_cross_is_exact_and_right_handed(letter):
     assert bits(components(got), letter) == bits(expected, letter)
     assert components(ob.cross(V(0, 1, 0), V(0, 0, 1))) == [1, 0, 0]
     assert components(ob.cross(V(0, 0, 1), V(0, 1, 0))) == [-1, 0, 0]
+    with pytest.raises(TypeError):
+        ob.cross(V(1, 0, 0), vec_class(3, "d" if letter == "f" else "f")(0, 1, 0))
 
 
 def test_examples(letter):
@@ -150,14 +147,7 @@ def test_examples(letter):
     assert components(ob.lerp(Vd[2](4, 5), Vd[2](6, 9), 1)) == [6, 9]  # int t converts
     assert components(ob.lerp(Vd[2](4, 5), Vd[2](6, 9), 2)) == [8, 13]
     assert bits([ob.dot(Vd[2](-1), Vd[2](0))], letter) == bits([0.0], letter)  # +0
-
-
-def test_degenerate_normalization_is_nan_not_an_error(kind):
-    n, _, V = kind
-    assert all(math.isnan(c) for c in components(ob.normalize(V())))
-    v = V()
-    ob.normalize_(v)
-    assert all(math.isnan(c) for c in components(v))
+    assert all(math.isnan(c) for c in components(ob.normalize(Vd[3]())))  # no error
 
 
 def test_normalize_in_place_changes_the_object_passed(kind):
