@@ -12,4 +12,6 @@ PYBIND11_MODULE(orvane_bindings, m) {
     register_vector<math::Vector3<double>>(m);
     register_vector<math::Vector4<float>>(m);
     register_vector<math::Vector4<double>>(m);
+    register_quaternion<float>(m);
+    register_quaternion<double>(m);
 }

@@ -9,3 +9,6 @@ namespace py = pybind11;
 
 template <class Vector>
 void register_vector(py::module_& m);
+
+template <class T>
+void register_quaternion(py::module_& m);
