@@ -427,3 +427,61 @@ def test_repr(kind):
     )
     assert str(Q()) == repr(Q())
     assert repr(ob.Quaternionf(0.1)).startswith("Quaternionf(w=0.10000000,")
+
+
+# Conversion from a rotation matrix
+
+
+def matrix_class(p):
+    return getattr(ob, f"Matrix3{p}")
+
+
+def test_matrix_constructor_is_registered_after_the_matrices(kind):
+    p, Q = kind
+    assert f"(self: orvane_bindings.Quaternion{p}, arg0: orvane_bindings.Matrix3{p}) -> None" in (
+        Q.__init__.__doc__
+    )
+
+
+@pytest.mark.parametrize(
+    "diagonal,expected",
+    [((1, 1, 1), [1, 0, 0, 0]), ((1, -1, -1), [0, 1, 0, 0]), ((-1, 1, -1), [0, 0, 1, 0]),
+     ((-1, -1, 1), [0, 0, 0, 1])],
+)
+def test_matrix_constructor_branches(kind, diagonal, expected):
+    p, Q = kind
+    assert wxyz(Q(matrix_class(p)(*diagonal))) == expected
+
+
+def test_matrix_constructor_matches_scipy(kind, rng):
+    p, Q = kind
+    M3 = matrix_class(p)
+    for _ in range(50):
+        reference = Rotation.from_quat(rng.normal(size=4))
+        x, y, z, w = reference.as_quat()
+        q = Q(M3(reference.as_matrix().astype(DTYPE[p])))
+        sign = 1.0 if q.w * w + q.x * x + q.y * y + q.z * z > 0 else -1.0  # q and -q agree
+        np.testing.assert_allclose(
+            [sign * c for c in wxyz(q)], [w, x, y, z], rtol=0, atol=10 * TOLERANCE[p]
+        )
+        v = rng.uniform(-3, 3, 3)
+        np.testing.assert_allclose(
+            xyz(q.rotate(v)), reference.apply(v), rtol=0, atol=10 * TOLERANCE[p]
+        )
+
+
+def test_matrix_constructor_keeps_the_sign_of_the_axis_rotations(kind):
+    p, Q = kind
+    M3 = matrix_class(p)
+    for axis in "XYZ":
+        for angle in [0.5, 3.0, -2.5]:  # traces above and below zero
+            expected = getattr(Q, "Rotation" + axis)(angle)
+            got = Q(getattr(M3, "Rotation" + axis)(angle))
+            np.testing.assert_allclose(wxyz(got), wxyz(expected), rtol=0, atol=10 * TOLERANCE[p])
+
+
+def test_matrix_of_the_other_precision_fails_the_format_check(kind):
+    p, Q = kind
+    with pytest.raises(RuntimeError) as e:
+        Q(matrix_class(other(p))(1, 1, 1))  # caught by the buffer constructor
+    assert str(e.value) == FORMAT_ERROR[p]
