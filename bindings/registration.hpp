@@ -13,6 +13,9 @@ void register_vector(py::module_& m);
 template <class Matrix>
 void register_matrix(py::module_& m);
 
+template <class T>
+void register_quaternion(py::module_& m);
+
 // Module-level functions, registered after every class.
 void register_array_conversions(py::module_& m);
 

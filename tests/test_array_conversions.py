@@ -10,11 +10,13 @@ BITS = {"f": "f32", "d": "f64"}
 
 # word of the function names: (class name before the precision letter, fields in storage order)
 COMPONENT_KINDS = {
+    "quat": ("Quaternion", "wxyz"),
     "vec2": ("Vector2", "xy"),
     "vec3": ("Vector3", "xyz"),
     "vec4": ("Vector4", "xyzw"),
 }
 COUNT_ERROR = {
+    "quat": "Incompatible array_size, expected 4 elements",
     "vec2": "Incompatible array size, expected 2 elements",
     "vec3": "Incompatible array size, expected 3 elements",
     "vec4": "Incompatible array size, expected 4 elements",
