@@ -12,4 +12,7 @@ PYBIND11_MODULE(orvane_bindings, m) {
     register_vector<math::Vector3<double>>(m);
     register_vector<math::Vector4<float>>(m);
     register_vector<math::Vector4<double>>(m);
+    register_euler_enums(m);
+    register_euler<float>(m);
+    register_euler<double>(m);
 }
