@@ -12,4 +12,12 @@ PYBIND11_MODULE(orvane_bindings, m) {
     register_vector<math::Vector3<double>>(m);
     register_vector<math::Vector4<float>>(m);
     register_vector<math::Vector4<double>>(m);
+    register_pose<float>(m);
+    register_pose<double>(m);
+    register_line<float>(m);
+    register_line<double>(m);
+    register_plane<float>(m);
+    register_plane<double>(m);
+    register_aabb<float>(m);
+    register_aabb<double>(m);
 }

@@ -9,3 +9,12 @@ namespace py = pybind11;
 
 template <class Vector>
 void register_vector(py::module_& m);
+
+template <class T>
+void register_pose(py::module_& m);
+template <class T>
+void register_line(py::module_& m);
+template <class T>
+void register_plane(py::module_& m);
+template <class T>
+void register_aabb(py::module_& m);
