@@ -1,0 +1,120 @@
+import os
+import re
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+import orvane_bindings as ob
+
+INVENTORY = [
+    *(f"Vector{n}{p}" for n in (2, 3, 4) for p in "fd"),
+    *(f"Matrix{n}{p}" for n in (2, 3, 4) for p in "fd"),
+    "Quaternionf",
+    "Quaterniond",
+    "eOrder",
+    "eConvention",
+    "Euler_f",
+    "Euler_d",
+    *(f"{c}_{p}" for c in ("Pose3d", "Line", "Plane", "AABB") for p in "fd"),
+    *(f"{k}_to_nparray_{b}" for k in ("quat", "vec2", "vec3", "vec4", "mat2", "mat3", "mat4")
+      for b in ("f32", "f64")),
+    *(f"nparray_to_{k}_{b}" for k in ("quat", "vec2", "vec3", "vec4", "mat2", "mat3", "mat4")
+      for b in ("f32", "f64")),
+    "dot",
+    "squareNorm",
+    "norm",
+    "normalize",
+    "normalize_",
+    "lerp",
+    "cross",
+]
+STANDARD = {"__name__", "__doc__", "__package__", "__loader__", "__spec__", "__file__"}
+PARAMETER = re.compile(r"(\w+): ")
+
+
+def own_names():
+    return [name for name in vars(ob) if name not in STANDARD]
+
+
+def test_names_follow_the_inventory_order():
+    present = own_names()
+    assert set(present) <= set(INVENTORY)
+    # The vector functions are chained onto names first made by the Vector2
+    # group, so `cross` (Vector3 only) is created after `lerp`.
+    assert present == [name for name in INVENTORY if name in present]
+    assert ob.__doc__ is None
+
+
+def bound_functions():
+    """Every function the module binds: module-level ones, methods, property getters."""
+    for name in own_names():
+        obj = getattr(ob, name)
+        if not isinstance(obj, type):
+            yield name, obj
+            continue
+        for attr, member in vars(obj).items():
+            if attr.startswith("_pybind11"):
+                continue  # pybind11's own cross-module hook
+            fn = member.fget if isinstance(member, property) else member
+            if type(fn).__name__ in ("builtin_function_or_method", "instancemethod"):
+                yield f"{name}.{attr}", fn
+
+
+@pytest.mark.parametrize("name,fn", list(bound_functions()), ids=lambda x: x if isinstance(x, str) else "")
+def test_docstrings_are_signatures_with_default_parameter_names(name, fn):
+    lines = [re.sub(r"^\d+\. ", "", line) for line in fn.__doc__.splitlines() if line.strip()]
+    if len(lines) > 1:
+        assert lines[1] == "Overloaded function."
+        lines = lines[2:]
+    for line in lines:
+        assert re.fullmatch(r"\w*\(.*\) -> .+", line), line
+        assert all(p == "self" or re.fullmatch(r"arg\d+", p) for p in PARAMETER.findall(line))
+        assert "math::" not in line and "std::" not in line, line
+
+
+def test_classes_have_no_docstrings():
+    for name in own_names():
+        obj = getattr(ob, name)
+        if isinstance(obj, type) and not name.startswith("e"):
+            assert obj.__doc__ is None, name
+
+
+def other_interpreters():
+    pyenv = Path(os.environ.get("PYENV_ROOT", Path.home() / ".pyenv")) / "versions"
+    for minor in ("3.11", "3.13"):
+        found = sorted(pyenv.glob(f"{minor}*/bin/python{minor}")) or [shutil.which(f"python{minor}")]
+        yield pytest.param(minor, found[-1], id=minor)
+
+
+@pytest.mark.parametrize("minor,python", list(other_interpreters()))
+def test_other_interpreters_are_refused(minor, python, tmp_path):
+    if not python or not Path(python).exists():
+        pytest.skip(f"no CPython {minor} interpreter on this machine")
+    shutil.copy(ob.__file__, tmp_path / "orvane_bindings.so")
+    # Lazy binding lets the version check run before a symbol that the other
+    # interpreter lacks would matter.
+    script = (
+        "import os, sys\n"
+        "sys.setdlopenflags(os.RTLD_LAZY)\n"
+        "try:\n"
+        "    import orvane_bindings\n"
+        "except ImportError as e:\n"
+        "    print(e)\n"
+        "    print(sys.version)\n"
+    )
+    out = subprocess.run(
+        [python, "-c", script], cwd=tmp_path, capture_output=True, text=True, timeout=60
+    ).stdout.splitlines()
+    assert len(out) >= 2, out
+    version = "\n".join(out[1:])
+    assert out[0] == (
+        "Python version mismatch: module was compiled for Python 3.12, but the interpreter "
+        f"version is incompatible: {version}."
+    )
+
+
+def test_this_interpreter_is_3_12():
+    assert sys.version_info[:2] == (3, 12)
