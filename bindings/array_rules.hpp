@@ -55,6 +55,24 @@ inline void read_column_shaped(const py::buffer& b, int n, T* out, const char* s
     for (int k = 0; k < n; ++k) out[k] = load<T>(info.ptr, k * stride);
 }
 
+// Square-buffer rule: a two-dimensional (n, n) buffer whose element [i][j]
+// becomes row i, column j of the column-major `out`, read through the
+// strides whatever the layout.
+template <class T>
+inline void read_square(const py::buffer& b, int n, T* out) {
+    const py::buffer_info info = request_buffer<T>(b);
+    const std::string pair = "(" + std::to_string(n) + ", " + std::to_string(n) + ")";
+    if (info.ndim != 2) throw std::runtime_error("Incompatible shape: expected " + pair);
+    if (info.shape[0] != n || info.shape[1] != n) {
+        throw std::runtime_error("Incompatible size: expected " + pair);
+    }
+    for (int j = 0; j < n; ++j) {
+        for (int i = 0; i < n; ++i) {
+            out[i + n * j] = load<T>(info.ptr, i * info.strides[0] + j * info.strides[1]);
+        }
+    }
+}
+
 // Element-count rule: the array must hold exactly n elements, whatever its
 // shape. Contiguous arrays give their elements in memory order; any other
 // layout is read in index order through its strides.

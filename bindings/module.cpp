@@ -1,5 +1,6 @@
 #include <pybind11/pybind11.h>
 
+#include "math/matrix.hpp"
 #include "math/vector.hpp"
 #include "registration.hpp"
 
@@ -12,6 +13,12 @@ PYBIND11_MODULE(orvane_bindings, m) {
     register_vector<math::Vector3<double>>(m);
     register_vector<math::Vector4<float>>(m);
     register_vector<math::Vector4<double>>(m);
+    register_matrix<math::Matrix2<float>>(m);
+    register_matrix<math::Matrix2<double>>(m);
+    register_matrix<math::Matrix3<float>>(m);
+    register_matrix<math::Matrix3<double>>(m);
+    register_matrix<math::Matrix4<float>>(m);
+    register_matrix<math::Matrix4<double>>(m);
     register_pose<float>(m);
     register_pose<double>(m);
     register_line<float>(m);

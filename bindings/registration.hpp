@@ -10,6 +10,9 @@ namespace py = pybind11;
 template <class Vector>
 void register_vector(py::module_& m);
 
+template <class Matrix>
+void register_matrix(py::module_& m);
+
 template <class T>
 void register_pose(py::module_& m);
 template <class T>

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <cmath>
+#include <type_traits>
+
+#include "scalar.hpp"
 #include "vector.hpp"
 
 namespace math {
@@ -23,6 +27,16 @@ struct Matrix2 {
     const T& operator()(int i, int j) const { return m[i + 2 * j]; }
     T* data() { return m; }
     const T* data() const { return m; }
+
+    static Matrix2 Identity() { return Matrix2(T(1), T(1)); }
+    static Matrix2 Zeros() { return Matrix2(); }
+    static Matrix2 Rotation(T angle) {
+        T s, c;
+        sincos(angle, s, c);
+        return Matrix2(c, -s, s, c);
+    }
+    static Matrix2 Scale(T sx, T sy) { return Matrix2(sx, sy); }
+    static Matrix2 Scale(const Vector2<T>& s) { return Matrix2(s.x, s.y); }
 };
 
 template <class T>
@@ -43,7 +57,31 @@ struct Matrix3 {
     const T& operator()(int i, int j) const { return m[i + 3 * j]; }
     T* data() { return m; }
     const T* data() const { return m; }
+
+    static Matrix3 Identity() { return Matrix3(T(1), T(1), T(1)); }
+    static Matrix3 Zeros() { return Matrix3(); }
+    static Matrix3 RotationX(T angle) {
+        T s, c;
+        sincos(angle, s, c);
+        return Matrix3(T(1), T(0), T(0), T(0), c, -s, T(0), s, c);
+    }
+    static Matrix3 RotationY(T angle) {
+        T s, c;
+        sincos(angle, s, c);
+        return Matrix3(c, T(0), s, T(0), T(1), T(0), -s, T(0), c);
+    }
+    static Matrix3 RotationZ(T angle) {
+        T s, c;
+        sincos(angle, s, c);
+        return Matrix3(c, -s, T(0), s, c, T(0), T(0), T(0), T(1));
+    }
+    static Matrix3 Scale(T sx, T sy, T sz) { return Matrix3(sx, sy, sz); }
+    static Matrix3 Scale(const Vector3<T>& s) { return Matrix3(s.x, s.y, s.z); }
 };
+
+// π/180 in T: 0.017453292f (0x3C8EFA35) for float.
+template <class T>
+inline constexpr T kRadiansPerDegree = T(0.017453292519943295);
 
 template <class T>
 struct Matrix4 {
@@ -65,6 +103,287 @@ struct Matrix4 {
     const T& operator()(int i, int j) const { return m[i + 4 * j]; }
     T* data() { return m; }
     const T* data() const { return m; }
+
+    static Matrix4 Identity() { return Matrix4(T(1), T(1), T(1), T(1)); }
+    static Matrix4 Zeros() { return Matrix4(); }
+    static Matrix4 RotationX(T angle) { return Linear(Matrix3<T>::RotationX(angle)); }
+    static Matrix4 RotationY(T angle) { return Linear(Matrix3<T>::RotationY(angle)); }
+    static Matrix4 RotationZ(T angle) { return Linear(Matrix3<T>::RotationZ(angle)); }
+    static Matrix4 Scale(T sx, T sy, T sz) { return Matrix4(sx, sy, sz, T(1)); }
+    static Matrix4 Scale(const Vector3<T>& s) { return Matrix4(s.x, s.y, s.z, T(1)); }
+    static Matrix4 Translation(const Vector3<T>& t) {
+        Matrix4 r = Identity();
+        r(0, 3) = t.x;
+        r(1, 3) = t.y;
+        r(2, 3) = t.z;
+        return r;
+    }
+
+    // Field of view in degrees; depth from the near to the far plane maps to [-1, 1].
+    static Matrix4 Perspective(T fovy, T aspect, T zNear, T zFar) {
+        const T q = std::tan((fovy * T(0.5)) * kRadiansPerDegree<T>);
+        const T g = T(1) / q;
+        Matrix4 r;
+        r(0, 0) = g / aspect;
+        r(1, 1) = g;
+        r(2, 2) = (zNear + zFar) / (zNear - zFar);
+        r(2, 3) = T(2) * (zNear * zFar) / (zNear - zFar);
+        r(3, 2) = T(-1);
+        return r;
+    }
+    static Matrix4 Perspective(T left, T right, T top, T bottom, T zNear, T zFar) {
+        Matrix4 r;
+        r(0, 0) = (zNear + zNear) / (right - left);
+        r(1, 1) = (zNear + zNear) / (top - bottom);
+        r(0, 2) = (right + left) / (right - left);
+        r(1, 2) = (top + bottom) / (top - bottom);
+        r(2, 2) = -(zNear + zFar) / (zFar - zNear);
+        r(2, 3) = (T(-2) * zFar) * zNear / (zFar - zNear);
+        r(3, 2) = T(-1);
+        return r;
+    }
+    static Matrix4 Ortho(T width, T height, T zNear, T zFar) {
+        Matrix4 r;
+        r(0, 0) = T(2) / width;
+        r(1, 1) = T(2) / height;
+        r(2, 2) = T(2) / (zNear - zFar);
+        r(2, 3) = (zNear + zFar) / (zNear - zFar);
+        r(3, 3) = T(1);
+        return r;
+    }
+
+private:
+    // The 3x3 block in rows and columns 0..2, with m33 = 1.
+    static Matrix4 Linear(const Matrix3<T>& a) {
+        Matrix4 r;
+        for (int j = 0; j < 3; ++j) {
+            for (int i = 0; i < 3; ++i) r(i, j) = a(i, j);
+        }
+        r(3, 3) = T(1);
+        return r;
+    }
 };
+
+template <class M>
+struct IsMatrix : std::false_type {};
+template <class T>
+struct IsMatrix<Matrix2<T>> : std::true_type {};
+template <class T>
+struct IsMatrix<Matrix3<T>> : std::true_type {};
+template <class T>
+struct IsMatrix<Matrix4<T>> : std::true_type {};
+
+// The operations below are written once for the three orders.
+template <class M>
+using EnableIfMatrix = std::enable_if_t<IsMatrix<M>::value, int>;
+
+template <class M, EnableIfMatrix<M> = 0>
+inline M operator+(const M& a, const M& b) {
+    M r;
+    for (int k = 0; k < M::order * M::order; ++k) r.m[k] = a.m[k] + b.m[k];
+    return r;
+}
+
+template <class M, EnableIfMatrix<M> = 0>
+inline M operator-(const M& a, const M& b) {
+    M r;
+    for (int k = 0; k < M::order * M::order; ++k) r.m[k] = a.m[k] - b.m[k];
+    return r;
+}
+
+template <class M, EnableIfMatrix<M> = 0>
+inline M operator*(const M& a, typename M::Scalar s) {
+    M r;
+    for (int k = 0; k < M::order * M::order; ++k) r.m[k] = a.m[k] * s;
+    return r;
+}
+
+template <class M, EnableIfMatrix<M> = 0>
+inline M operator*(typename M::Scalar s, const M& a) {
+    return a * s;
+}
+
+// Each element is accumulated from +0 in ascending k, so a sum of -0 terms
+// gives +0.
+template <class M, EnableIfMatrix<M> = 0>
+inline M operator*(const M& a, const M& b) {
+    constexpr int n = M::order;
+    M r;
+    for (int j = 0; j < n; ++j) {
+        for (int i = 0; i < n; ++i) {
+            typename M::Scalar sum(0);
+            for (int k = 0; k < n; ++k) sum += a(i, k) * b(k, j);
+            r(i, j) = sum;
+        }
+    }
+    return r;
+}
+
+// Left to right from the first term, with no +0 start.
+template <class M, EnableIfMatrix<M> = 0>
+inline typename M::Column operator*(const M& a, const typename M::Column& v) {
+    constexpr int n = M::order;
+    typename M::Column r;
+    for (int i = 0; i < n; ++i) {
+        r[i] = a(i, 0) * v[0];
+        for (int k = 1; k < n; ++k) r[i] = r[i] + a(i, k) * v[k];
+    }
+    return r;
+}
+
+// A difference of exactly epsilon still counts as equal; a NaN difference
+// never makes two matrices unequal.
+template <class M, EnableIfMatrix<M> = 0>
+inline bool operator==(const M& a, const M& b) {
+    for (int k = 0; k < M::order * M::order; ++k) {
+        if (std::abs(a.m[k] - b.m[k]) > kEpsilon<typename M::Scalar>) return false;
+    }
+    return true;
+}
+
+template <class M, EnableIfMatrix<M> = 0>
+inline bool operator!=(const M& a, const M& b) {
+    return !(a == b);
+}
+
+template <class M, EnableIfMatrix<M> = 0>
+inline M transpose(const M& a) {
+    M r;
+    for (int j = 0; j < M::order; ++j) {
+        for (int i = 0; i < M::order; ++i) r(i, j) = a(j, i);
+    }
+    return r;
+}
+
+template <class M, EnableIfMatrix<M> = 0>
+inline typename M::Scalar trace(const M& a) {
+    typename M::Scalar sum = a(0, 0);
+    for (int i = 1; i < M::order; ++i) sum = sum + a(i, i);
+    return sum;
+}
+
+template <class M, EnableIfMatrix<M> = 0>
+inline typename M::Column column(const M& a, int j) {
+    typename M::Column c;
+    for (int i = 0; i < M::order; ++i) c[i] = a(i, j);
+    return c;
+}
+
+template <class M, EnableIfMatrix<M> = 0>
+inline void setColumn(M& a, int j, const typename M::Column& c) {
+    for (int i = 0; i < M::order; ++i) a(i, j) = c[i];
+}
+
+namespace detail {
+
+// The indices 0..n-1 without `skip`, ascending.
+template <int n>
+struct Remaining {
+    int at[n - 1];
+    explicit Remaining(int skip) {
+        for (int k = 0, out = 0; k < n; ++k) {
+            if (k != skip) at[out++] = k;
+        }
+    }
+};
+
+// Laplace expansion along column 0; minor(j) is the minor of element (j, 0).
+// The terms are combined from left to right.
+template <class M, class Minor>
+inline typename M::Scalar expandColumn0(const M& a, const Minor& minor) {
+    typename M::Scalar d = a(0, 0) * minor(0);
+    for (int j = 1; j < M::order; ++j) {
+        const typename M::Scalar term = a(j, 0) * minor(j);
+        d = (j % 2 == 1) ? d - term : d + term;
+    }
+    return d;
+}
+
+// Inverse by the adjugate with a single reciprocal of the determinant;
+// minor(j, i) is the determinant without row j and column i.
+template <class M, class Minor>
+inline M adjugateInverse(const M& a, const Minor& minor) {
+    constexpr int n = M::order;
+    M minors;
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j) minors(j, i) = minor(j, i);
+    }
+    using T = typename M::Scalar;
+    const T r = T(1) / expandColumn0(a, [&](int j) { return minors(j, 0); });
+    M inverse;
+    for (int j = 0; j < n; ++j) {
+        for (int i = 0; i < n; ++i) {
+            const T cofactor = ((i + j) % 2 == 1) ? -minors(j, i) : minors(j, i);
+            inverse(i, j) = cofactor * r;
+        }
+    }
+    return inverse;
+}
+
+template <class T>
+inline T minor3(const Matrix3<T>& a, int row, int col) {
+    const Remaining<3> r(row), c(col);
+    return a(r.at[0], c.at[0]) * a(r.at[1], c.at[1]) - a(r.at[1], c.at[0]) * a(r.at[0], c.at[1]);
+}
+
+// The 2x2 minors of two columns c < d for every row pair p < q.
+template <class T>
+struct PairMinors {
+    T of[4][4];
+    PairMinors(const Matrix4<T>& a, int c, int d) : of{} {
+        for (int p = 0; p < 4; ++p) {
+            for (int q = p + 1; q < 4; ++q) of[p][q] = a(p, c) * a(q, d) - a(q, c) * a(p, d);
+        }
+    }
+};
+
+// The 3x3 minor without `row` whose columns are `col` and the two columns of
+// `pairs`, expanded along `col`.
+template <class T>
+inline T minor4(const Matrix4<T>& a, int row, int col, const PairMinors<T>& pairs) {
+    const Remaining<4> r(row);
+    const int p = r.at[0], q = r.at[1], s = r.at[2];
+    return a(p, col) * pairs.of[q][s] - a(q, col) * pairs.of[p][s] + a(s, col) * pairs.of[p][q];
+}
+
+}  // namespace detail
+
+template <class T>
+inline T determinant(const Matrix2<T>& a) {
+    return a(0, 0) * a(1, 1) - a(1, 0) * a(0, 1);
+}
+
+template <class T>
+inline T determinant(const Matrix3<T>& a) {
+    return detail::expandColumn0(a, [&](int j) { return detail::minor3(a, j, 0); });
+}
+
+template <class T>
+inline T determinant(const Matrix4<T>& a) {
+    const detail::PairMinors<T> right(a, 2, 3);
+    return detail::expandColumn0(a, [&](int j) { return detail::minor4(a, j, 1, right); });
+}
+
+template <class T>
+inline Matrix2<T> inverse(const Matrix2<T>& a) {
+    const T d = a(0, 0) * a(1, 1) - a(0, 1) * a(1, 0);
+    return Matrix2<T>(a(1, 1) / d, -a(0, 1) / d, -a(1, 0) / d, a(0, 0) / d);
+}
+
+template <class T>
+inline Matrix3<T> inverse(const Matrix3<T>& a) {
+    return detail::adjugateInverse(a, [&](int row, int col) { return detail::minor3(a, row, col); });
+}
+
+// Minors without column 0 or 1 come from the 2x2 minors of columns 2 and 3,
+// those without column 2 or 3 from the 2x2 minors of columns 0 and 1.
+template <class T>
+inline Matrix4<T> inverse(const Matrix4<T>& a) {
+    const detail::PairMinors<T> left(a, 0, 1), right(a, 2, 3);
+    return detail::adjugateInverse(a, [&](int row, int col) {
+        return col < 2 ? detail::minor4(a, row, 1 - col, right)
+                       : detail::minor4(a, row, 5 - col, left);
+    });
+}
 
 }  // namespace math

@@ -1,0 +1,151 @@
+#include <pybind11/operators.h>
+#include <pybind11/stl.h>
+
+#include <string>
+#include <utility>
+
+#include "array_rules.hpp"
+#include "math/matrix.hpp"
+#include "registration.hpp"
+
+namespace {
+
+constexpr const char* kColumnShapeError = "Incompatible shape: expected (,n), (1,n), (n,1)";
+
+// "Matrix2{}([[{:.8f},{:.8f}],\n          [{:.8f},{:.8f}]])" and its larger
+// siblings: rows aligned under the first one, no blank between elements.
+std::string repr_template(int n) {
+    std::string row = "[";
+    for (int j = 0; j < n; ++j) row += j == 0 ? "{:.8f}" : ",{:.8f}";
+    row += "]";
+    std::string text = "Matrix" + std::to_string(n) + "{}([" + row;
+    for (int i = 1; i < n; ++i) text += ",\n          " + row;
+    return text + "])";
+}
+
+// Lets a pack of indices spell a parameter list of repeated types.
+template <class T, std::size_t>
+using Repeat = T;
+
+// Row by row: index k is row k / n, column k % n.
+template <class M, std::size_t... K>
+py::str matrix_repr(const M& a, std::index_sequence<K...>) {
+    constexpr int n = M::order;
+    static const std::string text = repr_template(n);
+    return py::str(text).format(
+        ScalarTraits<typename M::Scalar>::letter,
+        static_cast<double>(a(static_cast<int>(K) / n, static_cast<int>(K) % n))...);
+}
+
+template <class M, std::size_t... I, std::size_t... K>
+void def_value_constructors(py::class_<M>& cls, std::index_sequence<I...>,
+                            std::index_sequence<K...>) {
+    using T = typename M::Scalar;
+    cls.def(py::init<>())
+        .def(py::init<Repeat<T, I>...>())
+        .def(py::init<Repeat<T, K>...>())
+        .def(py::init<Repeat<const typename M::Column&, I>...>());
+}
+
+template <int n>
+void check_index(int index) {
+    if (static_cast<unsigned>(index) >= static_cast<unsigned>(n)) throw py::index_error();
+}
+
+template <class M>
+void def_factories(py::class_<M>& cls) {
+    using T = typename M::Scalar;
+    constexpr int n = M::order;
+    if constexpr (n == 2) {
+        cls.def_static("Rotation", &M::Rotation)
+            .def_static("Scale", py::overload_cast<T, T>(&M::Scale))
+            .def_static("Scale", py::overload_cast<const math::Vector2<T>&>(&M::Scale));
+    } else {
+        cls.def_static("RotationX", &M::RotationX)
+            .def_static("RotationY", &M::RotationY)
+            .def_static("RotationZ", &M::RotationZ)
+            .def_static("Scale", py::overload_cast<T, T, T>(&M::Scale))
+            .def_static("Scale", py::overload_cast<const math::Vector3<T>&>(&M::Scale));
+    }
+    if constexpr (n == 4) {
+        cls.def_static("Translation", &M::Translation)
+            .def_static("Perspective", py::overload_cast<T, T, T, T>(&M::Perspective))
+            .def_static("Perspective", py::overload_cast<T, T, T, T, T, T>(&M::Perspective))
+            .def_static("Ortho", &M::Ortho);
+    }
+    cls.def_static("Identity", &M::Identity).def_static("Zeros", &M::Zeros);
+}
+
+}  // namespace
+
+template <class M>
+void register_matrix(py::module_& m) {
+    using T = typename M::Scalar;
+    using Column = typename M::Column;
+    static constexpr int n = M::order;
+    constexpr auto item = static_cast<py::ssize_t>(sizeof(T));
+    const std::string name = "Matrix" + std::to_string(n) + ScalarTraits<T>::letter;
+
+    py::class_<M> cls(m, name.c_str(), py::buffer_protocol());
+    def_value_constructors(cls, std::make_index_sequence<n>(), std::make_index_sequence<n * n>());
+    cls.def(py::init([](const py::buffer& b) {
+        M a;
+        read_square<T>(b, n, a.data());
+        return a;
+    }));
+    cls.def_buffer([](M& a) {
+        return py::buffer_info(a.data(), item, py::format_descriptor<T>::format(), 2, {n, n},
+                               {item, n * item});
+    });
+
+    cls.def(py::self + py::self)
+        .def(py::self - py::self)
+        .def(py::self * py::self)
+        .def("__mul__", [](const M& a, T s) { return a * s; })
+        .def("__rmul__", [](const M& a, T s) { return s * a; })
+        .def("__mul__", [](const M& a, const Column& v) { return a * v; })
+        .def("__eq__", [](const M& a, const M& b) { return a == b; })
+        .def("__neq__", [](const M& a, const M& b) { return a != b; })
+        .def("transpose", [](const M& a) { return math::transpose(a); })
+        .def("trace", [](const M& a) { return math::trace(a); })
+        .def("determinant", [](const M& a) { return math::determinant(a); })
+        .def("inverse", [](const M& a) { return math::inverse(a); })
+        .def("__getitem__",
+             [](const M& a, int j) {
+                 check_index<n>(j);
+                 return math::column(a, j);
+             })
+        .def("__getitem__",
+             [](const M& a, std::pair<int, int> ij) {
+                 check_index<n>(ij.first);
+                 check_index<n>(ij.second);
+                 return a(ij.first, ij.second);
+             })
+        // Read into a copy first, so that a failed check leaves the matrix unchanged.
+        .def("__setitem__",
+             [](M& a, int j, const py::buffer& b) {
+                 check_index<n>(j);
+                 Column c;
+                 read_column_shaped<T>(b, n, c.data(), kColumnShapeError);
+                 math::setColumn(a, j, c);
+             })
+        .def("__setitem__",
+             [](M& a, std::pair<int, int> ij, T value) {
+                 check_index<n>(ij.first);
+                 check_index<n>(ij.second);
+                 a(ij.first, ij.second) = value;
+             })
+        .def("numpy", [](M& a) { return make_view<T>(a, a.data(), {n, n}, {item, n * item}); })
+        .def("flatten", [](M& a) { return make_view<T>(a, a.data(), {n * n}, {item}); })
+        .def_property_readonly("T", [](const M& a) { return math::transpose(a); });
+    def_factories(cls);
+    cls.def("__repr__",
+            [](const M& a) { return matrix_repr(a, std::make_index_sequence<n * n>()); });
+}
+
+template void register_matrix<math::Matrix2<float>>(py::module_&);
+template void register_matrix<math::Matrix2<double>>(py::module_&);
+template void register_matrix<math::Matrix3<float>>(py::module_&);
+template void register_matrix<math::Matrix3<double>>(py::module_&);
+template void register_matrix<math::Matrix4<float>>(py::module_&);
+template void register_matrix<math::Matrix4<double>>(py::module_&);
