@@ -73,13 +73,11 @@ inline void read_square(const py::buffer& b, int n, T* out) {
     }
 }
 
-// Element-count rule: the array must hold exactly n elements, whatever its
-// shape. Contiguous arrays give their elements in memory order; any other
-// layout is read in index order through its strides.
+// Copies the n elements of an array holding exactly n. Contiguous arrays
+// give their elements in memory order; any other layout is read in index
+// order through its strides.
 template <class T>
-inline void read_elements(const py::array_t<T, py::array::forcecast>& a, int n, T* out,
-                          const std::string& count_error) {
-    if (a.size() != n) throw std::runtime_error(count_error);
+inline void copy_elements(const py::array_t<T, py::array::forcecast>& a, int n, T* out) {
     const auto flags = a.flags();
     if (flags & (py::array::c_style | py::array::f_style)) {
         std::memcpy(out, a.data(), sizeof(T) * static_cast<std::size_t>(n));
@@ -95,6 +93,15 @@ inline void read_elements(const py::array_t<T, py::array::forcecast>& a, int n, 
         }
         out[k] = load<T>(a.data(), offset);
     }
+}
+
+// Element-count rule: the array must hold exactly n elements, whatever its
+// shape.
+template <class T>
+inline void read_elements(const py::array_t<T, py::array::forcecast>& a, int n, T* out,
+                          const std::string& count_error) {
+    if (a.size() != n) throw std::runtime_error(count_error);
+    copy_elements(a, n, out);
 }
 
 inline std::string element_count_error(int n) {

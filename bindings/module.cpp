@@ -19,6 +19,8 @@ PYBIND11_MODULE(orvane_bindings, m) {
     register_matrix<math::Matrix3<double>>(m);
     register_matrix<math::Matrix4<float>>(m);
     register_matrix<math::Matrix4<double>>(m);
+    register_quaternion<float>(m);
+    register_quaternion<double>(m);
     register_pose<float>(m);
     register_pose<double>(m);
     register_line<float>(m);

@@ -14,6 +14,9 @@ template <class Matrix>
 void register_matrix(py::module_& m);
 
 template <class T>
+void register_quaternion(py::module_& m);
+
+template <class T>
 void register_pose(py::module_& m);
 template <class T>
 void register_line(py::module_& m);

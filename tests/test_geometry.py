@@ -2,6 +2,7 @@ import gc
 
 import numpy as np
 import pytest
+from scipy.spatial.transform import Rotation
 
 import orvane_bindings as ob
 from conftest import cls, dtype_of
@@ -233,3 +234,132 @@ def test_reprs(letter):
 def test_corners_signature_names_the_vector_class(letter):
     doc = cls("AABB_", letter).computeCorners.__doc__
     assert f"-> Annotated[list[orvane_bindings.Vector3{letter}], FixedSize(8)]" in doc
+
+
+# Pose
+
+
+def quat(letter, *wxyz):
+    return cls("Quaternion", letter)(*wxyz)
+
+
+def wxyz(q):
+    return [q.w, q.x, q.y, q.z]
+
+
+def quarter_turn_at_x(letter):
+    return cls("Pose3d_", letter)(vec(letter, 1, 0, 0), cls("Quaternion", letter).RotationZ(np.pi / 2))
+
+
+def random_pose(rng, letter):
+    q = quat(letter, *rng.uniform(-1, 1, 4))
+    return cls("Pose3d_", letter)(vec(letter, *rng.uniform(-5, 5, 3)), q)
+
+
+def assert_close(actual, expected, letter):
+    np.testing.assert_allclose(actual, expected, atol=2e-6 if letter == "f" else 1e-13)
+
+
+def test_quarter_turn_pose(letter):
+    a = quarter_turn_at_x(letter)
+    assert_close(xyz(a.apply(vec(letter, 1, 0, 0))), [1, 1, 0], letter)
+    assert_close(xyz(a * vec(letter, 1, 0, 0)), [1, 1, 0], letter)
+    assert_close(xyz(a.inverse().apply(vec(letter, 1, 1, 0))), [1, 0, 0], letter)
+    twice = a * a
+    assert type(twice) is cls("Pose3d_", letter)
+    assert_close(xyz(twice.apply(vec(letter, 1, 0, 0))), [0, 1, 0], letter)
+    assert_close(xyz(twice.position), [1, 1, 0], letter)
+
+
+def test_pose_operations_follow_their_quaternion_steps(letter):
+    rng = np.random.default_rng(3)
+    for _ in range(20):
+        a, b = random_pose(rng, letter), random_pose(rng, letter)
+        v = vec(letter, *rng.uniform(-5, 5, 3))
+        assert xyz(a.apply(v)) == xyz(a.position + a.orientation.rotate(np.array(xyz(v))))
+        ab = a * b
+        assert xyz(ab.position) == xyz(a.position + a.orientation.rotate(np.array(xyz(b.position))))
+        assert wxyz(ab.orientation) == wxyz((a.orientation * b.orientation).normalize().normalize())
+        inverse = a.inverse()
+        qi = a.orientation.inverse()
+        assert xyz(inverse.position) == xyz(-qi.rotate(np.array(xyz(a.position))))
+        assert wxyz(inverse.orientation) == wxyz(qi.normalize())
+
+
+def test_composition_applies_the_right_pose_first(letter):
+    rng = np.random.default_rng(5)
+    for _ in range(20):
+        a, b = random_pose(rng, letter), random_pose(rng, letter)
+        v = vec(letter, *rng.uniform(-5, 5, 3))
+        assert_close(xyz((a * b).apply(v)), xyz(a.apply(b.apply(v))), letter)
+        for identity in (a * a.inverse(), a.inverse() * a):
+            assert_close(xyz(identity.position), [0, 0, 0], letter)
+            assert identity.orientation == quat(letter)
+
+
+def test_pose_constructors_normalize_but_assignment_does_not(letter):
+    p = cls("Pose3d_", letter)(vec(letter, 1, 2, 3), quat(letter, 2, 0, 0, 0))
+    assert wxyz(p.orientation) == [1, 0, 0, 0]
+    p.orientation = quat(letter, 2, 0, 0, 0)
+    assert wxyz(p.orientation) == [2, 0, 0, 0]
+    assert xyz(p.apply(vec(letter, 4, 5, 6))) == [5, 7, 9]  # rotates without scaling
+    p.orientation.normalize_()  # through the reference, into the pose
+    assert wxyz(p.orientation) == [1, 0, 0, 0]
+
+
+def test_pose_from_a_rotation_matrix(letter):
+    m = cls("Matrix3", letter).RotationX(0.4) * cls("Matrix3", letter).RotationZ(-2.5)
+    p = cls("Pose3d_", letter)(vec(letter, 0, 0, 0), m)
+    o = p.orientation
+    q = cls("Quaternion", letter)(m)
+    assert wxyz(o) == wxyz(q.normalize())
+    rotation = Rotation.from_quat([o.x, o.y, o.z, o.w])
+    assert_close(rotation.as_matrix(), m.numpy(), letter)
+
+
+def test_pose_matrix(letter):
+    assert cls("Pose3d_", letter)().toMatrix() == cls("Matrix4", letter).Identity()
+    a = quarter_turn_at_x(letter)
+    m = a.toMatrix()
+    assert type(m) is cls("Matrix4", letter)
+    assert xyz(m[3]) + [m[3].w] == [1, 0, 0, 1]
+    o = a.orientation
+    assert_close(m.numpy()[:3, :3], Rotation.from_quat([o.x, o.y, o.z, o.w]).as_matrix(), letter)
+    assert m.numpy()[3].tolist() == [0, 0, 0, 1]
+
+
+def test_pose_array_overloads(letter):
+    other = OTHER[letter]
+    p = cls("Pose3d_", letter)()
+    for result in (p * vec(other, 1, 2, 3), p.apply(np.array([1, 2, 3])), p * [1, 2, 3]):
+        assert isinstance(result, np.ndarray) and result.dtype == dtype_of(letter)
+        assert result.shape == (3,) and result.tolist() == [1, 2, 3]
+    for number in (2.0, 2):
+        with pytest.raises(RuntimeError, match=f"^{COUNT_ERROR}$"):
+            p * number
+    with pytest.raises(TypeError):
+        p * cls("Pose3d_", other)()
+    with pytest.raises(TypeError):
+        cls("Pose3d_", letter)(np.zeros(3), np.array([1.0, 0, 0, 0]))
+
+
+def test_pose_properties_keep_their_owner_alive(letter):
+    p = quarter_turn_at_x(letter)
+    position, orientation = p.position, p.orientation
+    del p
+    gc.collect()
+    position.x = 7
+    assert orientation == cls("Quaternion", letter).RotationZ(np.pi / 2)
+    with pytest.raises(TypeError):
+        cls("Pose3d_", letter)().orientation = quat(OTHER[letter])
+
+
+def test_pose_repr(letter):
+    dtype = "float32" if letter == "f" else "float64"
+    assert repr(cls("Pose3d_", letter)()) == (
+        f"<Pose3d\n  pos: Vector3{letter}(0, 0, 0)\n  quat: Quaternion{letter}(1, 0, 0, 0)\n"
+        f"  dtype: {dtype}\n>")
+    p = cls("Pose3d_", letter)(vec(letter, 1, 2.5, -3), quat(letter, 1, 1, 0, 0))
+    assert repr(p).splitlines()[1:3] == [
+        f"  pos: Vector3{letter}(1, 2.5, -3)",
+        f"  quat: Quaternion{letter}(0.707107, 0.707107, 0, 0)"]

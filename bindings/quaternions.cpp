@@ -1,0 +1,97 @@
+#include <pybind11/operators.h>
+
+#include <string>
+
+#include "array_rules.hpp"
+#include "math/quaternion.hpp"
+#include "registration.hpp"
+
+namespace {
+
+constexpr const char* kQuaternionShapeError = "Incompatible shape: expected (,4), (1,4), (4,1)";
+constexpr const char* kQuaternionRepr = "Quaternion{}(w={:.8f}, x={:.8f}, y={:.8f}, z={:.8f})";
+
+std::string quaternion_count_error(py::ssize_t count) {
+    return "Quaternion> incompatible array size; expected 4, got " + std::to_string(count);
+}
+
+}  // namespace
+
+template <class T>
+void register_quaternion(py::module_& m) {
+    using Q = math::Quaternion<T>;
+    using Array = py::array_t<T, py::array::forcecast>;
+    const std::string name = std::string("Quaternion") + ScalarTraits<T>::letter;
+
+    // The order decides dispatch: an instance of this class has no copy
+    // constructor and is copied through its buffer; arrays of this dtype take
+    // the array overload in the first pass, other buffers fail the format
+    // check there, and lists reach the array overload in the second pass.
+    py::class_<Q> cls(m, name.c_str(), py::buffer_protocol());
+    cls.def(py::init<>())
+        .def(py::init<T>())
+        .def(py::init<T, T, T, T>())
+        .def(py::init<const math::Matrix3<T>&>())
+        .def(py::init([](const Array& a) {
+            if (a.size() != 4) throw std::runtime_error(quaternion_count_error(a.size()));
+            Q q;
+            copy_elements(a, 4, q.data());
+            return q;
+        }))
+        .def(py::init([](const py::buffer& b) {
+            Q q;
+            read_column_shaped<T>(b, 4, q.data(), kQuaternionShapeError);
+            return q;
+        }));
+    cls.def_buffer([](Q& q) {
+        return py::buffer_info(q.data(), static_cast<py::ssize_t>(sizeof(T)),
+                               py::format_descriptor<T>::format(), 1, {4},
+                               {static_cast<py::ssize_t>(sizeof(T))});
+    });
+
+    cls.def_readwrite("w", &Q::w)
+        .def_readwrite("x", &Q::x)
+        .def_readwrite("y", &Q::y)
+        .def_readwrite("z", &Q::z)
+        .def("__getitem__",
+             [](const Q& q, int i) {
+                 if (static_cast<unsigned>(i) >= 4) throw py::index_error();
+                 return q[i];
+             })
+        .def("__setitem__",
+             [](Q& q, int i, T value) {
+                 if (static_cast<unsigned>(i) >= 4) throw py::index_error();
+                 q[i] = value;
+             })
+        .def(py::self + py::self)
+        .def(py::self - py::self)
+        .def(py::self * py::self)
+        .def("__mul__", [](const Q& q, T s) { return q * s; })
+        .def("__rmul__", [](const Q& q, T s) { return q * s; })
+        .def("__eq__", [](const Q& a, const Q& b) { return a == b; })
+        .def("__neq__", [](const Q& a, const Q& b) { return a != b; })
+        .def_static("RotationX", &Q::RotationX)
+        .def_static("RotationY", &Q::RotationY)
+        .def_static("RotationZ", &Q::RotationZ)
+        .def("length", &Q::length)
+        .def("lengthSquare", &Q::lengthSquare)
+        .def("normalize", &Q::normalize)
+        .def("normalize_", &Q::normalize_)
+        .def("conjugate", &Q::conjugate)
+        .def("inverse", &Q::inverse)
+        .def("rotate",
+             [](const Q& q, const Array& a) {
+                 math::Vector3<T> v;
+                 read_elements(a, 3, v.data(), element_count_error(3));
+                 return q.rotate(v);
+             })
+        .def("__repr__", [](const Q& q) {
+            return py::str(kQuaternionRepr)
+                .format(ScalarTraits<T>::letter, static_cast<double>(q.w),
+                        static_cast<double>(q.x), static_cast<double>(q.y),
+                        static_cast<double>(q.z));
+        });
+}
+
+template void register_quaternion<float>(py::module_&);
+template void register_quaternion<double>(py::module_&);
