@@ -135,6 +135,11 @@ TYPED_TEST(Geometry, PoseAppliesInvertsAndComposes) {
     expect_near(twice.apply({1, 0, 0}), T(0), T(1), T(0));
     expect_near(twice.position, T(1), T(1), T(0));
 
+    const Pose3d<T> b({0, 2, -1}, Quaternion<T>::RotationX(T(0.7)));
+    const Vector3<T> v(T(0.3), T(-1.2), T(2.5));
+    const Vector3<T> b_then_a = a.apply(b.apply(v));
+    expect_near((a * b).apply(v), b_then_a.x, b_then_a.y, b_then_a.z);
+
     const Pose3d<T> identity = a * a.inverse();
     expect_near(identity.position, T(0), T(0), T(0));
     EXPECT_TRUE(identity.orientation == Quaternion<T>());
