@@ -21,6 +21,9 @@ PYBIND11_MODULE(orvane_bindings, m) {
     register_matrix<math::Matrix4<double>>(m);
     register_quaternion<float>(m);
     register_quaternion<double>(m);
+    register_euler_enums(m);
+    register_euler<float>(m);
+    register_euler<double>(m);
     register_pose<float>(m);
     register_pose<double>(m);
     register_line<float>(m);

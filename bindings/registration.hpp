@@ -16,6 +16,12 @@ void register_matrix(py::module_& m);
 template <class T>
 void register_quaternion(py::module_& m);
 
+// The two enums, registered before the classes whose fields they type.
+void register_euler_enums(py::module_& m);
+
+template <class T>
+void register_euler(py::module_& m);
+
 template <class T>
 void register_pose(py::module_& m);
 template <class T>

@@ -55,6 +55,8 @@ def bound_functions():
         if not isinstance(obj, type):
             yield name, obj
             continue
+        if hasattr(obj, "__members__"):
+            continue  # enum members and their parameter names are pybind11's own
         for attr, member in vars(obj).items():
             if attr.startswith("_pybind11"):
                 continue  # pybind11's own cross-module hook

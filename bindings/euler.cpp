@@ -1,0 +1,82 @@
+#include <cstdint>
+#include <string>
+
+#include "math/euler.hpp"
+#include "registration.hpp"
+#include "scalar_traits.hpp"
+
+namespace {
+
+using math::euler::Convention;
+using math::euler::Order;
+
+constexpr const char* kEulerRepr =
+    "<Euler\n  x: {:.8f}\n  y: {:.8f}\n  z: {:.8f}\n  dtype: {}\n  order: {}\n  convention: {}\n>";
+
+// Python can store any value of the underlying integer in either field.
+const char* orderName(Order order) {
+    if (static_cast<std::uint8_t>(order) > 5) return "Undefined";
+    switch (order) {
+        case Order::XYZ: return "XYZ";
+        case Order::YZX: return "YZX";
+        case Order::ZXY: return "ZXY";
+        case Order::XZY: return "XZY";
+        case Order::YXZ: return "YXZ";
+        case Order::ZYX: return "ZYX";
+    }
+    return "Undefined";
+}
+
+const char* conventionName(Convention convention) {
+    switch (static_cast<int>(convention)) {
+        case static_cast<int>(Convention::INTRINSIC): return "Intrinsic";
+        case static_cast<int>(Convention::EXTRINSIC): return "Extrinsic";
+        default: return "Undefined";
+    }
+}
+
+}  // namespace
+
+void register_euler_enums(py::module_& m) {
+    py::enum_<Order>(m, "eOrder")
+        .value("XYZ", Order::XYZ)
+        .value("YZX", Order::YZX)
+        .value("ZXY", Order::ZXY)
+        .value("XZY", Order::XZY)
+        .value("YXZ", Order::YXZ)
+        .value("ZYX", Order::ZYX);
+    py::enum_<Convention>(m, "eConvention")
+        .value("INTRINSIC", Convention::INTRINSIC)
+        .value("EXTRINSIC", Convention::EXTRINSIC);
+}
+
+template <class T>
+void register_euler(py::module_& m) {
+    using E = math::Euler<T>;
+    const std::string name = std::string("Euler") + ScalarTraits<T>::suffix;
+
+    py::class_<E>(m, name.c_str())
+        .def(py::init<>())
+        .def(py::init<T, T, T>())
+        .def(py::init<const math::Matrix3<T>&>())
+        .def(py::init<const math::Matrix4<T>&>())
+        .def(py::init<const math::Quaternion<T>&>())
+        .def(py::init<const math::Vector3<T>&, T>())
+        .def_readwrite("order", &E::order)
+        .def_readwrite("convention", &E::convention)
+        .def_readwrite("x", &E::x)
+        .def_readwrite("y", &E::y)
+        .def_readwrite("z", &E::z)
+        .def("setFromRotationMatrix", &E::setFromRotationMatrix)
+        .def("setFromTransform", &E::setFromTransform)
+        .def("setFromQuaternion", &E::setFromQuaternion)
+        .def("setFromAxisAngle", &E::setFromAxisAngle)
+        .def("__repr__", [](const E& e) {
+            return py::str(kEulerRepr).format(static_cast<double>(e.x), static_cast<double>(e.y),
+                                              static_cast<double>(e.z), ScalarTraits<T>::dtype,
+                                              orderName(e.order), conventionName(e.convention));
+        });
+}
+
+template void register_euler<float>(py::module_&);
+template void register_euler<double>(py::module_&);
