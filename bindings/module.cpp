@@ -24,6 +24,14 @@ PYBIND11_MODULE(orvane_bindings, m) {
     register_euler_enums(m);
     register_euler<float>(m);
     register_euler<double>(m);
+    register_pose<float>(m);
+    register_pose<double>(m);
+    register_line<float>(m);
+    register_line<double>(m);
+    register_plane<float>(m);
+    register_plane<double>(m);
+    register_aabb<float>(m);
+    register_aabb<double>(m);
     register_array_conversions(m);
     register_vector_functions<2>(m);
     register_vector_functions<3>(m);

@@ -22,6 +22,15 @@ void register_euler_enums(py::module_& m);
 template <class T>
 void register_euler(py::module_& m);
 
+template <class T>
+void register_pose(py::module_& m);
+template <class T>
+void register_line(py::module_& m);
+template <class T>
+void register_plane(py::module_& m);
+template <class T>
+void register_aabb(py::module_& m);
+
 // Module-level functions, registered after every class.
 void register_array_conversions(py::module_& m);
 

@@ -1,0 +1,159 @@
+#include <pybind11/numpy.h>
+#include <pybind11/operators.h>
+#include <pybind11/stl.h>
+
+#include <sstream>
+#include <string>
+#include <type_traits>
+
+#include "array_rules.hpp"
+#include "math/geometry.hpp"
+#include "math/pose.hpp"
+#include "registration.hpp"
+
+namespace {
+
+template <class T>
+using NdArray = py::array_t<T, py::array::forcecast>;
+
+template <class T>
+math::Vector3<T> vector_from(const NdArray<T>& a) {
+    math::Vector3<T> v;
+    read_elements<T>(a, 3, v.data(), element_count_error(3));
+    return v;
+}
+
+// Without a base object the array owns a copy of the three components.
+template <class T>
+py::array_t<T> array_from(const math::Vector3<T>& v) {
+    return py::array_t<T>(3, v.data());
+}
+
+template <class T>
+std::string class_name(const char* stem) {
+    return std::string(stem) + ScalarTraits<T>::suffix;
+}
+
+// A method taking a point, registered twice: for the exact vector class,
+// then for anything NumPy can turn into three numbers (lists, arrays of
+// any dtype, vectors of the other precision). A vector result of the array
+// overload comes back as a fresh array.
+template <class C, class T, class R>
+void def_point_method(py::class_<C>& cls, const char* name,
+                      R (C::*method)(const math::Vector3<T>&) const) {
+    cls.def(name, method);
+    cls.def(name, [method](const C& self, const NdArray<T>& a) {
+        if constexpr (std::is_same_v<R, math::Vector3<T>>) {
+            return array_from((self.*method)(vector_from(a)));
+        } else {
+            return (self.*method)(vector_from(a));
+        }
+    });
+}
+
+// Default, two vectors, two arrays: both arrays are read before the value
+// is built, so a bad count in either creates nothing.
+template <class C, class T>
+void def_two_vector_init(py::class_<C>& cls) {
+    using V = math::Vector3<T>;
+    cls.def(py::init<>()).def(py::init<const V&, const V&>());
+    cls.def(py::init([](const NdArray<T>& a, const NdArray<T>& b) {
+        const V first = vector_from(a);
+        const V second = vector_from(b);
+        return C(first, second);
+    }));
+}
+
+template <class T>
+std::string two_vector_text(const char* name, const char* first_label,
+                            const math::Vector3<T>& first, const char* second_label,
+                            const math::Vector3<T>& second) {
+    std::ostringstream out;
+    out << "<" << name << "\n"
+        << "  " << first_label << ": " << math::toString(first) << "\n"
+        << "  " << second_label << ": " << math::toString(second) << "\n"
+        << ">\n";
+    return out.str();
+}
+
+// Default stream formatting like the vector text, not the quaternion repr.
+template <class T>
+std::string quaternion_text(const math::Quaternion<T>& q) {
+    std::ostringstream out;
+    out << "Quaternion" << ScalarTraits<T>::letter << "(" << double(q.w) << ", " << double(q.x)
+        << ", " << double(q.y) << ", " << double(q.z) << ")";
+    return out.str();
+}
+
+}  // namespace
+
+template <class T>
+void register_pose(py::module_& m) {
+    using Pose = math::Pose3d<T>;
+    using V = math::Vector3<T>;
+    py::class_<Pose> cls(m, class_name<T>("Pose3d").c_str());
+    cls.def(py::init<>())
+        .def(py::init<const V&, const math::Quaternion<T>&>())
+        .def(py::init<const V&, const math::Matrix3<T>&>())
+        .def_readwrite("position", &Pose::position)
+        .def_readwrite("orientation", &Pose::orientation);
+    def_point_method(cls, "apply", &Pose::apply);
+    cls.def("inverse", &Pose::inverse).def("toMatrix", &Pose::toMatrix);
+    def_point_method(cls, "__mul__", &Pose::apply);
+    cls.def(py::self * py::self);
+    cls.def("__repr__", [](const Pose& p) {
+        return py::str("<Pose3d\n  pos: {}\n  quat: {}\n  dtype: {}\n>")
+            .format(math::toString(p.position), quaternion_text(p.orientation),
+                    ScalarTraits<T>::dtype);
+    });
+}
+
+template <class T>
+void register_line(py::module_& m) {
+    using Line = math::Line<T>;
+    py::class_<Line> cls(m, class_name<T>("Line").c_str());
+    def_two_vector_init<Line, T>(cls);
+    cls.def_readwrite("start", &Line::start).def_readwrite("end", &Line::end);
+    def_point_method(cls, "distanceTo", &Line::distanceTo);
+    cls.def("__repr__", [](const Line& l) {
+        return two_vector_text("Line", "start", l.start, "end", l.end);
+    });
+}
+
+template <class T>
+void register_plane(py::module_& m) {
+    using Plane = math::Plane<T>;
+    py::class_<Plane> cls(m, class_name<T>("Plane").c_str());
+    def_two_vector_init<Plane, T>(cls);
+    cls.def_readwrite("point", &Plane::point).def_readwrite("normal", &Plane::normal);
+    def_point_method(cls, "signedDistanceTo", &Plane::signedDistanceTo);
+    def_point_method(cls, "distanceTo", &Plane::distanceTo);
+    def_point_method(cls, "project", &Plane::project);
+    cls.def("__repr__", [](const Plane& p) {
+        return two_vector_text("Plane", "point", p.point, "normal", p.normal);
+    });
+}
+
+template <class T>
+void register_aabb(py::module_& m) {
+    using Box = math::AABB<T>;
+    py::class_<Box> cls(m, class_name<T>("AABB").c_str());
+    def_two_vector_init<Box, T>(cls);
+    cls.def_readwrite("min", &Box::min)
+        .def_readwrite("max", &Box::max)
+        .def("computeCenter", &Box::computeCenter)
+        .def("computeCorners", &Box::computeCorners)
+        .def("intersects", &Box::intersects)
+        .def("__repr__", [](const Box& b) {
+            return two_vector_text("AABB", "min", b.min, "max", b.max);
+        });
+}
+
+template void register_pose<float>(py::module_&);
+template void register_pose<double>(py::module_&);
+template void register_line<float>(py::module_&);
+template void register_line<double>(py::module_&);
+template void register_plane<float>(py::module_&);
+template void register_plane<double>(py::module_&);
+template void register_aabb<float>(py::module_&);
+template void register_aabb<double>(py::module_&);
