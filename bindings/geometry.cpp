@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "array_rules.hpp"
+#include "fast_operators.hpp"
 #include "math/geometry.hpp"
 #include "math/pose.hpp"
 #include "registration.hpp"
@@ -106,6 +107,10 @@ void register_pose(py::module_& m) {
             .format(math::toString(p.position), quaternion_text(p.orientation),
                     ScalarTraits<T>::dtype);
     });
+
+    namespace fast = fast_operators;
+    fast::install<Pose, fast::Binary<fast::Multiply, fast::Rule<Pose, V, &fast::times<Pose, V>>,
+                                     fast::Rule<Pose, Pose, &fast::times<Pose, Pose>>>>(cls);
 }
 
 template <class T>

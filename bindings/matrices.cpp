@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "array_rules.hpp"
+#include "fast_operators.hpp"
 #include "math/matrix.hpp"
 #include "registration.hpp"
 
@@ -141,6 +142,14 @@ void register_matrix(py::module_& m) {
     def_factories(cls);
     cls.def("__repr__",
             [](const M& a) { return matrix_repr(a, std::make_index_sequence<n * n>()); });
+
+    // The number on the left multiplies as the bound __rmul__ does: s * a.
+    namespace fast = fast_operators;
+    fast::install<M, fast::AddSame<M>, fast::SubtractSame<M>,
+                  fast::Binary<fast::Multiply, fast::Rule<M, M, &fast::times<M, M>>,
+                               fast::Rule<M, fast::Number<T>, &fast::times<M, T>>,
+                               fast::Rule<fast::Number<T>, M, &fast::times<T, M>>,
+                               fast::Rule<M, Column, &fast::times<M, Column>>>>(cls);
 }
 
 template void register_matrix<math::Matrix2<float>>(py::module_&);

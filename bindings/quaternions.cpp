@@ -3,6 +3,7 @@
 #include <string>
 
 #include "array_rules.hpp"
+#include "fast_operators.hpp"
 #include "math/quaternion.hpp"
 #include "registration.hpp"
 
@@ -91,6 +92,9 @@ void register_quaternion(py::module_& m) {
                         static_cast<double>(q.x), static_cast<double>(q.y),
                         static_cast<double>(q.z));
         });
+
+    namespace fast = fast_operators;
+    fast::install<Q, fast::AddSame<Q>, fast::SubtractSame<Q>, fast::MultiplySameOrNumber<Q, T>>(cls);
 }
 
 template void register_quaternion<float>(py::module_&);

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "array_rules.hpp"
+#include "fast_operators.hpp"
 #include "math/vector.hpp"
 #include "registration.hpp"
 
@@ -95,6 +96,10 @@ void register_vector(py::module_& m) {
         .def_property_readonly("shape", [](const V&) { return std::make_pair(1, N); })
         .def("__repr__",
              [](const V& v) { return vector_repr(v, std::make_index_sequence<N>()); });
+
+    namespace fast = fast_operators;
+    fast::install<V, fast::AddSame<V>, fast::SubtractSame<V>, fast::MultiplySameOrNumber<V, T>,
+                  fast::Unary<fast::Negative, fast::UnaryRule<V, &fast::negated<V>>>>(cls);
 }
 
 template void register_vector<math::Vector2<float>>(py::module_&);
