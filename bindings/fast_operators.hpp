@@ -8,9 +8,11 @@
 // methods, so results, NotImplemented and errors stay those of the bound
 // methods, which are left as they are.
 
+#include <pybind11/operators.h>
 #include <pybind11/pybind11.h>
 
 #include <exception>
+#include <functional>
 #include <stdexcept>
 #include <utility>
 
@@ -59,26 +61,36 @@ struct Operand<Number<T>> {
     T get() const { return value; }
 };
 
+// Bodies of the bound number overloads. The fast path calls the same
+// compiled functions as the bound methods.
 template <class A, class B>
-auto plus(const A& a, const B& b) {
-    return a + b;
-}
-template <class A, class B>
-auto minus(const A& a, const B& b) {
-    return a - b;
-}
-template <class A, class B>
-auto times(const A& a, const B& b) {
+auto product(const A& a, const B& b) {
     return a * b;
 }
-// A number on the left where the bound __rmul__ computes self * number.
-template <class A, class B>
-auto times_swapped(const A& a, const B& b) {
-    return b * a;
+template <class C, class T>
+C scaled(const C& c, T s) {
+    return c * s;
 }
-template <class A>
-auto negated(const A& a) {
-    return -a;
+template <class C, class T>
+C scaled_from_left(const C& c, T s) {
+    return s * c;
+}
+template <class C>
+C negated(const C& c) {
+    return -c;
+}
+
+// The function pybind11 binds for `py::self <op> py::self`.
+template <py::detail::op_id id, class C>
+constexpr auto same_class_operator = &py::detail::op_impl<id, py::detail::op_l, C, C, C>::execute;
+
+// The function itself, hidden from the optimiser: an inlined copy may order
+// the operands of a commutative operation differently and so propagate
+// another NaN than the bound method, which calls the function out of line.
+template <class F>
+F opaque(F f) {
+    asm("" : "+m"(f));
+    return f;
 }
 
 // A new registered instance owning the value, made by pybind11 itself.
@@ -94,20 +106,30 @@ PyObject* to_python(R&& value) {
         .ptr();
 }
 
-// One fast case of a binary slot: operands of exactly A and B, result F(a, b).
-template <class A, class B, auto F>
+// One fast case of a binary slot: operands of exactly A and B, result
+// F(a, b), or F(b, a) for a reflected method, as Python would call it.
+template <class A, class B, auto F, bool reflected = false>
 struct Rule {
-    using Result = std::decay_t<decltype(F(std::declval<Operand<A>>().get(),
-                                           std::declval<Operand<B>>().get()))>;
+    static auto call(const Operand<A>& x, const Operand<B>& y) {
+        if constexpr (reflected) {
+            return std::invoke(opaque(F), y.get(), x.get());
+        } else {
+            return std::invoke(opaque(F), x.get(), y.get());
+        }
+    }
+    using Result = decltype(call(std::declval<Operand<A>>(), std::declval<Operand<B>>()));
 
     static bool apply(PyObject* a, PyObject* b, PyObject*& result) {
         Operand<A> x;
         Operand<B> y;
         if (!x.read(a) || !y.read(b)) return false;
-        result = to_python(F(x.get(), y.get()));
+        result = to_python(call(x, y));
         return true;
     }
 };
+
+template <class A, class B, auto F>
+using ReflectedRule = Rule<A, B, F, true>;
 
 template <class A, auto F>
 struct UnaryRule {
@@ -116,7 +138,7 @@ struct UnaryRule {
     static bool apply(PyObject* a, PyObject*& result) {
         Operand<A> x;
         if (!x.read(a)) return false;
-        result = to_python(F(x.get()));
+        result = to_python(opaque(F)(x.get()));
         return true;
     }
 };
@@ -358,13 +380,13 @@ void install(const py::handle& cls) {
 }
 
 template <class C>
-using AddSame = Binary<Add, Rule<C, C, &plus<C, C>>>;
+using AddSame = Binary<Add, Rule<C, C, same_class_operator<py::detail::op_add, C>>>;
 template <class C>
-using SubtractSame = Binary<Subtract, Rule<C, C, &minus<C, C>>>;
+using SubtractSame = Binary<Subtract, Rule<C, C, same_class_operator<py::detail::op_sub, C>>>;
 // Same-class product, and a number on either side scaling self.
 template <class C, class T>
-using MultiplySameOrNumber = Binary<Multiply, Rule<C, C, &times<C, C>>,
-                                    Rule<C, Number<T>, &times<C, T>>,
-                                    Rule<Number<T>, C, &times_swapped<T, C>>>;
+using MultiplySameOrNumber = Binary<Multiply, Rule<C, C, same_class_operator<py::detail::op_mul, C>>,
+                                    Rule<C, Number<T>, &scaled<C, T>>,
+                                    ReflectedRule<Number<T>, C, &scaled<C, T>>>;
 
 }  // namespace fast_operators

@@ -109,8 +109,10 @@ void register_pose(py::module_& m) {
     });
 
     namespace fast = fast_operators;
-    fast::install<Pose, fast::Binary<fast::Multiply, fast::Rule<Pose, V, &fast::times<Pose, V>>,
-                                     fast::Rule<Pose, Pose, &fast::times<Pose, Pose>>>>(cls);
+    fast::install<Pose, fast::Binary<fast::Multiply, fast::Rule<Pose, V, &Pose::apply>,
+                                     fast::Rule<Pose, Pose,
+                                                fast::same_class_operator<py::detail::op_mul, Pose>>>>(
+        cls);
 }
 
 template <class T>

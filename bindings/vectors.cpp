@@ -67,11 +67,11 @@ void register_vector(py::module_& m) {
     cls.def(py::self + py::self)
         .def(py::self - py::self)
         .def(py::self * py::self)
-        .def("__mul__", [](const V& v, T s) { return v * s; })
-        .def("__rmul__", [](const V& v, T s) { return v * s; })
+        .def("__mul__", &fast_operators::scaled<V, T>)
+        .def("__rmul__", &fast_operators::scaled<V, T>)
         .def("__eq__", [](const V& a, const V& b) { return a == b; })
         .def("__neq__", [](const V& a, const V& b) { return a != b; })
-        .def("__neg__", [](const V& v) { return -v; })
+        .def("__neg__", &fast_operators::negated<V>)
         .def("__getitem__",
              [](const V& v, int i) {
                  if (static_cast<unsigned>(i) >= N) throw py::index_error();
