@@ -1,4 +1,4 @@
-"""A tour of orvane_bindings: vectors, transforms, rotations, Euler angles, geometry."""
+"""A tour of orvane_bindings: vectors, transforms, rotations, Euler angles, geometry, a camera."""
 
 import runpy
 from pathlib import Path
@@ -6,7 +6,7 @@ from pathlib import Path
 import orvane_bindings as ob
 
 HERE = Path(__file__).resolve().parent
-TOUR = ["transforms.py", "rotations.py", "euler_angles.py", "geometry.py"]
+TOUR = ["transforms.py", "rotations.py", "euler_angles.py", "geometry.py", "camera.py"]
 
 print("== vectors")
 a = ob.Vector3f(1, 2, 3)
