@@ -172,6 +172,9 @@ class Matrix2d:
     @staticmethod
     def Zeros() -> Matrix2d:
         ...
+    @staticmethod
+    def __init_subclass__(*args, **kwargs):
+        ...
     def __add__(self, arg0: Matrix2d) -> Matrix2d:
         ...
     def __buffer__(self, flags):
@@ -261,6 +264,9 @@ class Matrix2f:
         ...
     @staticmethod
     def Zeros() -> Matrix2f:
+        ...
+    @staticmethod
+    def __init_subclass__(*args, **kwargs):
         ...
     def __add__(self, arg0: Matrix2f) -> Matrix2f:
         ...
@@ -358,6 +364,9 @@ class Matrix3d:
     @staticmethod
     def Zeros() -> Matrix3d:
         ...
+    @staticmethod
+    def __init_subclass__(*args, **kwargs):
+        ...
     def __add__(self, arg0: Matrix3d) -> Matrix3d:
         ...
     def __buffer__(self, flags):
@@ -453,6 +462,9 @@ class Matrix3f:
         ...
     @staticmethod
     def Zeros() -> Matrix3f:
+        ...
+    @staticmethod
+    def __init_subclass__(*args, **kwargs):
         ...
     def __add__(self, arg0: Matrix3f) -> Matrix3f:
         ...
@@ -564,6 +576,9 @@ class Matrix4d:
     @staticmethod
     def Zeros() -> Matrix4d:
         ...
+    @staticmethod
+    def __init_subclass__(*args, **kwargs):
+        ...
     def __add__(self, arg0: Matrix4d) -> Matrix4d:
         ...
     def __buffer__(self, flags):
@@ -673,6 +688,9 @@ class Matrix4f:
         ...
     @staticmethod
     def Zeros() -> Matrix4f:
+        ...
+    @staticmethod
+    def __init_subclass__(*args, **kwargs):
         ...
     def __add__(self, arg0: Matrix4f) -> Matrix4f:
         ...
@@ -890,6 +908,9 @@ class Quaterniond:
     @staticmethod
     def RotationZ(arg0: float) -> Quaterniond:
         ...
+    @staticmethod
+    def __init_subclass__(*args, **kwargs):
+        ...
     def __add__(self, arg0: Quaterniond) -> Quaterniond:
         ...
     def __buffer__(self, flags):
@@ -967,6 +988,9 @@ class Quaternionf:
     @staticmethod
     def RotationZ(arg0: float) -> Quaternionf:
         ...
+    @staticmethod
+    def __init_subclass__(*args, **kwargs):
+        ...
     def __add__(self, arg0: Quaternionf) -> Quaternionf:
         ...
     def __buffer__(self, flags):
@@ -1033,6 +1057,9 @@ class Vector2d:
     __hash__: typing.ClassVar[None] = None
     x: float
     y: float
+    @staticmethod
+    def __init_subclass__(*args, **kwargs):
+        ...
     def __add__(self, arg0: Vector2d) -> Vector2d:
         ...
     def __buffer__(self, flags):
@@ -1099,6 +1126,9 @@ class Vector2f:
     __hash__: typing.ClassVar[None] = None
     x: float
     y: float
+    @staticmethod
+    def __init_subclass__(*args, **kwargs):
+        ...
     def __add__(self, arg0: Vector2f) -> Vector2f:
         ...
     def __buffer__(self, flags):
@@ -1166,6 +1196,9 @@ class Vector3d:
     x: float
     y: float
     z: float
+    @staticmethod
+    def __init_subclass__(*args, **kwargs):
+        ...
     def __add__(self, arg0: Vector3d) -> Vector3d:
         ...
     def __buffer__(self, flags):
@@ -1238,6 +1271,9 @@ class Vector3f:
     x: float
     y: float
     z: float
+    @staticmethod
+    def __init_subclass__(*args, **kwargs):
+        ...
     def __add__(self, arg0: Vector3f) -> Vector3f:
         ...
     def __buffer__(self, flags):
@@ -1311,6 +1347,9 @@ class Vector4d:
     x: float
     y: float
     z: float
+    @staticmethod
+    def __init_subclass__(*args, **kwargs):
+        ...
     def __add__(self, arg0: Vector4d) -> Vector4d:
         ...
     def __buffer__(self, flags):
@@ -1385,6 +1424,9 @@ class Vector4f:
     x: float
     y: float
     z: float
+    @staticmethod
+    def __init_subclass__(*args, **kwargs):
+        ...
     def __add__(self, arg0: Vector4f) -> Vector4f:
         ...
     def __buffer__(self, flags):
