@@ -111,6 +111,18 @@ void def_vector_functions(py::module_& m) {
     m.def("normalize", &nothing<F, const F&>).def("normalize", &nothing<D, const D&>);
 }
 
+// A module-local class carries an attribute by which other extensions
+// recognize it. Without it, an argument refused by an overload costs what it
+// costs in the real module: pybind11 then looks for the attribute on the
+// argument's type and misses.
+void drop_local_markers(py::module_& m) {
+    for (auto item : m.attr("__dict__").cast<py::dict>()) {
+        if (PyType_Check(item.second.ptr()) && py::hasattr(item.second, PYBIND11_MODULE_LOCAL_ID)) {
+            py::delattr(item.second, PYBIND11_MODULE_LOCAL_ID);
+        }
+    }
+}
+
 }  // namespace
 
 PYBIND11_MODULE(orvane_floor, m) {
@@ -134,4 +146,5 @@ PYBIND11_MODULE(orvane_floor, m) {
     def_vector_functions<math::Vector2>(m);
     def_vector_functions<math::Vector3>(m);
     def_vector_functions<math::Vector4>(m);
+    drop_local_markers(m);
 }

@@ -85,7 +85,7 @@ C from_array(const Array<T>& a) {
     if constexpr (Conversion<C>::square) {
         read_square_array<T>(a, Conversion<C>::size, value.data());
     } else {
-        read_elements<T>(a, Conversion<C>::size, value.data(), Conversion<C>::count_error());
+        read_elements<T>(a, Conversion<C>::size, value.data(), &Conversion<C>::count_error);
     }
     return value;
 }

@@ -129,11 +129,11 @@ inline void copy_elements(const py::array_t<T, py::array::forcecast>& a, int n, 
 }
 
 // Element-count rule: the array must hold exactly n elements, whatever its
-// shape.
-template <class T>
+// shape. The message is only built when the count is wrong.
+template <class T, class Message>
 inline void read_elements(const py::array_t<T, py::array::forcecast>& a, int n, T* out,
-                          const std::string& count_error) {
-    if (a.size() != n) throw std::runtime_error(count_error);
+                          Message count_error) {
+    if (a.size() != n) throw std::runtime_error(count_error());
     copy_elements(a, n, out);
 }
 

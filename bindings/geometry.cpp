@@ -19,7 +19,7 @@ using NdArray = py::array_t<T, py::array::forcecast>;
 template <class T>
 math::Vector3<T> vector_from(const NdArray<T>& a) {
     math::Vector3<T> v;
-    read_elements<T>(a, 3, v.data(), element_count_error(3));
+    read_elements<T>(a, 3, v.data(), [] { return element_count_error(3); });
     return v;
 }
 
