@@ -66,17 +66,16 @@ struct Conversion<math::Matrix4<T>> : SquareConversion<math::Matrix4<T>> {
     static constexpr const char* word = "mat4";
 };
 
-// An array made from a pointer without a base copies the data in any order,
-// so a matrix keeps its column-major (Fortran) layout and the result owns
-// its elements.
+// A matrix keeps its column-major (Fortran) layout; the result owns its
+// elements.
 template <class C, class T = typename Conversion<C>::Scalar>
 Array<T> to_array(const C& value) {
     constexpr py::ssize_t n = Conversion<C>::size;
     constexpr auto item = static_cast<py::ssize_t>(sizeof(T));
     if constexpr (Conversion<C>::square) {
-        return Array<T>({n, n}, {item, n * item}, value.data());
+        return fresh_array<T>({n, n}, {item, n * item}, value.data(), n * n);
     } else {
-        return Array<T>({n}, {item}, value.data());
+        return fresh_array<T>({n}, {item}, value.data(), n);
     }
 }
 
@@ -86,7 +85,7 @@ C from_array(const Array<T>& a) {
     if constexpr (Conversion<C>::square) {
         read_square_array<T>(a, Conversion<C>::size, value.data());
     } else {
-        read_elements<T>(a, Conversion<C>::size, value.data(), Conversion<C>::count_error());
+        read_elements<T>(a, Conversion<C>::size, value.data(), &Conversion<C>::count_error);
     }
     return value;
 }

@@ -26,33 +26,59 @@ inline T load(const void* data, py::ssize_t byte_offset) {
     return value;
 }
 
-// Requests the buffer read-only with strides and format (released when the
-// returned info goes out of scope) and checks that its items are T.
+// A buffer requested read-only with strides and format, released when this
+// goes out of scope. It reads the exporter's Py_buffer in place, where a
+// py::buffer_info would copy shape, strides and format to the heap first.
 template <class T>
-inline py::buffer_info request_buffer(const py::buffer& b) {
-    py::buffer_info info = b.request();
-    if (info.format != py::format_descriptor<T>::format()) {
-        throw std::runtime_error(ScalarTraits<T>::format_error);
+class RequestedBuffer {
+public:
+    // Checks that the items are T.
+    explicit RequestedBuffer(const py::buffer& b) {
+        if (PyObject_GetBuffer(b.ptr(), &view_, PyBUF_STRIDES | PyBUF_FORMAT) != 0) {
+            throw py::error_already_set();
+        }
+        // A missing format means unsigned bytes.
+        const char* format = view_.format != nullptr ? view_.format : "B";
+        if (std::strcmp(format, py::format_descriptor<T>::value) != 0) {
+            PyBuffer_Release(&view_);
+            throw std::runtime_error(ScalarTraits<T>::format_error);
+        }
     }
-    return info;
-}
+    ~RequestedBuffer() { PyBuffer_Release(&view_); }
+    RequestedBuffer(const RequestedBuffer&) = delete;
+    RequestedBuffer& operator=(const RequestedBuffer&) = delete;
+
+    const void* data() const { return view_.buf; }
+    int ndim() const { return view_.ndim; }
+    py::ssize_t shape(int d) const { return view_.shape[d]; }
+    // Exporters give strides when asked for them; C order otherwise.
+    py::ssize_t stride(int d) const {
+        if (view_.strides != nullptr) return view_.strides[d];
+        py::ssize_t step = view_.itemsize;
+        for (int k = d + 1; k < view_.ndim; ++k) step *= view_.shape[k];
+        return step;
+    }
+
+private:
+    Py_buffer view_{};
+};
 
 // Copies the n elements of a buffer shaped (n,), (1, n) or (n, 1) into out,
 // following the stride of the extent that holds them.
 template <class T>
 inline void read_column_shaped(const py::buffer& b, int n, T* out, const char* shape_error) {
-    const py::buffer_info info = request_buffer<T>(b);
+    const RequestedBuffer<T> buffer(b);
     py::ssize_t stride = 0;
-    if (info.ndim == 1 && info.shape[0] == n) {
-        stride = info.strides[0];
-    } else if (info.ndim == 2 && info.shape[0] == 1 && info.shape[1] == n) {
-        stride = info.strides[1];
-    } else if (info.ndim == 2 && info.shape[0] == n && info.shape[1] == 1) {
-        stride = info.strides[0];
+    if (buffer.ndim() == 1 && buffer.shape(0) == n) {
+        stride = buffer.stride(0);
+    } else if (buffer.ndim() == 2 && buffer.shape(0) == 1 && buffer.shape(1) == n) {
+        stride = buffer.stride(1);
+    } else if (buffer.ndim() == 2 && buffer.shape(0) == n && buffer.shape(1) == 1) {
+        stride = buffer.stride(0);
     } else {
         throw std::runtime_error(shape_error);
     }
-    for (int k = 0; k < n; ++k) out[k] = load<T>(info.ptr, k * stride);
+    for (int k = 0; k < n; ++k) out[k] = load<T>(buffer.data(), k * stride);
 }
 
 // Element [i][j] of an (n, n) block with the given byte strides becomes
@@ -71,13 +97,13 @@ inline void load_square(const void* data, py::ssize_t row_stride, py::ssize_t co
 // Square-buffer rule: the buffer must be two-dimensional and (n, n).
 template <class T>
 inline void read_square(const py::buffer& b, int n, T* out) {
-    const py::buffer_info info = request_buffer<T>(b);
-    const std::string pair = "(" + std::to_string(n) + ", " + std::to_string(n) + ")";
-    if (info.ndim != 2) throw std::runtime_error("Incompatible shape: expected " + pair);
-    if (info.shape[0] != n || info.shape[1] != n) {
-        throw std::runtime_error("Incompatible size: expected " + pair);
+    const RequestedBuffer<T> buffer(b);
+    if (buffer.ndim() != 2 || buffer.shape(0) != n || buffer.shape(1) != n) {
+        const std::string pair = "(" + std::to_string(n) + ", " + std::to_string(n) + ")";
+        const char* problem = buffer.ndim() != 2 ? "shape" : "size";
+        throw std::runtime_error(std::string("Incompatible ") + problem + ": expected " + pair);
     }
-    load_square(info.ptr, info.strides[0], info.strides[1], n, out);
+    load_square(buffer.data(), buffer.stride(0), buffer.stride(1), n, out);
 }
 
 // Copies the n elements of an array holding exactly n. Contiguous arrays
@@ -103,11 +129,11 @@ inline void copy_elements(const py::array_t<T, py::array::forcecast>& a, int n, 
 }
 
 // Element-count rule: the array must hold exactly n elements, whatever its
-// shape.
-template <class T>
+// shape. The message is only built when the count is wrong.
+template <class T, class Message>
 inline void read_elements(const py::array_t<T, py::array::forcecast>& a, int n, T* out,
-                          const std::string& count_error) {
-    if (a.size() != n) throw std::runtime_error(count_error);
+                          Message count_error) {
+    if (a.size() != n) throw std::runtime_error(count_error());
     copy_elements(a, n, out);
 }
 
@@ -128,6 +154,17 @@ inline void read_square_array(const py::array_t<T, py::array::forcecast>& a, int
             "nparray_to_matrix: incompatible array size. It expects a (n, n) matrix of size 'n'");
     }
     load_square(a.data(), a.strides(0), a.strides(1), n, out);
+}
+
+// A new array owning a copy of `count` contiguous elements laid out by the
+// given strides. Letting NumPy allocate and copying into it makes one array;
+// passing the pointer without a base would make a wrapper and then its copy.
+template <class T>
+inline py::array_t<T> fresh_array(std::vector<py::ssize_t> shape, std::vector<py::ssize_t> strides,
+                                  const T* data, std::size_t count) {
+    py::array_t<T> a(std::move(shape), std::move(strides));
+    std::memcpy(a.mutable_data(), data, sizeof(T) * count);
+    return a;
 }
 
 // The Python object that already wraps `value` (the instance a method was

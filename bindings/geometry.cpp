@@ -20,14 +20,13 @@ using NdArray = py::array_t<T, py::array::forcecast>;
 template <class T>
 math::Vector3<T> vector_from(const NdArray<T>& a) {
     math::Vector3<T> v;
-    read_elements<T>(a, 3, v.data(), element_count_error(3));
+    read_elements<T>(a, 3, v.data(), [] { return element_count_error(3); });
     return v;
 }
 
-// Without a base object the array owns a copy of the three components.
 template <class T>
 py::array_t<T> array_from(const math::Vector3<T>& v) {
-    return py::array_t<T>(3, v.data());
+    return fresh_array<T>({3}, {static_cast<py::ssize_t>(sizeof(T))}, v.data(), 3);
 }
 
 template <class T>

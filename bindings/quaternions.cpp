@@ -83,7 +83,7 @@ void register_quaternion(py::module_& m) {
         .def("rotate",
              [](const Q& q, const Array& a) {
                  math::Vector3<T> v;
-                 read_elements(a, 3, v.data(), element_count_error(3));
+                 read_elements(a, 3, v.data(), [] { return element_count_error(3); });
                  return q.rotate(v);
              })
         .def("__repr__", [](const Q& q) {

@@ -89,6 +89,7 @@ def test_plane_project_of_an_array_is_a_fresh_array(letter):
     given = np.array([1.0, 2.0, 3.0], dtype_of(letter))
     projected = plane.project(given)
     assert projected.dtype == dtype_of(letter) and projected.shape == (3,)
+    assert projected.flags.owndata and projected.flags.writeable
     assert projected.tolist() == [1, 2, 0]
     projected[0] = 9
     assert given[0] == 1 and plane.project(given)[0] == 1

@@ -1,0 +1,332 @@
+"""Per-call times of orvane_bindings, its pybind11 floor and the peers.
+
+Run by scripts/bench, which builds the floor module and puts it on the path.
+Every case is a statement timed with timeit in loops of many calls; the
+samples of all cases are taken in turn, round after round, so that a burst of
+load from other processes touches every case alike, and each case reports
+the median of its rounds, less the cost of an empty loop.
+"""
+
+import argparse
+import gc
+import os
+import platform
+import statistics
+import timeit
+from dataclasses import dataclass, field
+
+import glm
+import numpy as np
+import orvane_bindings as ob
+import orvane_floor as fl
+import scipy
+from scipy.spatial.transform import Rotation
+
+SAMPLE_SECONDS = 0.0002  # short enough that most samples run between preemptions
+
+
+@dataclass
+class Case:
+    stmt: str
+    names: dict
+    per_call: list = field(default_factory=list)
+
+    def timer(self):
+        # Bound to locals of the timing function, as in ordinary code.
+        setup = "\n".join(f"{k} = _g_{k}" for k in self.names)
+        return timeit.Timer(self.stmt, setup, globals={f"_g_{k}": v for k, v in self.names.items()})
+
+
+@dataclass
+class Row:
+    label: str
+    ours: Case
+    floor: Case | None
+    pyglm: Case | None
+    peer_name: str | None = None
+    peer: Case | None = None
+
+    def cases(self):
+        return [c for c in (self.ours, self.floor, self.pyglm, self.peer) if c is not None]
+
+
+def same_for_both(stmt, make):
+    """The statement for ours and the floor, with names made from either module."""
+    return Case(stmt, make(ob, real=True)), Case(stmt, make(fl, real=False))
+
+
+def rows():
+    f32, f64 = np.float32, np.float64
+    a3f = np.array([1.0, 2.0, 3.0], f32)
+    b3f = np.array([4.0, 5.0, 6.0], f32)
+    a3d = a3f.astype(f64)
+    m4f = np.array([[1.0, 2, 0, 1], [0, 1, 3, 2], [2, 0, 1, 0], [1, 1, 0, 4]], f32)
+    n4f = m4f.T.copy()
+    m4d = m4f.astype(f64)
+    a4f = np.array([1.0, 2.0, 3.0, 1.0], f32)
+    qd = (0.8, 0.2, -0.3, 0.4)  # w, x, y, z; normalized where used
+    lst = [1.0, 2.0, 3.0]
+    r1 = Rotation.from_quat([qd[1], qd[2], qd[3], qd[0]])
+    r2 = Rotation.from_euler("XYZ", [0.3, -0.5, 1.2])
+    gq1 = glm.normalize(glm.quat(*qd))
+    gq2 = glm.quat(glm.vec3(0.3, -0.5, 1.2))
+    gdq = glm.normalize(glm.dquat(*qd))
+
+    def vectors(mod, real):
+        return {
+            "a": mod.Vector3f(1, 2, 3),
+            "b": mod.Vector3f(4, 5, 6),
+            "ad": mod.Vector3d(1, 2, 3),
+            "dot": mod.dot,
+            "normalize": mod.normalize,
+            "cross": mod.cross,
+        }
+
+    def matrices(mod, real):
+        if real:
+            m = mod.Matrix4f(*m4f.ravel())
+            return {"m": m, "n": mod.Matrix4f(*n4f.ravel()), "v": mod.Vector4f(*a4f),
+                    "md": mod.Matrix4d(*m4d.ravel())}
+        return {"m": mod.Matrix4f(), "n": mod.Matrix4f(), "v": mod.Vector4f(1, 2, 3, 1),
+                "md": mod.Matrix4d()}
+
+    def rotations(mod, real):
+        if real:
+            p = ob.Quaternionf(*qd).normalize()
+            q = ob.Quaternionf(0.9, 0.1, 0.3, -0.2).normalize()
+            qdd = ob.Quaterniond(*qd).normalize()
+            pose = ob.Pose3d_d(ob.Vector3d(1, 2, 3), qdd)
+            pose2 = ob.Pose3d_d(ob.Vector3d(-1, 0, 2), ob.Quaterniond(0.9, 0.1, 0.3, -0.2))
+            line = ob.Line_f(ob.Vector3f(0, 0, 0), ob.Vector3f(1, 1, 0))
+        else:
+            p = q = fl.Quaternionf()
+            qdd = fl.Quaterniond()
+            pose = pose2 = fl.Pose3d_d()
+            line = fl.Line_f()
+        return {"p": p, "q": q, "qd": qdd, "pose": pose, "pose2": pose2, "line": line,
+                "vd": mod.Vector3d(1, 2, 3), "lst": lst, "nd": a3d.copy(),
+                "Euler_d": mod.Euler_d}
+
+    def arrays(mod, real):
+        m = mod.Matrix4f(*m4f.ravel()) if real else mod.Matrix4f()
+        return {"a32": a3f.copy(), "a64": a3d.copy(), "M64": m4d.copy(), "M32": m4f.copy(),
+                "v": mod.Vector3f(1, 2, 3), "m": m, "Vector3f": mod.Vector3f,
+                "to_array": mod.mat4_to_nparray_f32, "to_mat": mod.nparray_to_mat4_f64,
+                "to_vec": mod.nparray_to_vec3_f32}
+
+    g3 = {"a": glm.vec3(1, 2, 3), "b": glm.vec3(4, 5, 6), "ad": glm.dvec3(1, 2, 3),
+          "glm": glm}
+    gm = {"m": glm.mat4(*m4f.T.ravel()), "n": glm.mat4(*n4f.T.ravel()), "v": glm.vec4(*a4f),
+          "md": glm.dmat4(*m4d.T.ravel()), "glm": glm}
+    gr = {"p": gq1, "q": gq2, "qd": gdq, "lst": lst, "nd": a3d.copy(), "glm": glm,
+          "t": glm.dvec3(1, 2, 3), "t2": glm.dvec3(-1, 0, 2),
+          "q2": glm.normalize(glm.dquat(0.9, 0.1, 0.3, -0.2)), "vd": glm.dvec3(1, 2, 3),
+          "s": glm.vec3(0, 0, 0), "e": glm.vec3(1, 1, 0)}
+    npv = {"a": a3f.copy(), "b": b3f.copy(), "ad": a3d.copy(), "np": np}
+    npm = {"m": m4f.copy(), "n": n4f.copy(), "v": a4f.copy(), "md": m4d.copy(), "np": np}
+    sp = {"r1": r1, "r2": r2, "lst": lst, "nd": a3d.copy(), "t": a3d.copy(),
+          "t2": np.array([-1.0, 0, 2]), "quat": np.array([qd[1], qd[2], qd[3], qd[0]]),
+          "R": Rotation, "np": np}
+    npl = {"s": np.zeros(3, f32), "e": np.array([1, 1, 0], f32), "lst": lst, "np": np, "f32": f32}
+    npa = {"a32": a3f.copy(), "a64": a3d.copy(), "M64": m4d.copy(), "M32": m4f.copy(), "np": np}
+    ga = {"a32": a3f.copy(), "v": glm.vec3(1, 2, 3), "m": glm.mat4(), "M64": m4d.copy(),
+          "glm": glm, "np": np}
+
+    def row(label, stmt, make, glm_case, peer_name=None, peer_case=None):
+        ours, floor = same_for_both(stmt, make)
+        return Row(label, ours, floor, glm_case, peer_name, peer_case)
+
+    return [
+        row("Vector3f + Vector3f", "a + b", vectors, Case("a + b", g3), "NumPy",
+            Case("a + b", npv)),
+        row("Vector3d * float", "ad * 2.5", vectors, Case("ad * 2.5", g3), "NumPy",
+            Case("ad * 2.5", npv)),
+        row("dot(Vector3f, Vector3f)", "dot(a, b)", vectors, Case("glm.dot(a, b)", g3),
+            "NumPy", Case("np.dot(a, b)", npv)),
+        row("normalize(Vector3f)", "normalize(a)", vectors, Case("glm.normalize(a)", g3),
+            "NumPy", Case("a / np.linalg.norm(a)", npv)),
+        row("cross(Vector3f, Vector3f)", "cross(a, b)", vectors, Case("glm.cross(a, b)", g3),
+            "NumPy", Case("np.cross(a, b)", npv)),
+        row("Matrix4f * Matrix4f", "m * n", matrices, Case("m * n", gm), "NumPy",
+            Case("m @ n", npm)),
+        row("Matrix4f * Vector4f", "m * v", matrices, Case("m * v", gm), "NumPy",
+            Case("m @ v", npm)),
+        row("Matrix4d.inverse()", "md.inverse()", matrices, Case("glm.inverse(md)", gm),
+            "NumPy", Case("np.linalg.inv(md)", npm)),
+        row("Matrix4d.determinant()", "md.determinant()", matrices,
+            Case("glm.determinant(md)", gm), "NumPy", Case("np.linalg.det(md)", npm)),
+        row("Quaternionf * Quaternionf", "p * q", rotations, Case("p * q", gr), "SciPy",
+            Case("r1 * r2", sp)),
+        row("Quaterniond.rotate(list)", "qd.rotate(lst)", rotations, Case("qd * lst", gr),
+            "SciPy", Case("r1.apply(lst)", sp)),
+        row("Quaterniond.rotate(ndarray)", "qd.rotate(nd)", rotations, Case("qd * nd", gr),
+            "SciPy", Case("r1.apply(nd)", sp)),
+        row("Euler_d(Quaterniond)", "Euler_d(qd)", rotations, Case("glm.eulerAngles(qd)", gr),
+            "SciPy", Case("R.from_quat(quat).as_euler('XYZ')", sp)),
+        row("Pose3d_d * Vector3d", "pose * vd", rotations, Case("t + qd * vd", gr), "SciPy",
+            Case("r1.apply(t2) + t", sp)),
+        row("Pose3d_d * Pose3d_d", "pose * pose2", rotations,
+            Case("(t + qd * t2, glm.normalize(qd * q2))", gr), "SciPy",
+            Case("(r1.apply(t2) + t, r1 * r2)", sp)),
+        row("Vector3f(ndarray)", "Vector3f(a32)", arrays, Case("glm.vec3(a32)", ga), "NumPy",
+            Case("np.array(a32)", npa)),
+        row("Vector3f.numpy()", "v.numpy()", arrays, Case("np.asarray(v)", ga), "NumPy",
+            Case("a32.view()", npa)),
+        row("mat4_to_nparray_f32", "to_array(m)", arrays, Case("np.array(m)", ga), "NumPy",
+            Case("M32.copy()", npa)),
+        row("nparray_to_mat4_f64", "to_mat(M64)", arrays, Case("glm.dmat4(M64)", ga), "NumPy",
+            Case("M64.copy()", npa)),
+        row("Line_f.distanceTo(list)", "line.distanceTo(lst)", rotations,
+            Case("glm.length(glm.cross(glm.vec3(lst) - s, glm.vec3(lst) - e))"
+                 " / glm.length(e - s)", gr),
+            "NumPy",
+            Case("np.linalg.norm(np.cross(np.asarray(lst, f32) - s, np.asarray(lst, f32) - e))"
+                 " / np.linalg.norm(e - s)", npl)),
+    ]
+
+
+def copy_check_rows():
+    """The same conversion given an array of its own dtype and of the other one."""
+    def arrays(mod, real):
+        return {"a32": np.array([1, 2, 3], np.float32), "a64": np.array([1, 2, 3], np.float64),
+                "M64": np.eye(4), "M32": np.eye(4, dtype=np.float32),
+                "to_mat": mod.nparray_to_mat4_f64, "to_vec": mod.nparray_to_vec3_f32}
+
+    pairs = [("nparray_to_vec3_f32(float32 array)", "to_vec(a32)"),
+             ("nparray_to_vec3_f32(float64 array)", "to_vec(a64)"),
+             ("nparray_to_mat4_f64(float64 array)", "to_mat(M64)"),
+             ("nparray_to_mat4_f64(float32 array)", "to_mat(M32)")]
+    result = []
+    for label, stmt in pairs:
+        ours, floor = same_for_both(stmt, arrays)
+        result.append(Row(label, ours, floor, None))
+    return result
+
+
+def calibrate(case):
+    timer = case.timer()
+    number = 1
+    while True:
+        seconds = timer.timeit(number)
+        if seconds >= SAMPLE_SECONDS:
+            return timer, number
+        number = max(2 * number, int(1.2 * number * SAMPLE_SECONDS / max(seconds, 1e-9)))
+
+
+def measure(all_rows, rounds):
+    empty = Case("pass", {})
+    cases = [empty] + [c for r in all_rows for c in r.cases()]
+    for c in cases:
+        exec(c.stmt, {}, dict(c.names))  # fails early on a broken statement
+    plans = [(c, *calibrate(c)) for c in cases]
+    for _ in range(3):  # warm-up rounds
+        for _, timer, number in plans:
+            timer.timeit(number)
+    gc.collect()
+    for _ in range(rounds):
+        for c, timer, number in plans:
+            c.per_call.append(timer.timeit(number) * 1e9 / number)
+    loop = statistics.median(empty.per_call)
+    return loop, {id(c): statistics.median(c.per_call) - loop for c in cases if c is not empty}
+
+
+def cpu_model():
+    with open("/proc/cpuinfo") as f:
+        for line in f:
+            if line.startswith("model name"):
+                return line.split(":", 1)[1].strip()
+    return platform.processor() or "unknown"
+
+
+def fmt_ns(value):
+    return "n/a" if value is None else f"{value:,.0f}"
+
+
+def fmt_ratio(a, b):
+    return "n/a" if a is None or b is None else f"{a / b:.2f}"
+
+
+def table(all_rows, times, with_peers):
+    def t(c):
+        return None if c is None else times[id(c)]
+
+    if with_peers:
+        lines = ["| operation | ours | floor | pyglm | NumPy/SciPy | ours/floor | ours/NumPy·SciPy "
+                 "| ours/pyglm |", "|---|---:|---:|---:|---:|---:|---:|---:|"]
+    else:
+        lines = ["| operation | ours | floor | ours/floor |", "|---|---:|---:|---:|"]
+    for r in all_rows:
+        ours, floor, g, peer = t(r.ours), t(r.floor), t(r.pyglm), t(r.peer)
+        if with_peers:
+            peer_text = "n/a" if peer is None else f"{fmt_ns(peer)} ({r.peer_name})"
+            lines.append(f"| {r.label} | {fmt_ns(ours)} | {fmt_ns(floor)} | {fmt_ns(g)} | "
+                         f"{peer_text} | {fmt_ratio(ours, floor)} | {fmt_ratio(ours, peer)} | "
+                         f"{fmt_ratio(ours, g)} |")
+        else:
+            lines.append(f"| {r.label} | {fmt_ns(ours)} | {fmt_ns(floor)} | "
+                         f"{fmt_ratio(ours, floor)} |")
+    return "\n".join(lines)
+
+
+def statements(all_rows):
+    lines = ["| operation | ours and floor | pyglm | NumPy/SciPy |", "|---|---|---|---|"]
+    for r in all_rows:
+        def s(c):
+            return "n/a" if c is None else f"`{c.stmt}`"
+        lines.append(f"| {r.label} | {s(r.ours)} | {s(r.pyglm)} | {s(r.peer)} |")
+    return "\n".join(lines)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--rounds", type=int, default=1001)
+    parser.add_argument("--build", help="a file of build facts written by scripts/bench")
+    parser.add_argument("--notes", help="a Markdown file appended to the report")
+    parser.add_argument("--output", required=True)
+    args = parser.parse_args()
+
+    main_rows, check_rows = rows(), copy_check_rows()
+    load_before = os.getloadavg()
+    loop, times = measure(main_rows + check_rows, args.rounds)
+    load_after = os.getloadavg()
+
+    report = [
+        "# Benchmarks",
+        "",
+        "Written by `scripts/bench`. Nanoseconds per call: the median of "
+        f"{args.rounds} rounds of about {SAMPLE_SECONDS * 1e3:.1f} ms each, after three "
+        f"warm-up rounds, less the empty loop ({loop:.1f} ns). All cases were sampled in turn "
+        "within each round, in one process.",
+        "",
+        f"- CPU: {cpu_model()}, {os.cpu_count()} logical cores",
+        f"- Load average (1, 5, 15 min): {', '.join(f'{x:.2f}' for x in load_before)} "
+        f"before, {', '.join(f'{x:.2f}' for x in load_after)} after",
+        f"- Python {platform.python_version()}, NumPy {np.__version__}, SciPy "
+        f"{scipy.__version__}, pyglm {glm.version.split()[-1]}",
+        "- floor: the same bindings (types, overloads and their order) with bodies that only "
+        "return a default value",
+        "",
+        table(main_rows, times, with_peers=True),
+        "",
+        "## Arrays of the argument's own dtype are read in place",
+        "",
+        "The converting copy of an array of the other dtype shows in the time; an array of the "
+        "parameter's dtype costs what the floor costs.",
+        "",
+        table(check_rows, times, with_peers=False),
+        "",
+    ]
+    if args.build:
+        with open(args.build) as f:
+            report += [f.read().rstrip(), ""]
+    report += ["## Statements timed", "", statements(main_rows), ""]
+    if args.notes:
+        with open(args.notes) as f:
+            report += [f.read().rstrip(), ""]
+    with open(args.output, "w") as f:
+        f.write("\n".join(report))
+    print("\n".join(report))
+
+
+if __name__ == "__main__":
+    main()
