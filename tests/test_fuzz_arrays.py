@@ -217,36 +217,33 @@ def rounded(values, letter):
         return np.asarray(values, np.float64).astype(dtype_of(letter))
 
 
-def buffer_elements(x, letter, shapes_allowed, shape_error):
-    """A buffer parameter: the exporter's view, the format check, the shape check."""
+def buffer_request(x, letter, shape_error):
+    """A buffer parameter: the exporter's view, the format check, then the
+    shape check; the elements as a copy, so that no view of x stays behind."""
     try:
         view = memoryview(x)
     except Exception as error:  # noqa: BLE001 - the exporter's own refusal passes unchanged
         return Raises(type(error))
-    if view.format != letter:
-        return Raises(RuntimeError, FORMAT_ERROR[letter])
-    if view.shape not in shapes_allowed:
-        return Raises(RuntimeError, shape_error)
-    return np.asarray(view)
+    with view:
+        if view.format != letter:
+            return Raises(RuntimeError, FORMAT_ERROR[letter])
+        failed = shape_error(view.shape)
+        return Raises(RuntimeError, failed) if failed else np.array(view)
 
 
 def column_shaped(x, letter, n, shape_error):
-    got = buffer_elements(x, letter, [(n,), (1, n), (n, 1)], shape_error)
+    got = buffer_request(
+        x, letter, lambda shape: None if shape in [(n,), (1, n), (n, 1)] else shape_error)
     return got if isinstance(got, Raises) else got.reshape(-1)
 
 
 def square_shaped(x, letter, n):
-    try:
-        view = memoryview(x)
-    except Exception as error:  # noqa: BLE001
-        return Raises(type(error))
-    if view.format != letter:
-        return Raises(RuntimeError, FORMAT_ERROR[letter])
-    if view.ndim != 2:
-        return Raises(RuntimeError, f"Incompatible shape: expected ({n}, {n})")
-    if view.shape != (n, n):
-        return Raises(RuntimeError, f"Incompatible size: expected ({n}, {n})")
-    return np.asarray(view)
+    def shape_error(shape):
+        if len(shape) != 2:
+            return f"Incompatible shape: expected ({n}, {n})"
+        return None if shape == (n, n) else f"Incompatible size: expected ({n}, {n})"
+
+    return buffer_request(x, letter, shape_error)
 
 
 def converted(x, letter):
@@ -265,7 +262,7 @@ def counted(x, letter, n, message):
     if a.size != n:
         return Raises(RuntimeError, message(a.size))
     # Contiguous arrays in memory order, any other layout in index order.
-    return a.ravel(order="F" if a.flags.f_contiguous and not a.flags.c_contiguous else "C")
+    return a.flatten(order="F" if a.flags.f_contiguous and not a.flags.c_contiguous else "C")
 
 
 def square_array(x, letter, n):
@@ -276,7 +273,7 @@ def square_array(x, letter, n):
         return Raises(RuntimeError, DIMENSIONS_ERROR)
     if a.shape != (n, n):
         return Raises(RuntimeError, SIZE_ERROR)
-    return a
+    return a.copy()
 
 
 def vector_constructor(x, letter, n):
@@ -336,7 +333,16 @@ def assert_outcome(call, expected, *untouched):
     else:
         result = call()
     assert [fingerprint(x) for x in untouched] == before
+    for x in untouched:
+        assert_released(x)
     return result
+
+
+def assert_released(x):
+    """A bytearray or array.array cannot grow while a buffer of it is held."""
+    if isinstance(x, (bytearray, array.array)):
+        x.append(0)
+        x.pop()
 
 
 def assert_same_bits(actual, expected):
