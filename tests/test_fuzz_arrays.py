@@ -168,6 +168,27 @@ def python_buffers(draw, n):
     return bytearray(data.tobytes())
 
 
+class Exporter:
+    """A Python class exporting the buffer of an array, or refusing to."""
+
+    def __init__(self, array, refuse):
+        self.array, self.refuse = array, refuse
+
+    def __buffer__(self, flags):
+        if self.refuse:
+            raise BufferError("no buffer today")
+        return memoryview(self.array)
+
+    def __repr__(self):
+        return f"Exporter({self.array!r}, refuse={self.refuse})"
+
+
+@st.composite
+def exporters(draw, n, letter):
+    return Exporter(draw(st.one_of(ndarrays(n, letter), well_formed(n, letter))),
+                    draw(st.booleans()))
+
+
 MODULE_OBJECTS = [
     lambda: ob.Vector3f(1, 2, 3), lambda: ob.Vector3d(-1, 0.5, 2), lambda: ob.Vector2f(1, 2),
     lambda: ob.Vector4d(1, 2, 3, 4), lambda: ob.Quaternionf(1, 2, 3, 4),
@@ -187,7 +208,7 @@ JUNK = st.one_of(
 def anything(n, letter):
     """Inputs for a callable that wants n (or n by n) elements of precision letter."""
     return st.one_of(ndarrays(n, letter), ndarrays(n, letter), well_formed(n, letter),
-                     well_formed(n, letter), python_buffers(n), JUNK)
+                     well_formed(n, letter), python_buffers(n), exporters(n, letter), JUNK)
 
 
 # What the rules predict
@@ -308,7 +329,7 @@ def fingerprint(x):
     if exports_buffer(x):
         try:
             return memoryview(x).tobytes()
-        except ValueError:  # released or refused
+        except (ValueError, BufferError):  # released or refused
             return "released"
     if isinstance(x, ob.Line_f):
         return bits(x.start), bits(x.end)
