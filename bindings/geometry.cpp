@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "array_rules.hpp"
+#include "fast_operators.hpp"
 #include "math/geometry.hpp"
 #include "math/pose.hpp"
 #include "registration.hpp"
@@ -106,6 +107,12 @@ void register_pose(py::module_& m) {
             .format(math::toString(p.position), quaternion_text(p.orientation),
                     ScalarTraits<T>::dtype);
     });
+
+    namespace fast = fast_operators;
+    fast::install<Pose, fast::Binary<fast::Multiply, fast::Rule<Pose, V, &Pose::apply>,
+                                     fast::Rule<Pose, Pose,
+                                                fast::same_class_operator<py::detail::op_mul, Pose>>>>(
+        cls);
 }
 
 template <class T>

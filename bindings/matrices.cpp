@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "array_rules.hpp"
+#include "fast_operators.hpp"
 #include "math/matrix.hpp"
 #include "registration.hpp"
 
@@ -101,9 +102,9 @@ void register_matrix(py::module_& m) {
     cls.def(py::self + py::self)
         .def(py::self - py::self)
         .def(py::self * py::self)
-        .def("__mul__", [](const M& a, T s) { return a * s; })
-        .def("__rmul__", [](const M& a, T s) { return s * a; })
-        .def("__mul__", [](const M& a, const Column& v) { return a * v; })
+        .def("__mul__", &fast_operators::scaled<M, T>)
+        .def("__rmul__", &fast_operators::scaled_from_left<M, T>)
+        .def("__mul__", &fast_operators::product<M, Column>)
         .def("__eq__", [](const M& a, const M& b) { return a == b; })
         .def("__neq__", [](const M& a, const M& b) { return a != b; })
         .def("transpose", [](const M& a) { return math::transpose(a); })
@@ -141,6 +142,14 @@ void register_matrix(py::module_& m) {
     def_factories(cls);
     cls.def("__repr__",
             [](const M& a) { return matrix_repr(a, std::make_index_sequence<n * n>()); });
+
+    namespace fast = fast_operators;
+    using Product = fast::Rule<M, M, fast::same_class_operator<py::detail::op_mul, M>>;
+    fast::install<M, fast::AddSame<M>, fast::SubtractSame<M>,
+                  fast::Binary<fast::Multiply, Product,
+                               fast::Rule<M, fast::Number<T>, &fast::scaled<M, T>>,
+                               fast::ReflectedRule<fast::Number<T>, M, &fast::scaled_from_left<M, T>>,
+                               fast::Rule<M, Column, &fast::product<M, Column>>>>(cls);
 }
 
 template void register_matrix<math::Matrix2<float>>(py::module_&);

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "array_rules.hpp"
+#include "fast_operators.hpp"
 #include "math/quaternion.hpp"
 #include "registration.hpp"
 
@@ -66,8 +67,8 @@ void register_quaternion(py::module_& m) {
         .def(py::self + py::self)
         .def(py::self - py::self)
         .def(py::self * py::self)
-        .def("__mul__", [](const Q& q, T s) { return q * s; })
-        .def("__rmul__", [](const Q& q, T s) { return q * s; })
+        .def("__mul__", &fast_operators::scaled<Q, T>)
+        .def("__rmul__", &fast_operators::scaled<Q, T>)
         .def("__eq__", [](const Q& a, const Q& b) { return a == b; })
         .def("__neq__", [](const Q& a, const Q& b) { return a != b; })
         .def_static("RotationX", &Q::RotationX)
@@ -91,6 +92,9 @@ void register_quaternion(py::module_& m) {
                         static_cast<double>(q.x), static_cast<double>(q.y),
                         static_cast<double>(q.z));
         });
+
+    namespace fast = fast_operators;
+    fast::install<Q, fast::AddSame<Q>, fast::SubtractSame<Q>, fast::MultiplySameOrNumber<Q, T>>(cls);
 }
 
 template void register_quaternion<float>(py::module_&);

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "array_rules.hpp"
+#include "fast_operators.hpp"
 #include "math/vector.hpp"
 #include "registration.hpp"
 
@@ -66,11 +67,11 @@ void register_vector(py::module_& m) {
     cls.def(py::self + py::self)
         .def(py::self - py::self)
         .def(py::self * py::self)
-        .def("__mul__", [](const V& v, T s) { return v * s; })
-        .def("__rmul__", [](const V& v, T s) { return v * s; })
+        .def("__mul__", &fast_operators::scaled<V, T>)
+        .def("__rmul__", &fast_operators::scaled<V, T>)
         .def("__eq__", [](const V& a, const V& b) { return a == b; })
         .def("__neq__", [](const V& a, const V& b) { return a != b; })
-        .def("__neg__", [](const V& v) { return -v; })
+        .def("__neg__", &fast_operators::negated<V>)
         .def("__getitem__",
              [](const V& v, int i) {
                  if (static_cast<unsigned>(i) >= N) throw py::index_error();
@@ -95,6 +96,10 @@ void register_vector(py::module_& m) {
         .def_property_readonly("shape", [](const V&) { return std::make_pair(1, N); })
         .def("__repr__",
              [](const V& v) { return vector_repr(v, std::make_index_sequence<N>()); });
+
+    namespace fast = fast_operators;
+    fast::install<V, fast::AddSame<V>, fast::SubtractSame<V>, fast::MultiplySameOrNumber<V, T>,
+                  fast::Unary<fast::Negative, fast::UnaryRule<V, &fast::negated<V>>>>(cls);
 }
 
 template void register_vector<math::Vector2<float>>(py::module_&);

@@ -22,3 +22,19 @@ print("inside the room:", room.intersects(probe), "- room centre:", room.compute
 
 wall = ob.Line_d(ob.Vector3d(0, 3, 0), ob.Vector3d(3, 3, 0))
 print("distance to the wall's edge:", wall.distanceTo(moved))
+
+# Properties are the members themselves, not copies: changing one changes the owner.
+segment = ob.Line_f(ob.Vector3f(0, 0, 0), ob.Vector3f(1, 0, 0))
+start = segment.start
+start.x = -1
+print(segment.start.x)  # -1.0
+print(segment.distanceTo([5, 2, 0]))  # the line is infinite: 2.0; lists are accepted
+print(segment)
+
+# Assigning a pose's orientation stores it as given; the constructor normalizes.
+held = ob.Pose3d_d(ob.Vector3d(), ob.Quaterniond(2, 0, 0, 0))
+print(held.orientation.w)  # 1.0
+held.orientation = ob.Quaterniond(2, 0, 0, 0)
+print(held.orientation.w, held.apply(ob.Vector3d(1, 2, 3)))  # 2.0, and still no scaling
+
+print(ob.AABB_f().computeCenter())  # the default box is all of space: its centre is NaN

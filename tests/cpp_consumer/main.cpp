@@ -1,9 +1,29 @@
 #include <cstdio>
 
+#include "math/euler.hpp"
+#include "math/geometry.hpp"
+#include "math/matrix.hpp"
+#include "math/pose.hpp"
+#include "math/quaternion.hpp"
+#include "math/scalar.hpp"
 #include "math/vector.hpp"
 
 int main() {
     const math::Vector3<float> a(1, 2, 3), b(4, 5, 6);
-    std::printf("%g\n", double(math::dot(a, b)));
+    std::printf("dot %g\n", double(math::dot(a, b)));
+
+    const math::Matrix2<double> m(1, 2, 3, 4);
+    std::printf("det %g\n", math::determinant(m));
+
+    const auto quarter = math::Quaternion<double>::RotationZ(1.5707963267948966);
+    const math::Pose3d<double> pose(math::Vector3<double>(1, 0, 0), quarter);
+    const math::Vector3<double> moved = pose.apply(math::Vector3<double>(1, 0, 0));
+    std::printf("pose %.3f %.3f %.3f\n", moved.x, moved.y, moved.z);
+
+    const math::Euler<double> angles(math::Quaternion<double>::RotationZ(0.5));
+    std::printf("euler z %.3f\n", angles.z);
+
+    const math::AABB<float> box(math::Vector3<float>(0, 0, 0), math::Vector3<float>(1, 2, 3));
+    std::printf("centre %s\n", math::toString(box.computeCenter()).c_str());
     return 0;
 }

@@ -1,0 +1,94 @@
+"""The Python package: its version, the typing stubs and the wheel."""
+
+import importlib.metadata
+import importlib.util
+import os
+import re
+import subprocess
+import sys
+import sysconfig
+import zipfile
+from pathlib import Path
+
+import pytest
+
+import orvane_bindings as ob
+
+ROOT = Path(__file__).resolve().parent.parent
+STUB = Path("orvane_bindings-stubs", "__init__.pyi")
+COMMITTED_STUB = ROOT / "stubs" / STUB
+
+
+def run(*args, **kwargs):
+    return subprocess.run(args, capture_output=True, text=True, timeout=300, **kwargs)
+
+
+def test_version_is_package_metadata_not_a_module_attribute():
+    cmake = (ROOT / "CMakeLists.txt").read_text()
+    expected = re.search(r"project\(orvane VERSION ([0-9.]+)", cmake).group(1)
+    assert importlib.metadata.version("orvane") == expected
+    assert not hasattr(ob, "__version__")
+
+
+@pytest.mark.skipif(importlib.util.find_spec("pybind11_stubgen") is None,
+                    reason="pybind11-stubgen is not installed")
+def test_committed_stubs_match_the_built_module(tmp_path):
+    env = {**os.environ, "PATH": f"{Path(sys.executable).parent}{os.pathsep}{os.environ['PATH']}"}
+    result = run(str(ROOT / "scripts" / "generate-stubs"), "--installed", str(tmp_path), env=env)
+    assert result.returncode == 0, result.stderr
+    assert (tmp_path / STUB).read_text() == COMMITTED_STUB.read_text(), (
+        "the stubs are out of date: run scripts/generate-stubs and commit stubs/"
+    )
+
+
+def installed_stub():
+    for key in ("platlib", "purelib"):
+        candidate = Path(sysconfig.get_paths()[key]) / STUB
+        if candidate.is_file():
+            return candidate
+    return None
+
+
+@pytest.mark.skipif(importlib.util.find_spec("mypy") is None, reason="mypy is not installed")
+@pytest.mark.skipif(installed_stub() is None, reason="the orvane_bindings stubs are not installed")
+def test_examples_pass_strict_type_checking():
+    examples = sorted(str(p) for p in (ROOT / "examples").glob("*.py"))
+    result = run(sys.executable, "-m", "mypy", "--strict", *examples, cwd=ROOT)
+    assert result.returncode == 0, result.stdout + result.stderr
+
+
+def test_wheel_installs_into_a_fresh_environment(tmp_path):
+    dist = tmp_path / "dist"
+    built = run(sys.executable, "-m", "pip", "wheel", "--no-deps", "--no-build-isolation",
+                "--disable-pip-version-check", "-w", str(dist), str(ROOT))
+    assert built.returncode == 0, built.stderr
+    [wheel] = dist.glob("orvane-*-cp312-cp312-*.whl")
+    names = zipfile.ZipFile(wheel).namelist()
+    assert sorted(n for n in names if ".dist-info/" not in n) == [
+        "orvane_bindings-stubs/__init__.pyi",
+        f"orvane_bindings{sysconfig.get_config_var('EXT_SUFFIX')}",
+    ]
+
+    venv = tmp_path / "venv"
+    assert run(sys.executable, "-m", "venv", str(venv)).returncode == 0
+    assert "include-system-site-packages = false" in (venv / "pyvenv.cfg").read_text()
+    python = str(venv / "bin" / "python")
+    installed = run(python, "-m", "pip", "install", "--disable-pip-version-check",
+                    "-c", str(ROOT / "requirements.txt"), str(wheel))
+    assert installed.returncode == 0, installed.stderr
+
+    probe = (
+        "import importlib.metadata, pathlib, sysconfig, numpy, orvane_bindings as ob\n"
+        "stub = pathlib.Path(sysconfig.get_paths()['platlib'], 'orvane_bindings-stubs', "
+        "'__init__.pyi')\n"
+        "import sys\n"
+        "print(importlib.metadata.version('orvane'), numpy.__version__, stub.is_file(),\n"
+        "      ob.__file__.startswith(sys.prefix))\n"
+        "print(ob.Matrix2f(1, 2, 3, 4) * ob.Vector2f(1, 1))\n"
+    )
+    result = run(python, "-c", probe, cwd=tmp_path)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == [
+        f"{importlib.metadata.version('orvane')} 1.26.4 True True",
+        "Vector2f(x=3.0, y=7.0)",
+    ]
