@@ -1,4 +1,5 @@
 import json
+import os
 import re
 import shutil
 import subprocess
@@ -8,10 +9,13 @@ import pytest
 
 ROOT = Path(__file__).resolve().parent.parent
 HEADERS = ROOT / "include" / "math"
+# The build tools and the consumer are not the module: they run without any
+# runtime preloaded into the interpreter (the sanitized run preloads one).
+TOOL_ENV = {name: value for name, value in os.environ.items() if name != "LD_PRELOAD"}
 
 
 def run(*args):
-    subprocess.run(args, check=True, capture_output=True, text=True, timeout=300)
+    subprocess.run(args, check=True, capture_output=True, text=True, timeout=300, env=TOOL_ENV)
 
 
 def project_version():
@@ -31,7 +35,8 @@ def test_installed_headers_work_with_find_package(tmp_path):
     run("cmake", "-S", str(ROOT / "tests" / "cpp_consumer"), "-B", str(consumer),
         f"-DCMAKE_PREFIX_PATH={prefix}", f"-DORVANE_VERSION={project_version()}")
     run("cmake", "--build", str(consumer))
-    out = subprocess.run([str(consumer / "app")], capture_output=True, text=True, check=True)
+    out = subprocess.run([str(consumer / "app")], capture_output=True, text=True, check=True,
+                         env=TOOL_ENV)
     assert out.stdout.splitlines() == [
         "dot 32",
         "det -2",
