@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "array_rules.hpp"
+#include "index_check.hpp"
 #include "fast_operators.hpp"
 #include "math/matrix.hpp"
 #include "registration.hpp"
@@ -46,11 +47,6 @@ void def_value_constructors(py::class_<M>& cls, std::index_sequence<I...>,
         .def(py::init<Repeat<T, I>...>())
         .def(py::init<Repeat<T, K>...>())
         .def(py::init<Repeat<const typename M::Column&, I>...>());
-}
-
-template <int n>
-void check_index(int index) {
-    if (static_cast<unsigned>(index) >= static_cast<unsigned>(n)) throw py::index_error();
 }
 
 template <class M>

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "array_rules.hpp"
+#include "index_check.hpp"
 #include "fast_operators.hpp"
 #include "math/quaternion.hpp"
 #include "registration.hpp"
@@ -56,12 +57,12 @@ void register_quaternion(py::module_& m) {
         .def_readwrite("z", &Q::z)
         .def("__getitem__",
              [](const Q& q, int i) {
-                 if (static_cast<unsigned>(i) >= 4) throw py::index_error();
+                 check_index<4>(i);
                  return q[i];
              })
         .def("__setitem__",
              [](Q& q, int i, T value) {
-                 if (static_cast<unsigned>(i) >= 4) throw py::index_error();
+                 check_index<4>(i);
                  q[i] = value;
              })
         .def(py::self + py::self)

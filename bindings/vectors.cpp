@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "array_rules.hpp"
+#include "index_check.hpp"
 #include "fast_operators.hpp"
 #include "math/vector.hpp"
 #include "registration.hpp"
@@ -74,12 +75,12 @@ void register_vector(py::module_& m) {
         .def("__neg__", &fast_operators::negated<V>)
         .def("__getitem__",
              [](const V& v, int i) {
-                 if (static_cast<unsigned>(i) >= N) throw py::index_error();
+                 check_index<N>(i);
                  return v[i];
              })
         .def("__setitem__",
              [](V& v, int i, T value) {
-                 if (static_cast<unsigned>(i) >= N) throw py::index_error();
+                 check_index<N>(i);
                  v[i] = value;
              })
         .def("dot", &math::dot<V>)
