@@ -1,9 +1,10 @@
 # Sourced by the other scripts: finds CPython 3.12, creates the project's
-# virtual environment in .venv from the pinned requirements, and builds and
-# installs the extension into it with `pip install .`.
+# virtual environment in .venv from the pinned requirements, and builds the
+# wheel with pip (scikit-build-core) and installs it there.
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 VENV="$ROOT/.venv"
+REQUIREMENTS="$ROOT/requirements.txt"
 
 is_python312() {
     [ -x "$1" ] && "$1" -c 'import sys; sys.exit(sys.version_info[:2] != (3, 12))' 2>/dev/null
@@ -37,17 +38,29 @@ ensure_venv() {
         "$python" -m venv "$VENV"
     fi
     local stamp="$VENV/.requirements.sha256" sum
-    sum="$(sha256sum "$ROOT/requirements.txt" | cut -d' ' -f1)"
+    sum="$(sha256sum "$REQUIREMENTS" | cut -d' ' -f1)"
     if [ "$(cat "$stamp" 2>/dev/null)" != "$sum" ]; then
-        "$VENV/bin/python" -m pip install --quiet --disable-pip-version-check -r "$ROOT/requirements.txt"
+        "$VENV/bin/python" -m pip install --quiet --disable-pip-version-check -r "$REQUIREMENTS"
         echo "$sum" > "$stamp"
     fi
     export PATH="$VENV/bin:$PATH"
 }
 
-# Builds and installs the extension; extra arguments go to pip (for example
-# -Ccmake.define.ORVANE_SANITIZE=ON).
+# Builds the wheel into build/wheels/<venv name> and installs it; extra
+# arguments go to pip (for example -Ccmake.define.ORVANE_SANITIZE=ON). The
+# wheel stays there so that other environments can install the same build.
 install_package() {
-    (cd "$ROOT" && python -m pip install --quiet --disable-pip-version-check \
-        --no-build-isolation --no-deps "$@" .)
+    local wheels
+    wheels="$(wheel_dir "$VENV")"
+    rm -rf "$wheels"
+    (cd "$ROOT" && python -m pip wheel --quiet --disable-pip-version-check \
+        --no-build-isolation --no-deps -w "$wheels" "$@" .)
+    install_wheel_from "$wheels"
+}
+
+wheel_dir() { echo "$ROOT/build/wheels/$(basename "$1")"; }
+
+install_wheel_from() {
+    python -m pip install --quiet --disable-pip-version-check --force-reinstall --no-deps \
+        "$1"/orvane-*.whl
 }

@@ -585,5 +585,5 @@ def test_complex_arrays_follow_the_warning_filter(letter, call):
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
         result = call(letter, a)
-    assert caught and {w.category for w in caught} == {np.ComplexWarning}
+    assert caught and {w.category for w in caught} == {np.exceptions.ComplexWarning}
     assert_same_bits(result, np.array([1, -3, 4], dtype_of(letter)))

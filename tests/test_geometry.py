@@ -234,7 +234,7 @@ def test_reprs(letter):
 
 def test_corners_signature_names_the_vector_class(letter):
     doc = cls("AABB_", letter).computeCorners.__doc__
-    assert f"-> Annotated[List[orvane_bindings.Vector3{letter}], FixedSize(8)]" in doc
+    assert f"-> Annotated[list[orvane_bindings.Vector3{letter}], FixedSize(8)]" in doc
 
 
 # Pose

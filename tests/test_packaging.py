@@ -10,6 +10,7 @@ import sysconfig
 import zipfile
 from pathlib import Path
 
+import numpy as np
 import pytest
 
 import orvane_bindings as ob
@@ -57,6 +58,8 @@ def test_examples_pass_strict_type_checking():
     assert result.returncode == 0, result.stdout + result.stderr
 
 
+@pytest.mark.skipif(importlib.util.find_spec("scikit_build_core") is None,
+                    reason="the build tools are not installed")
 def test_wheel_installs_into_a_fresh_environment(tmp_path):
     dist = tmp_path / "dist"
     built = run(sys.executable, "-m", "pip", "wheel", "--no-deps", "--no-build-isolation",
@@ -89,6 +92,6 @@ def test_wheel_installs_into_a_fresh_environment(tmp_path):
     result = run(python, "-c", probe, cwd=tmp_path)
     assert result.returncode == 0, result.stderr
     assert result.stdout.splitlines() == [
-        f"{importlib.metadata.version('orvane')} 1.26.4 True True",
+        f"{importlib.metadata.version('orvane')} {np.__version__} True True",
         "Vector2f(x=3.0, y=7.0)",
     ]
