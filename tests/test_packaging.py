@@ -67,10 +67,16 @@ def test_wheel_installs_into_a_fresh_environment(tmp_path):
     assert built.returncode == 0, built.stderr
     [wheel] = dist.glob("orvane-*-cp312-cp312-*.whl")
     names = zipfile.ZipFile(wheel).namelist()
-    assert sorted(n for n in names if ".dist-info/" not in n) == [
+    suffix = sysconfig.get_config_var("EXT_SUFFIX")
+    package = sorted(f"orvane/{p.relative_to(ROOT / 'src' / 'orvane')}"
+                     for p in (ROOT / "src" / "orvane").rglob("*")
+                     if p.is_file() and "__pycache__" not in p.parts)
+    assert sorted(n for n in names if ".dist-info/" not in n) == sorted([
         "orvane_bindings-stubs/__init__.pyi",
-        f"orvane_bindings{sysconfig.get_config_var('EXT_SUFFIX')}",
-    ]
+        f"orvane_bindings{suffix}",
+        f"orvane/_native{suffix}",
+        *package,
+    ])
 
     venv = tmp_path / "venv"
     assert run(sys.executable, "-m", "venv", str(venv)).returncode == 0

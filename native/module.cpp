@@ -1,0 +1,11 @@
+#include <pybind11/pybind11.h>
+
+#include "registration.hpp"
+
+// The native part of the orvane package. Its signatures name the classes of
+// orvane_bindings, which pybind11 shares between modules built together, so
+// that module is imported first.
+PYBIND11_MODULE(_native, m) {
+    py::module_::import("orvane_bindings");
+    register_pickling(m);
+}

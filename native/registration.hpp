@@ -1,0 +1,9 @@
+#pragma once
+
+// One registration function per group of functions of orvane._native.
+
+#include <pybind11/pybind11.h>
+
+namespace py = pybind11;
+
+void register_pickling(py::module_& m);
