@@ -7,3 +7,4 @@
 namespace py = pybind11;
 
 void register_pickling(py::module_& m);
+void register_gufuncs(py::module_& m);

@@ -1,0 +1,184 @@
+#pragma once
+
+// The one inner loop of every batch operation. Per element it gathers the
+// core operands from strided memory into the library's value types, calls
+// the per-element function (the very template the per-object method calls)
+// and scatters the result, so a batch result equals the per-object result
+// bit for bit. It never touches Python, so NumPy runs it without the
+// interpreter lock.
+
+#include <array>
+#include <cstddef>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+
+#include "math/matrix.hpp"
+#include "math/quaternion.hpp"
+#include "math/vector.hpp"
+
+namespace gufunc {
+
+// NumPy's npy_intp.
+using Index = std::ptrdiff_t;
+
+// How a value lies in memory: its number of core dimensions and its
+// strided read and write. Core strides come
+// in NumPy's order: one per core dimension of the operand.
+template <class V>
+struct Layout;
+
+template <class T>
+struct ScalarLayout {
+    static constexpr int dims = 0;
+    static T read(const char* p, const Index*) { return *reinterpret_cast<const T*>(p); }
+    static void write(T v, char* p, const Index*) { *reinterpret_cast<T*>(p) = v; }
+};
+
+template <>
+struct Layout<float> : ScalarLayout<float> {};
+template <>
+struct Layout<double> : ScalarLayout<double> {};
+
+// Vectors and quaternions: one core dimension, components in index order
+// (x, y, z[, w] and w, x, y, z).
+template <class V, class T, int n>
+struct RowLayout {
+    static constexpr int dims = 1;
+    static V read(const char* p, const Index* s) {
+        V v;
+        for (int k = 0; k < n; ++k) v[k] = *reinterpret_cast<const T*>(p + k * s[0]);
+        return v;
+    }
+    static void write(const V& v, char* p, const Index* s) {
+        for (int k = 0; k < n; ++k) *reinterpret_cast<T*>(p + k * s[0]) = v[k];
+    }
+};
+
+template <class T>
+struct Layout<math::Vector2<T>> : RowLayout<math::Vector2<T>, T, 2> {};
+template <class T>
+struct Layout<math::Vector3<T>> : RowLayout<math::Vector3<T>, T, 3> {};
+template <class T>
+struct Layout<math::Vector4<T>> : RowLayout<math::Vector4<T>, T, 4> {};
+template <class T>
+struct Layout<math::Quaternion<T>> : RowLayout<math::Quaternion<T>, T, 4> {};
+
+// Matrices: core dimensions (row, column), whatever the storage order of
+// the value type (column-major).
+template <class M>
+struct MatrixLayout {
+    using T = typename M::Scalar;
+    static constexpr int n = M::order;
+    static constexpr int dims = 2;
+    static M read(const char* p, const Index* s) {
+        M m;
+        for (int i = 0; i < n; ++i) {
+            for (int j = 0; j < n; ++j) m(i, j) = *reinterpret_cast<const T*>(p + i * s[0] + j * s[1]);
+        }
+        return m;
+    }
+    static void write(const M& m, char* p, const Index* s) {
+        for (int i = 0; i < n; ++i) {
+            for (int j = 0; j < n; ++j) *reinterpret_cast<T*>(p + i * s[0] + j * s[1]) = m(i, j);
+        }
+    }
+};
+
+template <class T>
+struct Layout<math::Matrix2<T>> : MatrixLayout<math::Matrix2<T>> {};
+template <class T>
+struct Layout<math::Matrix3<T>> : MatrixLayout<math::Matrix3<T>> {};
+template <class T>
+struct Layout<math::Matrix4<T>> : MatrixLayout<math::Matrix4<T>> {};
+
+// A per-element function returns one output, or a tuple of several.
+template <class R>
+struct Outputs {
+    using Tuple = std::tuple<R>;
+    static Tuple of(R r) { return Tuple(std::move(r)); }
+};
+template <class... R>
+struct Outputs<std::tuple<R...>> {
+    using Tuple = std::tuple<R...>;
+    static Tuple of(Tuple r) { return r; }
+};
+
+// The scalar type of an operand, for the NumPy type codes of the loop.
+template <class V>
+struct ScalarOf {
+    using type = typename V::Scalar;
+};
+template <>
+struct ScalarOf<float> {
+    using type = float;
+};
+template <>
+struct ScalarOf<double> {
+    using type = double;
+};
+template <class T>
+struct ScalarOf<math::Vector2<T>> {
+    using type = T;
+};
+template <class T>
+struct ScalarOf<math::Vector3<T>> {
+    using type = T;
+};
+template <class T>
+struct ScalarOf<math::Vector4<T>> {
+    using type = T;
+};
+template <class T>
+struct ScalarOf<math::Quaternion<T>> {
+    using type = T;
+};
+
+template <auto F>
+struct Loop;
+
+template <class R, class... A, R (*F)(A...)>
+struct Loop<F> {
+    using In = std::tuple<std::decay_t<A>...>;
+    using Out = typename Outputs<R>::Tuple;
+    using Scalar = typename ScalarOf<std::tuple_element_t<0, In>>::type;
+    static constexpr int nin = sizeof...(A);
+    static constexpr int nout = std::tuple_size_v<Out>;
+    static constexpr int nargs = nin + nout;
+
+    // Where each operand's core strides start among NumPy's core strides.
+    template <class Tuple, std::size_t... k>
+    static constexpr auto firstCoreStrides(std::index_sequence<k...>) {
+        std::array<int, sizeof...(k) + 1> first{};
+        const int dims[] = {0, Layout<std::tuple_element_t<k, Tuple>>::dims...};
+        for (std::size_t j = 1; j <= sizeof...(k); ++j) first[j] = first[j - 1] + dims[j];
+        return first;
+    }
+    static constexpr auto inFirst = firstCoreStrides<In>(std::make_index_sequence<nin>());
+    static constexpr auto outFirst = firstCoreStrides<Out>(std::make_index_sequence<nout>());
+
+    template <std::size_t... i, std::size_t... o>
+    static void element(char* const* p, const Index* core, std::index_sequence<i...>,
+                        std::index_sequence<o...>) {
+        const Out r = Outputs<R>::of(
+            F(Layout<std::tuple_element_t<i, In>>::read(p[i], core + inFirst[i])...));
+        const Index* outCore = core + inFirst[nin];
+        (Layout<std::tuple_element_t<o, Out>>::write(std::get<o>(r), p[nin + o],
+                                                     outCore + outFirst[o]),
+         ...);
+    }
+
+    // NumPy's generic loop signature: dimensions[0] is the outer count,
+    // steps[0..nargs) the outer strides, then every operand's core strides.
+    static void run(char** args, const Index* dimensions, const Index* steps, void*) {
+        char* p[nargs];
+        for (int k = 0; k < nargs; ++k) p[k] = args[k];
+        const Index* core = steps + nargs;
+        for (Index e = 0; e < dimensions[0]; ++e) {
+            element(p, core, std::make_index_sequence<nin>(), std::make_index_sequence<nout>());
+            for (int k = 0; k < nargs; ++k) p[k] += steps[k];
+        }
+    }
+};
+
+}  // namespace gufunc

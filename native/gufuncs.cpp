@@ -1,0 +1,203 @@
+// Batch operations as NumPy generalized ufuncs: one declaration per ufunc,
+// each naming the per-element function for float and for double. NumPy
+// then brings broadcasting, out=, axes=, casting and __array_ufunc__.
+
+#include <pybind11/pybind11.h>
+
+#define NPY_NO_DEPRECATED_API NPY_1_7_API_VERSION
+// Built against NumPy 2 headers, importable on NumPy 1.23 and later.
+#define NPY_TARGET_VERSION NPY_1_23_API_VERSION
+#include <numpy/arrayobject.h>
+#include <numpy/ufuncobject.h>
+
+#include <memory>
+#include <string>
+#include <tuple>
+#include <type_traits>
+
+#include "gufunc_loop.hpp"
+#include "math/euler.hpp"
+#include "math/matrix.hpp"
+#include "math/pose.hpp"
+#include "math/quaternion.hpp"
+#include "math/vector.hpp"
+#include "registration.hpp"
+
+static_assert(std::is_same_v<gufunc::Index, npy_intp>);
+
+namespace {
+
+template <class T>
+using Q = math::Quaternion<T>;
+template <class T>
+using V3 = math::Vector3<T>;
+
+// Per-element functions: each calls what the per-object method calls.
+
+template <class T>
+Q<T> multiply(const Q<T>& a, const Q<T>& b) { return a * b; }
+template <class T>
+V3<T> rotate(const Q<T>& q, const V3<T>& v) { return q.rotate(v); }
+template <class T>
+Q<T> conjugate(const Q<T>& q) { return q.conjugate(); }
+template <class T>
+Q<T> inverse(const Q<T>& q) { return q.inverse(); }
+template <class T>
+Q<T> normalize(const Q<T>& q) { return q.normalize(); }
+template <class T>
+math::Matrix3<T> toMatrix(const Q<T>& q) { return q.toMatrix3(); }
+template <class T>
+Q<T> fromMatrix(const math::Matrix3<T>& m) { return Q<T>(m); }
+
+template <math::euler::Order order, math::euler::Convention convention, class T>
+V3<T> toEuler(const Q<T>& q) {
+    math::Euler<T> e;
+    e.order = order;
+    e.convention = convention;
+    e.setFromQuaternion(q);
+    return {e.x, e.y, e.z};
+}
+
+// The orientation is stored as given, as a pose's field is: apply does not
+// need it normalized.
+template <class T>
+math::Pose3d<T> pose(const V3<T>& position, const Q<T>& orientation) {
+    math::Pose3d<T> p;
+    p.position = position;
+    p.orientation = orientation;
+    return p;
+}
+template <class T>
+V3<T> poseApply(const V3<T>& p, const Q<T>& q, const V3<T>& v) { return pose(p, q).apply(v); }
+template <class T>
+std::tuple<V3<T>, Q<T>> poseCompose(const V3<T>& pa, const Q<T>& qa, const V3<T>& pb,
+                                    const Q<T>& qb) {
+    const math::Pose3d<T> c = pose(pa, qa) * pose(pb, qb);
+    return {c.position, c.orientation};
+}
+
+template <class M>
+typename M::Column matrixApply(const M& m, const typename M::Column& v) { return m * v; }
+template <class T>
+V3<T> matrixApplyPoint(const math::Matrix4<T>& m, const V3<T>& v) {
+    const math::Vector4<T> r = m * math::Vector4<T>(v.x, v.y, v.z, T(1));
+    return {r.x, r.y, r.z};
+}
+
+// What NumPy keeps pointers to for the life of a ufunc; owned by the ufunc
+// through its `obj` slot.
+struct Definition {
+    std::string name, doc;
+    PyUFuncGenericFunction loops[2];
+    void* data[2] = {nullptr, nullptr};
+    std::unique_ptr<char[]> types;
+};
+
+void define(py::module_& m, std::unique_ptr<Definition> d, int nin, int nout,
+            const char* signature) {
+    const int nargs = nin + nout;
+    d->types.reset(new char[2 * nargs]);
+    for (int k = 0; k < nargs; ++k) {
+        d->types[k] = NPY_FLOAT;
+        d->types[nargs + k] = NPY_DOUBLE;
+    }
+    PyObject* f = PyUFunc_FromFuncAndDataAndSignature(
+        d->loops, d->data, d->types.get(), 2, nin, nout, PyUFunc_None, d->name.c_str(),
+        d->doc.c_str(), 0, signature);
+    if (f == nullptr) throw py::error_already_set();
+    py::object ufunc = py::reinterpret_steal<py::object>(f);
+    py::capsule owner(d.get(), [](void* p) { delete static_cast<Definition*>(p); });
+    const std::string name = d.release()->name;
+    reinterpret_cast<PyUFuncObject*>(f)->obj = owner.release().ptr();
+    m.add_object(name.c_str(), ufunc);
+}
+
+template <auto F32, auto F64>
+void add(py::module_& m, std::string name, const char* signature, std::string doc) {
+    using L32 = gufunc::Loop<F32>;
+    using L64 = gufunc::Loop<F64>;
+    static_assert(std::is_same_v<typename L32::Scalar, float>);
+    static_assert(std::is_same_v<typename L64::Scalar, double>);
+    static_assert(L32::nin == L64::nin && L32::nout == L64::nout);
+    auto d = std::make_unique<Definition>();
+    d->name = std::move(name);
+    d->doc = std::move(doc);
+    d->loops[0] = &L32::run;
+    d->loops[1] = &L64::run;
+    define(m, std::move(d), L32::nin, L32::nout, signature);
+}
+
+// (n,n),(n)->(n): the loop of the matrix order the call brings.
+template <class T>
+void matrixApplyLoop(char** args, const npy_intp* dimensions, const npy_intp* steps,
+                     void* data) {
+    switch (dimensions[1]) {
+        case 2: return gufunc::Loop<&matrixApply<math::Matrix2<T>>>::run(args, dimensions, steps, data);
+        case 3: return gufunc::Loop<&matrixApply<math::Matrix3<T>>>::run(args, dimensions, steps, data);
+        case 4: return gufunc::Loop<&matrixApply<math::Matrix4<T>>>::run(args, dimensions, steps, data);
+    }
+    NPY_ALLOW_C_API_DEF
+    NPY_ALLOW_C_API
+    PyErr_Format(PyExc_ValueError, "matrix_apply: n is %zd, expected 2, 3 or 4",
+                 static_cast<Py_ssize_t>(dimensions[1]));
+    NPY_DISABLE_C_API
+}
+
+void addMatrixApply(py::module_& m) {
+    auto d = std::make_unique<Definition>();
+    d->name = "matrix_apply";
+    d->doc = "Matrix times vector, M * v, for matrices of order n = 2, 3 or 4 indexed [row, column].";
+    d->loops[0] = &matrixApplyLoop<float>;
+    d->loops[1] = &matrixApplyLoop<double>;
+    define(m, std::move(d), 2, 1, "(n,n),(n)->(n)");
+}
+
+template <math::euler::Order order, math::euler::Convention convention>
+void addEuler(py::module_& m, const std::string& suffix) {
+    add<&toEuler<order, convention, float>, &toEuler<order, convention, double>>(
+        m, "quat_to_euler_" + suffix, "(4)->(3)",
+        "Euler angles (x, y, z) of a quaternion (w, x, y, z), order and convention " + suffix +
+            ".");
+}
+
+template <math::euler::Order order>
+void addEulerBoth(py::module_& m, const std::string& name) {
+    addEuler<order, math::euler::Convention::INTRINSIC>(m, name + "_INTRINSIC");
+    addEuler<order, math::euler::Convention::EXTRINSIC>(m, name + "_EXTRINSIC");
+}
+
+}  // namespace
+
+void register_gufuncs(py::module_& m) {
+    if (_import_array() < 0 || _import_umath() < 0) throw py::error_already_set();
+
+    add<&multiply<float>, &multiply<double>>(m, "quat_multiply", "(4),(4)->(4)",
+        "Hamilton product a * b of quaternions (w, x, y, z): b acts first.");
+    add<&rotate<float>, &rotate<double>>(m, "quat_rotate", "(4),(3)->(3)",
+        "The vector v rotated by the quaternion q, of any non-zero length.");
+    add<&conjugate<float>, &conjugate<double>>(m, "quat_conjugate", "(4)->(4)",
+        "The conjugate (w, -x, -y, -z).");
+    add<&inverse<float>, &inverse<double>>(m, "quat_inverse", "(4)->(4)",
+        "The inverse: the conjugate divided by the squared length.");
+    add<&normalize<float>, &normalize<double>>(m, "quat_normalize", "(4)->(4)",
+        "The quaternion divided by its length.");
+    add<&toMatrix<float>, &toMatrix<double>>(m, "quat_to_matrix", "(4)->(3,3)",
+        "Rotation matrix [row, column] of the normalized quaternion.");
+    add<&fromMatrix<float>, &fromMatrix<double>>(m, "matrix_to_quat", "(3,3)->(4)",
+        "Quaternion (w, x, y, z) of a rotation matrix indexed [row, column].");
+    add<&poseApply<float>, &poseApply<double>>(m, "pose_apply", "(3),(4),(3)->(3)",
+        "position + orientation.rotate(v): the point v moved by a pose.");
+    add<&poseCompose<float>, &poseCompose<double>>(m, "pose_compose", "(3),(4),(3),(4)->(3),(4)",
+        "Position and orientation of the pose a * b, which applies b first.");
+    addMatrixApply(m);
+    add<&matrixApplyPoint<float>, &matrixApplyPoint<double>>(m, "matrix_apply_point",
+        "(4,4),(3)->(3)", "The point (x, y, z, 1) through a 4x4 transform: rows 0 to 2 of M * p.");
+
+    using math::euler::Order;
+    addEulerBoth<Order::XYZ>(m, "XYZ");
+    addEulerBoth<Order::YZX>(m, "YZX");
+    addEulerBoth<Order::ZXY>(m, "ZXY");
+    addEulerBoth<Order::XZY>(m, "XZY");
+    addEulerBoth<Order::YXZ>(m, "YXZ");
+    addEulerBoth<Order::ZYX>(m, "ZYX");
+}

@@ -1,0 +1,76 @@
+"""Batch operations over NumPy arrays, as generalized ufuncs.
+
+Every operation is a ``numpy.ufunc`` with a core signature and one loop for
+float32 and one for float64, running the same C++ code per element as the
+per-object method, so results are equal bit for bit. Broadcasting, ``out=``,
+``axes=``, ``dtype=`` and ``__array_ufunc__`` come from NumPy. Layouts:
+quaternions (..., 4) scalar first; vectors and points (..., 3); matrices
+(..., n, n) indexed [row, column]; Euler angles (..., 3) as x, y, z.
+"""
+
+import numpy as np
+import orvane_bindings as _ob
+
+from . import _native
+
+quat_multiply = _native.quat_multiply
+quat_rotate = _native.quat_rotate
+quat_conjugate = _native.quat_conjugate
+quat_inverse = _native.quat_inverse
+quat_normalize = _native.quat_normalize
+quat_to_matrix = _native.quat_to_matrix
+matrix_to_quat = _native.matrix_to_quat
+pose_apply = _native.pose_apply
+pose_compose = _native.pose_compose
+matrix_apply = _native.matrix_apply
+matrix_apply_point = _native.matrix_apply_point
+
+__all__ = [
+    "quat_multiply", "quat_rotate", "quat_conjugate", "quat_inverse", "quat_normalize",
+    "quat_to_matrix", "matrix_to_quat", "quat_to_euler", "pose_apply", "pose_compose",
+    "matrix_apply", "matrix_apply_point", "euler_gufunc", "transform_points",
+]
+
+
+def euler_gufunc(kind: str, order: _ob.eOrder, convention: _ob.eConvention) -> np.ufunc:
+    """The ufunc of ``kind`` ("quat_to_euler") for one order and convention."""
+    if not isinstance(order, _ob.eOrder):
+        raise TypeError(f"order must be an eOrder member, not {type(order).__name__}")
+    if not isinstance(convention, _ob.eConvention):
+        raise TypeError(f"convention must be an eConvention member, not "
+                        f"{type(convention).__name__}")
+    return getattr(_native, f"{kind}_{order.name}_{convention.name}")
+
+
+def quat_to_euler(q, /, order=_ob.eOrder.XYZ, convention=_ob.eConvention.INTRINSIC, **kwargs):
+    """Euler angles (..., 3) of quaternions (..., 4), as ``Euler.setFromQuaternion``.
+
+    ``kwargs`` go to the ufunc (``out=``, ``axes=``, ``dtype=``...).
+    """
+    return euler_gufunc("quat_to_euler", order, convention)(q, **kwargs)
+
+
+# How each class moves points: the ufunc and the arrays it takes from the object.
+_MOVERS = {
+    **{cls: (pose_apply, lambda o: (o.position, o.orientation))
+       for cls in (_ob.Pose3d_f, _ob.Pose3d_d)},
+    **{cls: (matrix_apply_point, lambda o: (o,)) for cls in (_ob.Matrix4f, _ob.Matrix4d)},
+    **{cls: (matrix_apply, lambda o: (o,)) for cls in (_ob.Matrix3f, _ob.Matrix3d)},
+    **{cls: (quat_rotate, lambda o: (o,)) for cls in (_ob.Quaternionf, _ob.Quaterniond)},
+}
+_DTYPES = {cls: np.float32 if cls.__name__[-1] == "f" else np.float64 for cls in _MOVERS}
+
+
+def transform_points(obj, points, /, **kwargs):
+    """Points (..., 3) moved by one pose, 4x4 transform, 3x3 matrix or quaternion.
+
+    The points are cast to the object's precision; the result equals
+    ``obj.apply(p)``, ``obj * p`` or ``obj.rotate(p)`` per point, bit for bit.
+    """
+    try:
+        ufunc, operands = _MOVERS[type(obj)]
+    except KeyError:
+        raise TypeError(f"cannot transform points by a {type(obj).__name__}") from None
+    dtype = _DTYPES[type(obj)]
+    values = [np.asarray(v, dtype) for v in operands(obj)]
+    return ufunc(*values, np.asarray(points, dtype), **kwargs)

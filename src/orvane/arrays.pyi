@@ -1,0 +1,41 @@
+from typing import Any
+
+import numpy as np
+import numpy.typing as npt
+import orvane_bindings
+
+quat_multiply: np.ufunc
+quat_rotate: np.ufunc
+quat_conjugate: np.ufunc
+quat_inverse: np.ufunc
+quat_normalize: np.ufunc
+quat_to_matrix: np.ufunc
+matrix_to_quat: np.ufunc
+pose_apply: np.ufunc
+pose_compose: np.ufunc
+matrix_apply: np.ufunc
+matrix_apply_point: np.ufunc
+
+def euler_gufunc(
+    kind: str, order: orvane_bindings.eOrder, convention: orvane_bindings.eConvention
+) -> np.ufunc: ...
+def quat_to_euler(
+    q: npt.ArrayLike,
+    /,
+    order: orvane_bindings.eOrder = ...,
+    convention: orvane_bindings.eConvention = ...,
+    **kwargs: Any,
+) -> npt.NDArray[np.floating[Any]]: ...
+def transform_points(
+    obj: orvane_bindings.Pose3d_f
+    | orvane_bindings.Pose3d_d
+    | orvane_bindings.Matrix4f
+    | orvane_bindings.Matrix4d
+    | orvane_bindings.Matrix3f
+    | orvane_bindings.Matrix3d
+    | orvane_bindings.Quaternionf
+    | orvane_bindings.Quaterniond,
+    points: npt.ArrayLike,
+    /,
+    **kwargs: Any,
+) -> npt.NDArray[np.floating[Any]]: ...

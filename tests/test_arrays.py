@@ -1,0 +1,251 @@
+"""Batch operations: NumPy generalized ufuncs equal to the per-object methods."""
+
+import tracemalloc
+
+import numpy as np
+import pytest
+from scipy.spatial.transform import Rotation
+
+import orvane_bindings as ob
+from orvane import arrays as oa
+
+DTYPE = {"f": np.float32, "d": np.float64}
+BITS = {"f": np.uint32, "d": np.uint64}
+ORDERS = ["XYZ", "YZX", "ZXY", "XZY", "YXZ", "ZYX"]
+CONVENTIONS = ["INTRINSIC", "EXTRINSIC"]
+
+
+def obj(p, a):
+    """The object of precision p holding the array a: its class follows the shape."""
+    a = np.asarray(a)
+    if a.ndim == 2:
+        return getattr(ob, f"Matrix{len(a)}{p}")(*map(float, a.ravel()))
+    return getattr(ob, f"Vector{len(a)}{p}")(*map(float, a))
+
+
+def quat(p, a):
+    return getattr(ob, f"Quaternion{p}")(*map(float, a))
+
+
+def pose(p, position, orientation):
+    """A pose holding the orientation as given, unnormalized."""
+    x = getattr(ob, f"Pose3d_{p}")()
+    x.position, x.orientation = obj(p, position), quat(p, orientation)
+    return x
+
+
+def euler(p, q, order, convention):
+    e = getattr(ob, f"Euler_{p}")()
+    e.order, e.convention = getattr(ob.eOrder, order), getattr(ob.eConvention, convention)
+    e.setFromQuaternion(quat(p, q))
+    return [e.x, e.y, e.z]
+
+
+# name: (core shapes of the inputs, batch call, per-object reference)
+CASES = {
+    "quat_multiply": ([(4,), (4,)], oa.quat_multiply, lambda p, a, b: quat(p, a) * quat(p, b)),
+    "quat_rotate": ([(4,), (3,)], oa.quat_rotate, lambda p, q, v: quat(p, q).rotate(obj(p, v))),
+    "quat_conjugate": ([(4,)], oa.quat_conjugate, lambda p, q: quat(p, q).conjugate()),
+    "quat_inverse": ([(4,)], oa.quat_inverse, lambda p, q: quat(p, q).inverse()),
+    "quat_normalize": ([(4,)], oa.quat_normalize, lambda p, q: quat(p, q).normalize()),
+    "quat_to_matrix": ([(4,)], oa.quat_to_matrix,
+                       lambda p, q: np.asarray(pose(p, [0, 0, 0], q).toMatrix())[:3, :3]),
+    "matrix_to_quat": ([(3, 3)], oa.matrix_to_quat,
+                       lambda p, m: getattr(ob, f"Quaternion{p}")(obj(p, m))),
+    "pose_apply": ([(3,), (4,), (3,)], oa.pose_apply,
+                   lambda p, t, q, v: pose(p, t, q).apply(obj(p, v))),
+    "pose_compose": ([(3,), (4,), (3,), (4,)], oa.pose_compose,
+                     lambda p, ta, qa, tb, qb: (lambda c: (c.position, c.orientation))(
+                         pose(p, ta, qa) * pose(p, tb, qb))),
+    **{f"matrix_apply_{n}": ([(n, n), (n,)], oa.matrix_apply,
+                             lambda p, m, v: obj(p, m) * obj(p, v)) for n in (2, 3, 4)},
+    "matrix_apply_point": ([(4, 4), (3,)], oa.matrix_apply_point,
+                           lambda p, m, v: np.asarray(obj(p, m) * obj(p, [*v, 1]))[:3]),
+    **{f"quat_to_euler_{o}_{c}": (
+        [(4,)], lambda q, o=o, c=c: oa.quat_to_euler(q, getattr(ob.eOrder, o),
+                                                     getattr(ob.eConvention, c)),
+        lambda p, q, o=o, c=c: euler(p, q, o, c)) for o in ORDERS for c in CONVENTIONS},
+}
+
+
+def random_inputs(shapes, dtype, n=40, seed=1):
+    """Unnormalized quaternions, vectors and matrices of all magnitudes, some tiny."""
+    rng = np.random.default_rng(seed)
+    scale = 10.0 ** rng.uniform(-3, 2, (n, 1))
+    return [(rng.normal(size=(n, *s)) * scale.reshape(n, *[1] * len(s))).astype(dtype)
+            for s in shapes]
+
+
+def assert_same_bits(got, expected, letter):
+    expected = np.asarray(expected, DTYPE[letter])
+    assert got.dtype == DTYPE[letter] and got.shape == expected.shape
+    np.testing.assert_array_equal(got.view(BITS[letter]), expected.view(BITS[letter]))
+
+
+@pytest.mark.parametrize("name", CASES)
+def test_batch_equals_per_object_bit_for_bit(name, letter):
+    shapes, batch, reference = CASES[name]
+    inputs = random_inputs(shapes, DTYPE[letter])
+    got = batch(*inputs)
+    got = got if isinstance(got, tuple) else (got,)
+    rows = [reference(letter, *args) for args in zip(*inputs, strict=True)]
+    rows = [r if isinstance(r, tuple) else (r,) for r in rows]
+    for k, out in enumerate(got):
+        assert_same_bits(out, [np.asarray(r[k], DTYPE[letter]) for r in rows], letter)
+
+
+@pytest.mark.parametrize("kind", ["Pose3d_", "Matrix4", "Matrix3", "Quaternion"])
+def test_transform_points_equals_per_object(kind, letter):
+    t, q, m4, m3, points = random_inputs([(3,), (4,), (4, 4), (3, 3), (3,)], np.float64, n=1)
+    points = random_inputs([(3,)], np.float64, n=30)[0]  # cast to the object's precision
+    o = {"Pose3d_": lambda: pose(letter, t[0], q[0]), "Matrix4": lambda: obj(letter, m4[0]),
+         "Matrix3": lambda: obj(letter, m3[0]), "Quaternion": lambda: quat(letter, q[0])}[kind]()
+    move = {"Pose3d_": lambda v: o.apply(obj(letter, v)),
+            "Matrix4": lambda v: np.asarray(o * obj(letter, [*v, 1]))[:3],
+            "Matrix3": lambda v: o * obj(letter, v),
+            "Quaternion": lambda v: o.rotate(obj(letter, v))}[kind]
+    expected = [np.asarray(move(v.astype(DTYPE[letter])), DTYPE[letter]) for v in points]
+    assert_same_bits(oa.transform_points(o, points), expected, letter)
+
+
+def scalar_first(q):
+    return np.roll(q, 1, axis=-1)
+
+
+def same_sign(q):
+    """q or -q, whichever has w >= 0: both stand for one rotation."""
+    return np.where(q[..., :1] < 0, -q, q)
+
+
+def scipy_euler(o, c):
+    def pair(r, q, v, t):
+        angles = r.as_euler(o if c == "INTRINSIC" else o.lower())
+        # Away from gimbal lock and from the +-pi seam, where angles are ill-conditioned.
+        keep = (np.abs(angles[:, 1]) < 1.2) & np.all(np.abs(angles) < 3.0, axis=1)
+        by_axis = angles[:, [o.index(a) for a in "XYZ"]]
+        got = oa.quat_to_euler(q, getattr(ob.eOrder, o), getattr(ob.eConvention, c))
+        return got[keep], by_axis[keep]
+    return pair
+
+
+# name: (ours, SciPy's) from rotations r, the same rotations as quaternions q
+# (unnormalized), vectors v and translations t.
+SCIPY = {
+    "quat_multiply": lambda r, q, v, t: (same_sign(oa.quat_multiply(q, q[::-1])) / 9,
+                                         same_sign(scalar_first((r * r[::-1]).as_quat()))),
+    "quat_rotate": lambda r, q, v, t: (oa.quat_rotate(q, v), r.apply(v)),
+    "quat_to_matrix": lambda r, q, v, t: (oa.quat_to_matrix(q), r.as_matrix()),
+    "matrix_to_quat": lambda r, q, v, t: (
+        same_sign(oa.matrix_to_quat(r.as_matrix().astype(q.dtype))),
+        same_sign(scalar_first(Rotation.from_matrix(r.as_matrix().astype(q.dtype)).as_quat()))),
+    "pose_apply": lambda r, q, v, t: (oa.pose_apply(t, q, v), r.apply(v) + t),
+    **{f"quat_to_euler_{o}_{c}": scipy_euler(o, c) for o in ORDERS for c in CONVENTIONS},
+}
+
+
+@pytest.mark.parametrize("name", SCIPY)
+def test_agrees_with_scipy(name, letter):
+    q, v, t = random_inputs([(4,), (3,), (3,)], DTYPE[letter], n=200, seed=3)
+    q = q / np.linalg.norm(q, axis=-1, keepdims=True).astype(q.dtype) * 3  # not unit
+    v, t = v / np.abs(v).max(), t / np.abs(t).max()
+    r = Rotation.from_quat(np.roll(q.astype(np.float64), -1, axis=-1))
+    got, expected = SCIPY[name](r, q, v, t)
+    assert got.dtype == DTYPE[letter] and len(got) > 50
+    np.testing.assert_allclose(got, expected, rtol=0, atol={"f": 1e-6, "d": 1e-12}[letter])
+
+
+def test_broadcasting_out_and_axes(letter):
+    q, v = random_inputs([(4,), (3,)], DTYPE[letter], n=6)
+    expected = oa.quat_rotate(np.repeat(q[:, None], 5, 1), np.repeat(v[None, :5], 6, 0))
+    got = oa.quat_rotate(q[:, None], v[None, :5])
+    assert_same_bits(got, expected, letter)
+    out = np.empty((6, 5, 3), DTYPE[letter])
+    assert oa.quat_rotate(q[:, None], v[None, :5], out=out) is out
+    assert_same_bits(out, expected, letter)
+    # Components along the first axis instead of the last.
+    got = oa.quat_rotate(q[:, None].T, v[None, :5].T, axes=[(0,), (0,), (0,)])
+    assert_same_bits(got, expected.T, letter)
+    p, o = oa.pose_compose(v[:1], q[:1], v, q)  # both outputs broadcast
+    assert p.shape == (6, 3) and o.shape == (6, 4)
+
+
+VIEWS = {
+    "reversed": lambda a: a[::-1],
+    "strided": lambda a: a[::3],
+    "fortran": np.asfortranarray,
+    "core reversed": lambda a: a[..., ::-1],
+    "interleaved": lambda a: np.stack([a, a + 1], axis=-1)[..., 0],
+}
+
+
+@pytest.mark.parametrize("view", VIEWS)
+@pytest.mark.parametrize("name", ["quat_to_matrix", "matrix_to_quat", "pose_compose"])
+def test_views_are_read_through_their_strides(name, view, letter):
+    shapes, batch, _ = CASES[name]
+    inputs = [VIEWS[view](a) for a in random_inputs(shapes, DTYPE[letter], n=12)]
+    assert not all(a.flags.c_contiguous for a in inputs)
+    expected = batch(*[np.ascontiguousarray(a) for a in inputs])
+    expected = expected if isinstance(expected, tuple) else (expected,)
+    outs = tuple(np.zeros((3, *e.shape[::-1]), DTYPE[letter]).T[..., 1] for e in expected)
+    for got in (batch(*inputs), batch(*inputs, out=outs)):  # strided outputs too
+        for g, e in zip(got if isinstance(got, tuple) else (got,), expected, strict=True):
+            assert_same_bits(g, e, letter)
+
+
+def test_integer_input_runs_the_float64_loop():
+    assert_same_bits(oa.quat_multiply([1, 2, 3, 4], [0, 1, 0, 0]),
+                     oa.quat_multiply([1.0, 2, 3, 4], [0.0, 1, 0, 0]), "d")
+    assert oa.quat_multiply.types == ["ff->f", "dd->d"]
+
+
+BAD = {
+    "core size": (lambda out: oa.quat_multiply(np.ones((2, 3)), np.ones((2, 4)), out=out),
+                  ValueError, "mismatch in its core dimension"),
+    "matrix order": (lambda out: oa.matrix_apply(np.ones((2, 5, 5)), np.ones((2, 5)),
+                                                 out=np.ones((2, 5))), ValueError,
+                     "matrix_apply: n is 5, expected 2, 3 or 4"),
+    "object dtype": (lambda out: oa.quat_multiply(np.ones((2, 4), object), np.ones(4), out=out),
+                     TypeError, "not supported for the input types"),
+    "out shape": (lambda out: oa.quat_multiply(np.ones((2, 4)), np.ones(4), out=out[:1]),
+                  ValueError, "non-broadcastable output operand"),
+    "out core": (lambda out: oa.quat_rotate(np.ones((2, 4)), np.ones(3), out=out),
+                 ValueError, "mismatch in its core dimension"),
+    "out dtype": (lambda out: oa.quat_multiply(np.ones((2, 4)), np.ones(4),
+                                               out=out.astype(np.int64)), TypeError, "Cannot cast"),
+    "euler order": (lambda out: oa.quat_to_euler(np.ones((2, 4)), 0, out=out), TypeError,
+                    "order must be an eOrder member, not int"),
+}
+
+
+@pytest.mark.parametrize("case", BAD)
+def test_bad_input_raises_and_writes_nothing(case):
+    call, error, message = BAD[case]
+    out = np.full((2, 4), 7.0)
+    with pytest.raises(error, match=message):
+        call(out)
+    assert np.all(out == 7.0)
+
+
+def test_transform_points_refuses_other_objects():
+    with pytest.raises(TypeError, match="cannot transform points by a Vector3f"):
+        oa.transform_points(ob.Vector3f(), np.zeros(3))
+
+
+def test_dask_apply_gufunc_equals_numpy():
+    da = pytest.importorskip("dask.array")
+    q, v = random_inputs([(4,), (3,)], np.float32, n=100)
+    lazy = da.apply_gufunc(oa.quat_rotate, oa.quat_rotate.signature, da.from_array(q, 30),
+                           da.from_array(v, 30), output_dtypes=np.float32)
+    assert_same_bits(lazy.compute(), oa.quat_rotate(q, v), "f")
+
+
+def test_no_temporary_larger_than_the_output():
+    t, q, points = random_inputs([(3,), (4,), (3,)], np.float32, n=1)
+    points = np.ones((1_000_000, 3), np.float32)
+    tracemalloc.start()
+    try:
+        result = oa.pose_apply(t[0], q[0], points)
+        _, peak = tracemalloc.get_traced_memory()
+    finally:
+        tracemalloc.stop()
+    assert result.nbytes <= peak < result.nbytes + 65536
