@@ -19,8 +19,11 @@ import glm
 import numpy as np
 import orvane_bindings as ob
 import orvane_floor as fl
+import quaternion
 import scipy
-from scipy.spatial.transform import Rotation
+from orvane import arrays as oa
+from scipy.spatial.transform import RigidTransform, Rotation
+from threadpoolctl import threadpool_info
 
 SAMPLE_SECONDS = 0.0002  # short enough that most samples run between preemptions
 
@@ -203,6 +206,115 @@ def copy_check_rows():
     return result
 
 
+BATCH_SIZE = 10**6
+BATCH_PEERS = ["NumPy", "SciPy", "numpy-quaternion"]
+
+
+@dataclass
+class BatchRow:
+    label: str
+    ours: Case
+    peers: dict  # peer name: Case
+
+    def cases(self):
+        return [self.ours, *self.peers.values()]
+
+
+def batch_rows():
+    """One call over 10**6 elements each; SciPy's rotations are built beforehand."""
+    rng = np.random.default_rng(0)
+    q = rng.normal(size=(BATCH_SIZE, 4))
+    q /= np.linalg.norm(q, axis=1, keepdims=True)
+    q2 = np.roll(q, 1, axis=0)
+    v = rng.normal(size=(BATCH_SIZE, 3))
+    pose = ob.Pose3d_f(ob.Vector3f(1, 2, 3), ob.Quaternionf(0.8, 0.2, -0.3, 0.4))
+    t32, q32 = np.asarray(pose.position), np.asarray(pose.orientation)
+    r = Rotation.from_quat(np.roll(q, -1, axis=1))
+    r1 = Rotation.from_quat(np.roll(q32.astype(np.float64), -1))
+    ours = {**{name: getattr(oa, name) for name in oa.__all__}, "q": q, "q2": q2, "v": v,
+            "m": oa.quat_to_matrix(q), "pts": v.astype(np.float32), "pose": pose, "t": t32,
+            "o": q32}
+    numpy = {"pts": v.astype(np.float32), "R": oa.quat_to_matrix(q32), "t": t32}
+    sp = {"r": r, "r2": Rotation.from_quat(np.roll(q2, -1, axis=1)), "v": v,
+          "m": oa.quat_to_matrix(q), "R": Rotation, "pts": v.astype(np.float32),
+          "tf": RigidTransform.from_components(t32.astype(np.float64), r1)}
+    nq = {"a": quaternion.from_float_array(q), "b": quaternion.from_float_array(q2), "v": v,
+          "m": oa.quat_to_matrix(q), "quaternion": quaternion}
+
+    def row(label, stmt, peers):
+        return BatchRow(label, Case(stmt, ours), {k: Case(s, n) for k, (s, n) in peers.items()})
+
+    rigid = {"NumPy": ("pts @ R.T + t", numpy), "SciPy": ("tf.apply(pts)", sp)}
+    return [
+        row("pose_apply, float32 points", "pose_apply(t, o, pts)", rigid),
+        row("transform_points(Pose3d_f, float32 points)", "transform_points(pose, pts)", rigid),
+        row("quat_multiply", "quat_multiply(q, q2)",
+            {"SciPy": ("r * r2", sp), "numpy-quaternion": ("a * b", nq)}),
+        row("quat_rotate", "quat_rotate(q, v)",
+            {"SciPy": ("r.apply(v)", sp), "numpy-quaternion": (
+                "quaternion.as_vector_part(a * quaternion.from_vector_part(v) * a.conjugate())",
+                nq)}),
+        row("quat_to_matrix", "quat_to_matrix(q)",
+            {"SciPy": ("r.as_matrix()", sp),
+             "numpy-quaternion": ("quaternion.as_rotation_matrix(a)", nq)}),
+        row("matrix_to_quat", "matrix_to_quat(m)",
+            {"SciPy": ("R.from_matrix(m)", sp), "numpy-quaternion": (
+                "quaternion.from_rotation_matrix(m, nonorthogonal=False)", nq)}),
+        row("quat_to_euler (XYZ)", "quat_to_euler(q)",
+            {"SciPy": ("r.as_euler('XYZ')", sp),
+             "numpy-quaternion": ("quaternion.as_euler_angles(a)", nq)}),
+    ]
+
+
+def throughput_rows():
+    """pose_apply on float32 points, and NumPy's matmul form, from 10 to 10**7 points."""
+    pose = ob.Pose3d_f(ob.Vector3f(1, 2, 3), ob.Quaternionf(0.8, 0.2, -0.3, 0.4))
+    t, o = np.asarray(pose.position), np.asarray(pose.orientation)
+    rows = []
+    for exponent in range(1, 8):
+        pts = np.random.default_rng(exponent).normal(size=(10**exponent, 3)).astype(np.float32)
+        rows.append((10**exponent, Case("pose_apply(t, o, pts)", {
+            "pose_apply": oa.pose_apply, "t": t, "o": o, "pts": pts}),
+            Case("pts @ R.T + t", {"pts": pts, "R": oa.quat_to_matrix(o), "t": t})))
+    return rows
+
+
+def batch_table(all_rows, times):
+    lines = ["| operation | ours ms | " + " | ".join(f"{p} ms" for p in BATCH_PEERS) + " | "
+             + " | ".join(f"ours/{p}" for p in BATCH_PEERS) + " |",
+             "|---|---:|" + "---:|" * (2 * len(BATCH_PEERS))]
+    for r in all_rows:
+        ours = times[id(r.ours)]
+        peers = [times[id(r.peers[p])] if p in r.peers else None for p in BATCH_PEERS]
+        lines.append(f"| {r.label} | {ours / 1e6:.2f} | "
+                     + " | ".join("n/a" if t is None else f"{t / 1e6:.2f}" for t in peers) + " | "
+                     + " | ".join(fmt_ratio(ours, t) for t in peers) + " |")
+    return "\n".join(lines)
+
+
+def throughput_table(rows, times):
+    lines = ["| points | ours µs per call | ours ns per point | NumPy ns per point | ours/NumPy |",
+             "|---:|---:|---:|---:|---:|"]
+    for n, ours, numpy in rows:
+        a, b = times[id(ours)], times[id(numpy)]
+        lines.append(f"| {n:,} | {a / 1e3:,.1f} | {a / n:.2f} | {b / n:.2f} | {a / b:.2f} |")
+    return "\n".join(lines)
+
+
+def batch_statements(all_rows):
+    lines = ["| operation | ours | peers |", "|---|---|---|"]
+    for r in all_rows:
+        peers = "; ".join(f"{k}: `{c.stmt}`" for k, c in r.peers.items())
+        lines.append(f"| {r.label} | `{r.ours.stmt}` | {peers} |")
+    return "\n".join(lines)
+
+
+def blas():
+    return ", ".join(f"{i['internal_api']} {i['version']} ({i.get('architecture')}, "
+                     f"{i['num_threads']} thread{'s' * (i['num_threads'] != 1)})"
+                     for i in threadpool_info() if i["user_api"] == "blas") or "none"
+
+
 def calibrate(case):
     timer = case.timer()
     number = 1
@@ -280,6 +392,7 @@ def statements(all_rows):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--rounds", type=int, default=1001)
+    parser.add_argument("--batch-rounds", type=int, default=31)
     parser.add_argument("--build", help="a file of build facts written by scripts/bench")
     parser.add_argument("--notes", help="a Markdown file appended to the report")
     parser.add_argument("--output", required=True)
@@ -289,6 +402,9 @@ def main():
     load_before = os.getloadavg()
     loop, times = measure(main_rows + check_rows, args.rounds)
     load_after = os.getloadavg()
+    big, small = batch_rows(), throughput_rows()
+    batch_cases = [c for r in big for c in r.cases()] + [c for _, *cs in small for c in cs]
+    _, batch_times = measure([BatchRow("", c, {}) for c in batch_cases], args.batch_rounds)
 
     report = [
         "# Benchmarks",
@@ -314,6 +430,29 @@ def main():
         "parameter's dtype costs what the floor costs.",
         "",
         table(check_rows, times, with_peers=False),
+        "",
+    ]
+    report += [
+        "## Batch operations over NumPy arrays",
+        "",
+        f"`orvane.arrays` ufuncs on {BATCH_SIZE:,} elements per call (float64 unless said), "
+        "milliseconds per call: the median of "
+        f"{args.batch_rounds} rounds, every case sampled in turn within each round, in the "
+        "same process. SciPy's `Rotation`/`RigidTransform` objects and numpy-quaternion's "
+        f"arrays are built beforehand. numpy-quaternion {quaternion.__version__}; BLAS: "
+        f"{blas()}.",
+        "",
+        batch_table(big, batch_times),
+        "",
+        "### Throughput of pose_apply on float32 points",
+        "",
+        "Per-call overhead stops mattering where the time per point levels off.",
+        "",
+        throughput_table(small, batch_times),
+        "",
+        "### Batch statements timed",
+        "",
+        batch_statements(big),
         "",
     ]
     if args.build:

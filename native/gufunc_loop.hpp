@@ -22,8 +22,8 @@ namespace gufunc {
 // NumPy's npy_intp.
 using Index = std::ptrdiff_t;
 
-// How a value lies in memory: its number of core dimensions and its
-// strided read and write. Core strides come
+// How a value lies in memory: its number of core dimensions, its core
+// strides when packed in C order, and its strided read and write. Core strides come
 // in NumPy's order: one per core dimension of the operand.
 template <class V>
 struct Layout;
@@ -31,6 +31,7 @@ struct Layout;
 template <class T>
 struct ScalarLayout {
     static constexpr int dims = 0;
+    static constexpr std::array<Index, 0> packed{};
     static T read(const char* p, const Index*) { return *reinterpret_cast<const T*>(p); }
     static void write(T v, char* p, const Index*) { *reinterpret_cast<T*>(p) = v; }
 };
@@ -45,6 +46,7 @@ struct Layout<double> : ScalarLayout<double> {};
 template <class V, class T, int n>
 struct RowLayout {
     static constexpr int dims = 1;
+    static constexpr std::array<Index, 1> packed{sizeof(T)};
     static V read(const char* p, const Index* s) {
         V v;
         for (int k = 0; k < n; ++k) v[k] = *reinterpret_cast<const T*>(p + k * s[0]);
@@ -71,6 +73,7 @@ struct MatrixLayout {
     using T = typename M::Scalar;
     static constexpr int n = M::order;
     static constexpr int dims = 2;
+    static constexpr std::array<Index, 2> packed{n * sizeof(T), sizeof(T)};
     static M read(const char* p, const Index* s) {
         M m;
         for (int i = 0; i < n; ++i) {
@@ -168,15 +171,43 @@ struct Loop<F> {
          ...);
     }
 
-    // NumPy's generic loop signature: dimensions[0] is the outer count,
-    // steps[0..nargs) the outer strides, then every operand's core strides.
-    static void run(char** args, const Index* dimensions, const Index* steps, void*) {
+    // Every operand's core strides when all are packed, in NumPy's order.
+    template <std::size_t... i, std::size_t... o>
+    static constexpr auto packedCoreStrides(std::index_sequence<i...>, std::index_sequence<o...>) {
+        std::array<Index, inFirst[nin] + outFirst[nout]> all{};
+        std::size_t at = 0;
+        auto append = [&](const auto& packed) {
+            for (Index s : packed) all[at++] = s;
+        };
+        (append(Layout<std::tuple_element_t<i, In>>::packed), ...);
+        (append(Layout<std::tuple_element_t<o, Out>>::packed), ...);
+        return all;
+    }
+    static constexpr auto packed =
+        packedCoreStrides(std::make_index_sequence<nin>(), std::make_index_sequence<nout>());
+
+    template <bool isPacked>
+    static void loop(char** args, const Index* dimensions, const Index* steps) {
         char* p[nargs];
         for (int k = 0; k < nargs; ++k) p[k] = args[k];
-        const Index* core = steps + nargs;
+        // Constant strides let the compiler fold the gathers into plain loads.
+        const Index* core = isPacked ? packed.data() : steps + nargs;
         for (Index e = 0; e < dimensions[0]; ++e) {
             element(p, core, std::make_index_sequence<nin>(), std::make_index_sequence<nout>());
             for (int k = 0; k < nargs; ++k) p[k] += steps[k];
+        }
+    }
+
+    // NumPy's generic loop signature: dimensions[0] is the outer count,
+    // steps[0..nargs) the outer strides, then every operand's core strides.
+    static void run(char** args, const Index* dimensions, const Index* steps, void*) {
+        const Index* core = steps + nargs;
+        bool isPacked = true;
+        for (std::size_t k = 0; k < packed.size(); ++k) isPacked = isPacked && core[k] == packed[k];
+        if (isPacked) {
+            loop<true>(args, dimensions, steps);
+        } else {
+            loop<false>(args, dimensions, steps);
         }
     }
 };
