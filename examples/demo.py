@@ -13,6 +13,8 @@ TOUR = [
     "euler_angles.py",
     "geometry.py",
     "camera.py",
+    "batch.py",
+    "point_cloud.py",
 ]
 
 if __name__ == "__main__":

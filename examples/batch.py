@@ -1,0 +1,48 @@
+"""Batch operations: NumPy generalized ufuncs over arrays of quaternions, points and poses."""
+
+import importlib.util
+import math
+
+import numpy as np
+
+import orvane_bindings as ob
+from orvane import arrays as oa
+
+# Quaternions are rows of 4, scalar first: quarter and half turns about z.
+turns = np.array([[math.cos(a / 2), 0, 0, math.sin(a / 2)] for a in (math.pi / 2, math.pi)])
+print(oa.quat_rotate.signature, oa.quat_rotate.types)  # (4),(3)->(3) ['ff->f', 'dd->d']
+
+# Core dimensions come last; the others broadcast: one point, two rotations.
+print(oa.quat_rotate(turns, [1.0, 0.0, 0.0]).round(12) + 0.0)  # [[0, 1, 0], [-1, 0, 0]]
+
+# Integers and lists are cast by NumPy's rules (to float64); dtype= picks a loop.
+print(oa.quat_multiply([1, 0, 0, 0], turns, dtype=np.float32).dtype)  # float32
+
+# Matrices are (..., n, n), indexed [row, column].
+m = oa.quat_to_matrix(turns[0])
+print(m.round(12) + 0.0, oa.matrix_to_quat(m))  # back to the same quaternion
+
+# out= writes into an existing array, here a column slice of a wider one.
+table = np.zeros((2, 5))
+oa.quat_to_euler(turns, ob.eOrder.ZYX, ob.eConvention.INTRINSIC, out=table[:, 1:4])
+print(table.round(6) + 0.0)  # angles x, y, z by axis: z = pi/2, then pi
+
+# axes= names where each operand keeps its core dimension: here the components
+# run along the first axis (4, n) and (3, n).
+print(oa.quat_rotate(turns.T, np.array([[1.0, 1.0], [0, 0], [0, 0]]), axes=[0, 0, 0]).round(12))
+
+# A pose is a position (3) and an orientation (4), used as given.
+# pose_compose(a, b) applies b first, as Pose3d * Pose3d does.
+positions, orientations = oa.pose_compose([1, 0, 0], turns[0], [1, 0, 0], turns)
+print(positions.round(12) + 0.0)  # [[1, 1, 0], [1, 1, 0]]
+print(oa.pose_apply(positions, orientations, [1, 0, 0]).round(12) + 0.0)  # [[0, 1, 0], [1, 0, 0]]
+
+# Dask arrays run through apply_gufunc with the ufunc's own signature; the
+# output dtype is given, since Dask cannot guess it for fixed core sizes.
+if importlib.util.find_spec("dask") is not None:
+    import dask.array as da
+
+    lazy = da.from_array(np.tile(turns, (500, 1)), chunks=(250, 4))
+    rotated = da.apply_gufunc(oa.quat_rotate, oa.quat_rotate.signature, lazy,
+                              np.array([1.0, 0.0, 0.0]), output_dtypes=np.float64)
+    print(rotated.shape, rotated.numblocks, rotated.compute()[:2].round(12) + 0.0)
