@@ -22,14 +22,15 @@ namespace gufunc {
 // NumPy's npy_intp.
 using Index = std::ptrdiff_t;
 
-// How a value lies in memory: its number of core dimensions, its core
-// strides when packed in C order, and its strided read and write. Core strides come
-// in NumPy's order: one per core dimension of the operand.
+// How a value lies in memory: its scalar, its number of core dimensions
+// (each with a stride, in NumPy's order), its core strides when packed in C
+// order, and its strided read and write.
 template <class V>
 struct Layout;
 
 template <class T>
 struct ScalarLayout {
+    using Scalar = T;
     static constexpr int dims = 0;
     static constexpr std::array<Index, 0> packed{};
     static T read(const char* p, const Index*) { return *reinterpret_cast<const T*>(p); }
@@ -45,6 +46,7 @@ struct Layout<double> : ScalarLayout<double> {};
 // (x, y, z[, w] and w, x, y, z).
 template <class V, class T, int n>
 struct RowLayout {
+    using Scalar = T;
     static constexpr int dims = 1;
     static constexpr std::array<Index, 1> packed{sizeof(T)};
     static V read(const char* p, const Index* s) {
@@ -70,7 +72,8 @@ struct Layout<math::Quaternion<T>> : RowLayout<math::Quaternion<T>, T, 4> {};
 // the value type (column-major).
 template <class M>
 struct MatrixLayout {
-    using T = typename M::Scalar;
+    using Scalar = typename M::Scalar;
+    using T = Scalar;
     static constexpr int n = M::order;
     static constexpr int dims = 2;
     static constexpr std::array<Index, 2> packed{n * sizeof(T), sizeof(T)};
@@ -107,36 +110,6 @@ struct Outputs<std::tuple<R...>> {
     static Tuple of(Tuple r) { return r; }
 };
 
-// The scalar type of an operand, for the NumPy type codes of the loop.
-template <class V>
-struct ScalarOf {
-    using type = typename V::Scalar;
-};
-template <>
-struct ScalarOf<float> {
-    using type = float;
-};
-template <>
-struct ScalarOf<double> {
-    using type = double;
-};
-template <class T>
-struct ScalarOf<math::Vector2<T>> {
-    using type = T;
-};
-template <class T>
-struct ScalarOf<math::Vector3<T>> {
-    using type = T;
-};
-template <class T>
-struct ScalarOf<math::Vector4<T>> {
-    using type = T;
-};
-template <class T>
-struct ScalarOf<math::Quaternion<T>> {
-    using type = T;
-};
-
 template <auto F>
 struct Loop;
 
@@ -144,7 +117,7 @@ template <class R, class... A, R (*F)(A...)>
 struct Loop<F> {
     using In = std::tuple<std::decay_t<A>...>;
     using Out = typename Outputs<R>::Tuple;
-    using Scalar = typename ScalarOf<std::tuple_element_t<0, In>>::type;
+    using Scalar = typename Layout<std::tuple_element_t<0, In>>::Scalar;
     static constexpr int nin = sizeof...(A);
     static constexpr int nout = std::tuple_size_v<Out>;
     static constexpr int nargs = nin + nout;
