@@ -21,6 +21,8 @@ inline Plane<T> planeFromPoints(const Vector3<T>& a, const Vector3<T>& b, const 
 
 // The coefficients (a, b, c, d) = (normal, -normal . point), so that
 // a x + b y + c z + d >= 0 on the normal side; scaled like the normal.
+// classify turns its planes into rows with this, so rows made here give
+// classifyAabb its answers bit for bit.
 template <class T>
 inline std::array<T, 4> planeRow(const Plane<T>& plane) {
     const Vector3<T>& n = plane.normal;

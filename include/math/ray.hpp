@@ -31,7 +31,8 @@ struct TriangleHit {
 
 // nullopt when the ray is parallel to the plane (a zero denominator: this
 // includes a ray lying in the plane, a zero direction and a zero normal) or
-// the hit is behind the origin. An origin on the plane gives t = 0.
+// the hit is behind the origin. An origin on the plane gives t = 0 (-0 when
+// the direction is against the normal).
 template <class T>
 inline std::optional<T> rayPlane(const Vector3<T>& origin, const Vector3<T>& direction,
                                  const Plane<T>& plane) {
@@ -49,9 +50,9 @@ inline std::optional<T> rayPlane(const Vector3<T>& origin, const Vector3<T>& dir
 // 0 * inf arises; the other components divide (no reciprocal, which a
 // subnormal component would overflow). The entry plane is picked by the sign
 // of the direction, so an inverted or empty box (min > max) always misses.
-// The running bounds take the new value unless it compares as not better,
-// so a NaN is kept and ends in a miss. A zero direction gives (0, inf) from
-// inside the box and a miss from outside.
+// The running bounds keep their value only when the new one compares no
+// better, so a NaN replaces them and ends in a miss. A zero direction gives
+// (0, inf) from inside the box and a miss from outside.
 template <class T>
 inline RayInterval<T> rayAabbInterval(const Vector3<T>& origin, const Vector3<T>& direction,
                                       const Vector3<T>& boxMin, const Vector3<T>& boxMax) {
@@ -85,7 +86,9 @@ namespace detail {
 // Twice the signed area of the triangle (0, p, q) in the sheared plane.
 // Swapping p and q negates it exactly, so two triangles sharing an edge see
 // the same value with opposite signs. A float zero may hide a sign lost to
-// rounding: float products are exact in double, which settles it.
+// rounding: float products are exact in double, which settles it, and the
+// difference, at most an ulp of the products, converts back without
+// overflow. Done per edge, so both triangles of an edge redo it alike.
 template <class T>
 inline T edgeFunction(T px, T py, T qx, T qy) {
     T e = px * qy - py * qx;
