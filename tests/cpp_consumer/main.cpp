@@ -1,10 +1,15 @@
 #include <cstdio>
 
+#include "math/bounds.hpp"
+#include "math/closest_points.hpp"
 #include "math/euler.hpp"
+#include "math/frustum.hpp"
 #include "math/geometry.hpp"
 #include "math/matrix.hpp"
+#include "math/planes.hpp"
 #include "math/pose.hpp"
 #include "math/quaternion.hpp"
+#include "math/ray.hpp"
 #include "math/scalar.hpp"
 #include "math/vector.hpp"
 
