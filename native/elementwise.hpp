@@ -1,0 +1,71 @@
+#pragma once
+
+// The per-element functions of the batch operations: each calls what the
+// per-object method calls, on values gathered by the loop.
+
+#include <tuple>
+
+#include "math/euler.hpp"
+#include "math/matrix.hpp"
+#include "math/pose.hpp"
+#include "math/quaternion.hpp"
+#include "math/vector.hpp"
+
+namespace elementwise {
+
+template <class T>
+using Q = math::Quaternion<T>;
+template <class T>
+using V3 = math::Vector3<T>;
+
+template <class T>
+Q<T> multiply(const Q<T>& a, const Q<T>& b) { return a * b; }
+template <class T>
+V3<T> rotate(const Q<T>& q, const V3<T>& v) { return q.rotate(v); }
+template <class T>
+Q<T> conjugate(const Q<T>& q) { return q.conjugate(); }
+template <class T>
+Q<T> inverse(const Q<T>& q) { return q.inverse(); }
+template <class T>
+Q<T> normalize(const Q<T>& q) { return q.normalize(); }
+template <class T>
+math::Matrix3<T> toMatrix(const Q<T>& q) { return q.toMatrix3(); }
+template <class T>
+Q<T> fromMatrix(const math::Matrix3<T>& m) { return Q<T>(m); }
+
+template <math::euler::Order order, math::euler::Convention convention, class T>
+V3<T> toEuler(const Q<T>& q) {
+    math::Euler<T> e;
+    e.order = order;
+    e.convention = convention;
+    e.setFromQuaternion(q);
+    return {e.x, e.y, e.z};
+}
+
+// The orientation is stored as given, as a pose's field is: apply does not
+// need it normalized.
+template <class T>
+math::Pose3d<T> pose(const V3<T>& position, const Q<T>& orientation) {
+    math::Pose3d<T> p;
+    p.position = position;
+    p.orientation = orientation;
+    return p;
+}
+template <class T>
+V3<T> poseApply(const V3<T>& p, const Q<T>& q, const V3<T>& v) { return pose(p, q).apply(v); }
+template <class T>
+std::tuple<V3<T>, Q<T>> poseCompose(const V3<T>& pa, const Q<T>& qa, const V3<T>& pb,
+                                    const Q<T>& qb) {
+    const math::Pose3d<T> c = pose(pa, qa) * pose(pb, qb);
+    return {c.position, c.orientation};
+}
+
+template <class M>
+typename M::Column matrixApply(const M& m, const typename M::Column& v) { return m * v; }
+template <class T>
+V3<T> matrixApplyPoint(const math::Matrix4<T>& m, const V3<T>& v) {
+    const math::Vector4<T> r = m * math::Vector4<T>(v.x, v.y, v.z, T(1));
+    return {r.x, r.y, r.z};
+}
+
+}  // namespace elementwise
