@@ -170,4 +170,13 @@ private:
     }
 };
 
+// Keeps the order and the convention.
+template <class U, class T>
+inline Euler<U> convert(const Euler<T>& e) {
+    Euler<U> r(static_cast<U>(e.x), static_cast<U>(e.y), static_cast<U>(e.z));
+    r.order = e.order;
+    r.convention = e.convention;
+    return r;
+}
+
 }  // namespace math

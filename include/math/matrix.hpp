@@ -386,4 +386,27 @@ inline Matrix4<T> inverse(const Matrix4<T>& a) {
     });
 }
 
+// Precision conversions, math::convert<U>(m): each element rounded to the
+// nearest U.
+template <class U, class T>
+inline Matrix2<U> convert(const Matrix2<T>& a) {
+    Matrix2<U> r;
+    for (int k = 0; k < 4; ++k) r.m[k] = static_cast<U>(a.m[k]);
+    return r;
+}
+
+template <class U, class T>
+inline Matrix3<U> convert(const Matrix3<T>& a) {
+    Matrix3<U> r;
+    for (int k = 0; k < 9; ++k) r.m[k] = static_cast<U>(a.m[k]);
+    return r;
+}
+
+template <class U, class T>
+inline Matrix4<U> convert(const Matrix4<T>& a) {
+    Matrix4<U> r;
+    for (int k = 0; k < 16; ++k) r.m[k] = static_cast<U>(a.m[k]);
+    return r;
+}
+
 }  // namespace math

@@ -42,4 +42,13 @@ struct Pose3d {
     }
 };
 
+// The fields as stored: the orientation is rounded, not normalized again.
+template <class U, class T>
+inline Pose3d<U> convert(const Pose3d<T>& p) {
+    Pose3d<U> r;
+    r.position = convert<U>(p.position);
+    r.orientation = convert<U>(p.orientation);
+    return r;
+}
+
 }  // namespace math

@@ -128,4 +128,9 @@ inline Quaternion<T> operator*(T s, const Quaternion<T>& q) {
     return q * s;
 }
 
+template <class U, class T>
+inline Quaternion<U> convert(const Quaternion<T>& q) {
+    return {static_cast<U>(q.w), static_cast<U>(q.x), static_cast<U>(q.y), static_cast<U>(q.z)};
+}
+
 }  // namespace math
