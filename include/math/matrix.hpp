@@ -409,4 +409,23 @@ inline Matrix4<U> convert(const Matrix4<T>& a) {
     return r;
 }
 
+namespace detail {
+
+// A linear map as a transform: the block in rows and columns 0..2, m33 = 1.
+template <class T>
+inline Matrix4<T> linearTransform(const Matrix3<T>& a) {
+    return Matrix4<T>(a(0, 0), a(0, 1), a(0, 2), T(0),  //
+                      a(1, 0), a(1, 1), a(1, 2), T(0),  //
+                      a(2, 0), a(2, 1), a(2, 2), T(0),  //
+                      T(0), T(0), T(0), T(1));
+}
+
+template <class T>
+inline Matrix3<T> linearBlock(const Matrix4<T>& a) {
+    return Matrix3<T>(a(0, 0), a(0, 1), a(0, 2), a(1, 0), a(1, 1), a(1, 2), a(2, 0), a(2, 1),
+                      a(2, 2));
+}
+
+}  // namespace detail
+
 }  // namespace math
