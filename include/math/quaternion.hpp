@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <type_traits>
 
 #include "matrix.hpp"
 #include "scalar.hpp"
@@ -130,7 +131,9 @@ inline Quaternion<T> operator*(T s, const Quaternion<T>& q) {
 }
 
 // Summed in the order w, x, y, z from the first product, like lengthSquare.
-template <class T>
+// Limited to scalar T so that &dot<Vector3<float>> still names the vector
+// dot alone.
+template <class T, std::enable_if_t<std::is_floating_point_v<T>, int> = 0>
 inline T dot(const Quaternion<T>& a, const Quaternion<T>& b) {
     return ((a.w * b.w + a.x * b.x) + a.y * b.y) + a.z * b.z;
 }

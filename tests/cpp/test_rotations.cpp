@@ -29,6 +29,9 @@ protected:
 using Precisions = ::testing::Types<float, double>;
 TYPED_TEST_SUITE(Rotations, Precisions);
 
+// Bindings take the vector dot's address with the quaternion dot in view.
+[[maybe_unused]] const auto vectorDot = &math::dot<Vector3<float>>;
+
 }  // namespace
 
 TYPED_TEST(Rotations, AxisAngleAndRotationVectorRoundTrip) {
