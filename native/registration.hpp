@@ -7,4 +7,8 @@
 namespace py = pybind11;
 
 void register_pickling(py::module_& m);
+void register_rotations(py::module_& m);
+void register_cameras(py::module_& m);
+void register_vectors(py::module_& m);
+void register_precision_conversions(py::module_& m);
 void register_gufuncs(py::module_& m);
