@@ -18,6 +18,10 @@ print(oa.quat_rotate(turns, [1.0, 0.0, 0.0]).round(12) + 0.0)  # [[0, 1, 0], [-1
 # Integers and lists are cast by NumPy's rules (to float64); dtype= picks a loop.
 print(oa.quat_multiply([1, 0, 0, 0], turns, dtype=np.float32).dtype)  # float32
 
+# t broadcasts too: three steps from the quarter turn to the half turn.
+halfway = oa.quat_slerp(turns[0], turns[1], [0.0, 0.5, 1.0])
+print(np.degrees(2 * np.arctan2(halfway[:, 3], halfway[:, 0])))  # [ 90.  135.  180.]
+
 # Matrices are (..., n, n), indexed [row, column].
 m = oa.quat_to_matrix(turns[0])
 print(m.round(12) + 0.0, oa.matrix_to_quat(m))  # back to the same quaternion

@@ -33,6 +33,21 @@ math::Matrix3<T> toMatrix(const Q<T>& q) { return q.toMatrix3(); }
 template <class T>
 Q<T> fromMatrix(const math::Matrix3<T>& m) { return Q<T>(m); }
 
+template <class T>
+Q<T> slerp(const Q<T>& a, const Q<T>& b, T t) { return math::slerp(a, b, t); }
+template <class T>
+V3<T> toRotationVector(const Q<T>& q) { return math::toRotationVector(q); }
+template <class T>
+Q<T> fromRotationVector(const V3<T>& v) { return math::quaternionFromRotationVector(v); }
+
+template <math::euler::Order order, math::euler::Convention convention, class T>
+Q<T> fromEuler(const V3<T>& angles) {
+    math::Euler<T> e(angles.x, angles.y, angles.z);
+    e.order = order;
+    e.convention = convention;
+    return math::toQuaternion(e);
+}
+
 template <math::euler::Order order, math::euler::Convention convention, class T>
 V3<T> toEuler(const Q<T>& q) {
     math::Euler<T> e;

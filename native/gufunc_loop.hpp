@@ -80,7 +80,9 @@ struct MatrixLayout {
     static M read(const char* p, const Index* s) {
         M m;
         for (int i = 0; i < n; ++i) {
-            for (int j = 0; j < n; ++j) m(i, j) = *reinterpret_cast<const T*>(p + i * s[0] + j * s[1]);
+            for (int j = 0; j < n; ++j) {
+                m(i, j) = *reinterpret_cast<const T*>(p + i * s[0] + j * s[1]);
+            }
         }
         return m;
     }

@@ -71,10 +71,11 @@ void add(py::module_& m, std::string name, const char* signature, std::string do
 template <class T>
 void matrixApplyLoop(char** args, const npy_intp* dimensions, const npy_intp* steps,
                      void* data) {
+    using gufunc::Loop;
     switch (dimensions[1]) {
-        case 2: return gufunc::Loop<&matrixApply<math::Matrix2<T>>>::run(args, dimensions, steps, data);
-        case 3: return gufunc::Loop<&matrixApply<math::Matrix3<T>>>::run(args, dimensions, steps, data);
-        case 4: return gufunc::Loop<&matrixApply<math::Matrix4<T>>>::run(args, dimensions, steps, data);
+        case 2: return Loop<&matrixApply<math::Matrix2<T>>>::run(args, dimensions, steps, data);
+        case 3: return Loop<&matrixApply<math::Matrix3<T>>>::run(args, dimensions, steps, data);
+        case 4: return Loop<&matrixApply<math::Matrix4<T>>>::run(args, dimensions, steps, data);
     }
     NPY_ALLOW_C_API_DEF
     NPY_ALLOW_C_API
@@ -86,7 +87,8 @@ void matrixApplyLoop(char** args, const npy_intp* dimensions, const npy_intp* st
 void addMatrixApply(py::module_& m) {
     auto d = std::make_unique<Definition>();
     d->name = "matrix_apply";
-    d->doc = "Matrix times vector, M * v, for matrices of order n = 2, 3 or 4 indexed [row, column].";
+    d->doc = "Matrix times vector, M * v, for matrices of order n = 2, 3 or 4 indexed "
+             "[row, column].";
     d->loops[0] = &matrixApplyLoop<float>;
     d->loops[1] = &matrixApplyLoop<double>;
     define(m, std::move(d), 2, 1, "(n,n),(n)->(n)");
@@ -98,6 +100,10 @@ void addEuler(py::module_& m, const std::string& suffix) {
         m, "quat_to_euler_" + suffix, "(4)->(3)",
         "Euler angles (x, y, z) of a quaternion (w, x, y, z), order and convention " + suffix +
             ".");
+    add<&fromEuler<order, convention, float>, &fromEuler<order, convention, double>>(
+        m, "euler_to_quat_" + suffix, "(3)->(4)",
+        "Quaternion (w, x, y, z) of Euler angles (x, y, z), order and convention " + suffix +
+            ".");
 }
 
 template <math::euler::Order order>
@@ -108,8 +114,10 @@ void addEulerBoth(py::module_& m, const std::string& name) {
 
 }  // namespace
 
-void register_gufuncs(py::module_& m) {
+void register_gufuncs(py::module_& native) {
     if (_import_array() < 0 || _import_umath() < 0) throw py::error_already_set();
+    // A namespace of their own: the per-object functions share some names.
+    py::module_ m = native.def_submodule("gufuncs", "The batch operations as NumPy ufuncs.");
 
     add<&multiply<float>, &multiply<double>>(m, "quat_multiply", "(4),(4)->(4)",
         "Hamilton product a * b of quaternions (w, x, y, z): b acts first.");
@@ -121,10 +129,16 @@ void register_gufuncs(py::module_& m) {
         "The inverse: the conjugate divided by the squared length.");
     add<&normalize<float>, &normalize<double>>(m, "quat_normalize", "(4)->(4)",
         "The quaternion divided by its length.");
+    add<&slerp<float>, &slerp<double>>(m, "quat_slerp", "(4),(4),()->(4)",
+        "Spherical interpolation from a (t = 0) to b (t = 1) along the shorter arc.");
     add<&toMatrix<float>, &toMatrix<double>>(m, "quat_to_matrix", "(4)->(3,3)",
         "Rotation matrix [row, column] of the normalized quaternion.");
     add<&fromMatrix<float>, &fromMatrix<double>>(m, "matrix_to_quat", "(3,3)->(4)",
         "Quaternion (w, x, y, z) of a rotation matrix indexed [row, column].");
+    add<&toRotationVector<float>, &toRotationVector<double>>(m, "quat_to_rotation_vector",
+        "(4)->(3)", "Rotation vector (axis times angle in [0, pi]) of a quaternion.");
+    add<&fromRotationVector<float>, &fromRotationVector<double>>(m, "quat_from_rotation_vector",
+        "(3)->(4)", "Quaternion of the rotation by |v| radians about v.");
     add<&poseApply<float>, &poseApply<double>>(m, "pose_apply", "(3),(4),(3)->(3)",
         "position + orientation.rotate(v): the point v moved by a pose.");
     add<&poseCompose<float>, &poseCompose<double>>(m, "pose_compose", "(3),(4),(3),(4)->(3),(4)",

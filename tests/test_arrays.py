@@ -6,6 +6,7 @@ import numpy as np
 import pytest
 from scipy.spatial.transform import Rotation
 
+import orvane as ov
 import orvane_bindings as ob
 from orvane import arrays as oa
 
@@ -34,11 +35,20 @@ def pose(p, position, orientation):
     return x
 
 
-def euler(p, q, order, convention):
-    e = getattr(ob, f"Euler_{p}")()
+def euler(p, angles, order, convention):
+    e = getattr(ob, f"Euler_{p}")(*map(float, angles))
     e.order, e.convention = getattr(ob.eOrder, order), getattr(ob.eConvention, convention)
+    return e
+
+
+def angles_of(p, q, order, convention):
+    e = euler(p, [0, 0, 0], order, convention)
     e.setFromQuaternion(quat(p, q))
     return [e.x, e.y, e.z]
+
+
+def by_enum(ufunc, o, c):
+    return lambda a: ufunc(a, getattr(ob.eOrder, o), getattr(ob.eConvention, c))
 
 
 # name: (core shapes of the inputs, batch call, per-object reference)
@@ -48,6 +58,12 @@ CASES = {
     "quat_conjugate": ([(4,)], oa.quat_conjugate, lambda p, q: quat(p, q).conjugate()),
     "quat_inverse": ([(4,)], oa.quat_inverse, lambda p, q: quat(p, q).inverse()),
     "quat_normalize": ([(4,)], oa.quat_normalize, lambda p, q: quat(p, q).normalize()),
+    "quat_slerp": ([(4,), (4,), ()], oa.quat_slerp,
+                   lambda p, a, b, t: ov.slerp(quat(p, a), quat(p, b), float(t))),
+    "quat_to_rotation_vector": ([(4,)], oa.quat_to_rotation_vector,
+                                lambda p, q: ov.rotation_vector(quat(p, q))),
+    "quat_from_rotation_vector": ([(3,)], oa.quat_from_rotation_vector,
+                                  lambda p, v: ov.quat_from_rotation_vector(obj(p, v))),
     "quat_to_matrix": ([(4,)], oa.quat_to_matrix,
                        lambda p, q: np.asarray(pose(p, [0, 0, 0], q).toMatrix())[:3, :3]),
     "matrix_to_quat": ([(3, 3)], oa.matrix_to_quat,
@@ -61,10 +77,12 @@ CASES = {
                              lambda p, m, v: obj(p, m) * obj(p, v)) for n in (2, 3, 4)},
     "matrix_apply_point": ([(4, 4), (3,)], oa.matrix_apply_point,
                            lambda p, m, v: np.asarray(obj(p, m) * obj(p, [*v, 1]))[:3]),
-    **{f"quat_to_euler_{o}_{c}": (
-        [(4,)], lambda q, o=o, c=c: oa.quat_to_euler(q, getattr(ob.eOrder, o),
-                                                     getattr(ob.eConvention, c)),
-        lambda p, q, o=o, c=c: euler(p, q, o, c)) for o in ORDERS for c in CONVENTIONS},
+    **{f"quat_to_euler_{o}_{c}": ([(4,)], by_enum(oa.quat_to_euler, o, c),
+                                  lambda p, q, o=o, c=c: angles_of(p, q, o, c))
+       for o in ORDERS for c in CONVENTIONS},
+    **{f"euler_to_quat_{o}_{c}": ([(3,)], by_enum(oa.euler_to_quat, o, c),
+                                  lambda p, a, o=o, c=c: ov.to_quaternion(euler(p, a, o, c)))
+       for o in ORDERS for c in CONVENTIONS},
 }
 
 
@@ -117,15 +135,24 @@ def same_sign(q):
     return np.where(q[..., :1] < 0, -q, q)
 
 
-def scipy_euler(o, c):
+def scipy_euler(o, c, to_quat):
     def pair(r, q, v, t):
         angles = r.as_euler(o if c == "INTRINSIC" else o.lower())
         # Away from gimbal lock and from the +-pi seam, where angles are ill-conditioned.
         keep = (np.abs(angles[:, 1]) < 1.2) & np.all(np.abs(angles) < 3.0, axis=1)
         by_axis = angles[:, [o.index(a) for a in "XYZ"]]
-        got = oa.quat_to_euler(q, getattr(ob.eOrder, o), getattr(ob.eConvention, c))
-        return got[keep], by_axis[keep]
+        if to_quat:
+            return (same_sign(by_enum(oa.euler_to_quat, o, c)(by_axis.astype(q.dtype))),
+                    same_sign(scalar_first(r.as_quat())))
+        return by_enum(oa.quat_to_euler, o, c)(q)[keep], by_axis[keep]
     return pair
+
+
+def scipy_slerp(r, q, v, t):
+    t = np.abs(t[:, 0])
+    relative = (r.inv() * r[::-1]).as_rotvec()
+    expected = r * Rotation.from_rotvec(t[:, None] * relative)
+    return (same_sign(oa.quat_slerp(q, q[::-1], t)), same_sign(scalar_first(expected.as_quat())))
 
 
 # name: (ours, SciPy's) from rotations r, the same rotations as quaternions q
@@ -139,7 +166,13 @@ SCIPY = {
         same_sign(oa.matrix_to_quat(r.as_matrix().astype(q.dtype))),
         same_sign(scalar_first(Rotation.from_matrix(r.as_matrix().astype(q.dtype)).as_quat()))),
     "pose_apply": lambda r, q, v, t: (oa.pose_apply(t, q, v), r.apply(v) + t),
-    **{f"quat_to_euler_{o}_{c}": scipy_euler(o, c) for o in ORDERS for c in CONVENTIONS},
+    "quat_slerp": scipy_slerp,
+    "quat_to_rotation_vector": lambda r, q, v, t: (oa.quat_to_rotation_vector(q), r.as_rotvec()),
+    "quat_from_rotation_vector": lambda r, q, v, t: (
+        same_sign(oa.quat_from_rotation_vector(r.as_rotvec().astype(q.dtype))),
+        same_sign(scalar_first(Rotation.from_rotvec(r.as_rotvec().astype(q.dtype)).as_quat()))),
+    **{f"{kind}_{o}_{c}": scipy_euler(o, c, kind == "euler_to_quat")
+       for kind in ("quat_to_euler", "euler_to_quat") for o in ORDERS for c in CONVENTIONS},
 }
 
 
@@ -179,7 +212,7 @@ VIEWS = {
 
 
 @pytest.mark.parametrize("view", VIEWS)
-@pytest.mark.parametrize("name", ["quat_to_matrix", "matrix_to_quat", "pose_compose"])
+@pytest.mark.parametrize("name", ["quat_to_matrix", "matrix_to_quat", "pose_compose", "quat_slerp"])
 def test_views_are_read_through_their_strides(name, view, letter):
     shapes, batch, _ = CASES[name]
     inputs = [VIEWS[view](a) for a in random_inputs(shapes, DTYPE[letter], n=12)]

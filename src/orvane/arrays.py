@@ -11,35 +11,39 @@ quaternions (..., 4) scalar first; vectors and points (..., 3); matrices
 import numpy as np
 import orvane_bindings as _ob
 
-from . import _native
+from ._native import gufuncs as _gufuncs
 
-quat_multiply = _native.quat_multiply
-quat_rotate = _native.quat_rotate
-quat_conjugate = _native.quat_conjugate
-quat_inverse = _native.quat_inverse
-quat_normalize = _native.quat_normalize
-quat_to_matrix = _native.quat_to_matrix
-matrix_to_quat = _native.matrix_to_quat
-pose_apply = _native.pose_apply
-pose_compose = _native.pose_compose
-matrix_apply = _native.matrix_apply
-matrix_apply_point = _native.matrix_apply_point
+quat_multiply = _gufuncs.quat_multiply
+quat_rotate = _gufuncs.quat_rotate
+quat_conjugate = _gufuncs.quat_conjugate
+quat_inverse = _gufuncs.quat_inverse
+quat_normalize = _gufuncs.quat_normalize
+quat_slerp = _gufuncs.quat_slerp
+quat_to_matrix = _gufuncs.quat_to_matrix
+matrix_to_quat = _gufuncs.matrix_to_quat
+quat_to_rotation_vector = _gufuncs.quat_to_rotation_vector
+quat_from_rotation_vector = _gufuncs.quat_from_rotation_vector
+pose_apply = _gufuncs.pose_apply
+pose_compose = _gufuncs.pose_compose
+matrix_apply = _gufuncs.matrix_apply
+matrix_apply_point = _gufuncs.matrix_apply_point
 
 __all__ = [
     "quat_multiply", "quat_rotate", "quat_conjugate", "quat_inverse", "quat_normalize",
-    "quat_to_matrix", "matrix_to_quat", "quat_to_euler", "pose_apply", "pose_compose",
+    "quat_slerp", "quat_to_matrix", "matrix_to_quat", "quat_to_euler", "euler_to_quat",
+    "quat_to_rotation_vector", "quat_from_rotation_vector", "pose_apply", "pose_compose",
     "matrix_apply", "matrix_apply_point", "euler_gufunc", "transform_points",
 ]
 
 
 def euler_gufunc(kind: str, order: _ob.eOrder, convention: _ob.eConvention) -> np.ufunc:
-    """The ufunc of ``kind`` ("quat_to_euler") for one order and convention."""
+    """The ufunc of ``kind`` ("quat_to_euler", "euler_to_quat") for one order and convention."""
     if not isinstance(order, _ob.eOrder):
         raise TypeError(f"order must be an eOrder member, not {type(order).__name__}")
     if not isinstance(convention, _ob.eConvention):
         raise TypeError(f"convention must be an eConvention member, not "
                         f"{type(convention).__name__}")
-    return getattr(_native, f"{kind}_{order.name}_{convention.name}")
+    return getattr(_gufuncs, f"{kind}_{order.name}_{convention.name}")
 
 
 def quat_to_euler(q, /, order=_ob.eOrder.XYZ, convention=_ob.eConvention.INTRINSIC, **kwargs):
@@ -48,6 +52,14 @@ def quat_to_euler(q, /, order=_ob.eOrder.XYZ, convention=_ob.eConvention.INTRINS
     ``kwargs`` go to the ufunc (``out=``, ``axes=``, ``dtype=``...).
     """
     return euler_gufunc("quat_to_euler", order, convention)(q, **kwargs)
+
+
+def euler_to_quat(e, /, order=_ob.eOrder.XYZ, convention=_ob.eConvention.INTRINSIC, **kwargs):
+    """Quaternions (..., 4) of Euler angles (..., 3) x, y, z, as ``orvane.to_quaternion``.
+
+    ``kwargs`` go to the ufunc (``out=``, ``axes=``, ``dtype=``...).
+    """
+    return euler_gufunc("euler_to_quat", order, convention)(e, **kwargs)
 
 
 # How each class moves points: the ufunc and the arrays it takes from the object.

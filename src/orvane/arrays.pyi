@@ -9,8 +9,11 @@ quat_rotate: np.ufunc
 quat_conjugate: np.ufunc
 quat_inverse: np.ufunc
 quat_normalize: np.ufunc
+quat_slerp: np.ufunc
 quat_to_matrix: np.ufunc
 matrix_to_quat: np.ufunc
+quat_to_rotation_vector: np.ufunc
+quat_from_rotation_vector: np.ufunc
 pose_apply: np.ufunc
 pose_compose: np.ufunc
 matrix_apply: np.ufunc
@@ -21,6 +24,13 @@ def euler_gufunc(
 ) -> np.ufunc: ...
 def quat_to_euler(
     q: npt.ArrayLike,
+    /,
+    order: orvane_bindings.eOrder = ...,
+    convention: orvane_bindings.eConvention = ...,
+    **kwargs: Any,
+) -> npt.NDArray[np.floating[Any]]: ...
+def euler_to_quat(
+    e: npt.ArrayLike,
     /,
     order: orvane_bindings.eOrder = ...,
     convention: orvane_bindings.eConvention = ...,
