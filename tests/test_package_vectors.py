@@ -19,7 +19,7 @@ def test_vector_functions_against_numpy(letter, n):
         np.testing.assert_allclose(ov.distance(va, vb), np.linalg.norm(a64 - b64), rtol=tol)
         cosine = np.dot(a64, b64) / np.linalg.norm(a64) / np.linalg.norm(b64)
         np.testing.assert_allclose(ov.angle(va, vb), np.arccos(np.clip(cosine, -1, 1)), atol=tol)
-        unit = b64 / np.linalg.norm(b64)
+        unit = (b64 / np.linalg.norm(b64)).astype(dtype_of(letter))
         np.testing.assert_allclose(np.array(ov.reflect(va, make(unit))),
                                    a64 - 2 * np.dot(a64, unit) * unit, atol=10 * tol)
         np.testing.assert_allclose(np.array(ov.project_onto(va, vb)),
