@@ -8,4 +8,5 @@
 PYBIND11_MODULE(_native, m) {
     py::module_::import("orvane_bindings");
     register_pickling(m);
+    register_geometry_queries(m);
 }

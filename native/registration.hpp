@@ -7,3 +7,6 @@
 namespace py = pybind11;
 
 void register_pickling(py::module_& m);
+
+// Rays, closest points, boxes, planes and frustums, for both precisions.
+void register_geometry_queries(py::module_& m);
