@@ -12,6 +12,7 @@ TOUR = [
     "rotations.py",
     "euler_angles.py",
     "geometry.py",
+    "picking.py",
     "camera.py",
 ]
 
