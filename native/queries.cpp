@@ -41,6 +41,35 @@ std::string text_of(py::handle h) { return py::str(h); }
 
 std::string type_name(py::handle h) { return text_of(py::type::handle_of(h).attr("__name__")); }
 
+// The planes of classify_aabb, refused with a message that says what was
+// wrong unless they are a sequence of exactly six of the box's class.
+template <class T>
+std::array<math::Plane<T>, 6> six_planes(const py::object& planes) {
+    using Plane = math::Plane<T>;
+    const std::string expected =
+        "classify_aabb: planes must be a sequence of 6 " + class_name<T>("Plane");
+    // A class with __getitem__ but no length is no sequence either.
+    const Py_ssize_t size = PySequence_Check(planes.ptr()) ? PySequence_Size(planes.ptr()) : -1;
+    if (size < 0 || py::isinstance<py::str>(planes)) {
+        PyErr_Clear();
+        throw py::type_error(expected + ", not " + type_name(planes));
+    }
+    if (size != 6) {
+        throw py::value_error(expected + ", got " + std::to_string(size) + " items");
+    }
+    const auto sequence = py::reinterpret_borrow<py::sequence>(planes);
+    std::array<Plane, 6> chosen;
+    for (std::size_t k = 0; k < 6; ++k) {
+        const py::object item = sequence[k];
+        if (!py::isinstance<Plane>(item)) {
+            throw py::type_error(expected + ", item " + std::to_string(k) + " is " +
+                                 type_name(item));
+        }
+        chosen[k] = item.cast<const Plane&>();
+    }
+    return chosen;
+}
+
 template <class T>
 void register_rays(py::module_& m) {
     m.def(
@@ -104,9 +133,11 @@ void register_closest_points(py::module_& m) {
         },
         py::arg("l1"), py::arg("l2"),
         "(p1, p2): the nearest pair of points, p1 on segment l1 and p2 on l2.\n"
-        "Parallel segments give one of the nearest pairs, with p1 at l1.start when\n"
-        "that is one. A zero-length segment contributes its start; two give both\n"
-        "starts. Finite input gives no NaN unless the squared lengths overflow.");
+        "Parallel segments give one of their nearest pairs: p1 is l1.start when it\n"
+        "lies alongside l2, else the point of l1 nearest the end of l2 that\n"
+        "l1.start lies beyond. A zero-length segment contributes its start; two\n"
+        "give both starts. Finite input gives no NaN unless the squared lengths\n"
+        "overflow.");
     m.def("distance_point_segment", &math::distancePointSegment<T>, py::arg("line"), py::arg("p"),
           "Distance from p to the segment from line.start to line.end (to line.start\n"
           "when the two coincide).");
@@ -143,10 +174,9 @@ void register_boxes(py::module_& m) {
             return math::transformed(box, matrix);
         },
         py::arg("box"), py::arg("transform"),
-        "The box around the box moved by an affine matrix: the centre as the point\n"
-        "(c, 1), the half extents through the absolute values of the upper-left\n"
-        "3x3 block; row 3 is ignored. Tight for rotations and scalings. Infinite\n"
-        "and empty boxes give NaN.");
+        "The tight box around the box moved by an affine matrix: the centre as the\n"
+        "point (c, 1), the half extents through the absolute values of the\n"
+        "upper-left 3x3 block; row 3 is ignored. Infinite and empty boxes give NaN.");
 }
 
 template <class T>
@@ -163,39 +193,14 @@ void register_planes(py::module_& m) {
           "the normals are dependent (parallel planes, or three planes through one\n"
           "line). NaN input gives NaN components.");
     m.def("frustum_planes", &math::frustumPlanes<T>, py::arg("view_projection"),
-        "The 6 planes [left, right, bottom, top, near, far] of the volume that the\n"
-        "matrix maps into the clip cube, with unit normals pointing inwards.\n"
-        "A plane with a zero normal (the far plane of an infinite projection) comes\n"
-        "out NaN, and classify_aabb ignores it.");
+          "The 6 planes [left, right, bottom, top, near, far] of the volume that the\n"
+          "matrix maps into the clip cube, with unit normals pointing inwards.\n"
+          "A plane with a zero normal (the far plane of an infinite projection) comes\n"
+          "out NaN, and classify_aabb ignores it.");
     m.def(
         "classify_aabb",
         [](const math::AABB<T>& box, const py::object& planes) {
-            const std::string expected = "a sequence of 6 " + class_name<T>("Plane");
-            // A class with __getitem__ but no length is no sequence either.
-            const Py_ssize_t size =
-                PySequence_Check(planes.ptr()) ? PySequence_Size(planes.ptr()) : -1;
-            if (size < 0 || py::isinstance<py::str>(planes)) {
-                PyErr_Clear();
-                throw py::type_error("classify_aabb: planes must be " + expected + ", not " +
-                                     type_name(planes));
-            }
-            if (size != 6) {
-                throw py::value_error("classify_aabb: planes must be " + expected + ", got " +
-                                      std::to_string(size) + " items");
-            }
-            const auto sequence = py::reinterpret_borrow<py::sequence>(planes);
-            std::array<Plane, 6> chosen;
-            for (std::size_t k = 0; k < 6; ++k) {
-                const py::object item = sequence[k];
-                if (!py::isinstance<Plane>(item)) {
-                    throw py::type_error(
-                        "classify_aabb: planes must be " + expected + ", item " +
-                        std::to_string(k) + " is " +
-                        type_name(item));
-                }
-                chosen[k] = item.cast<const Plane&>();
-            }
-            return math::classify(box, chosen);
+            return math::classify(box, six_planes<T>(planes));
         },
         py::arg("box"), py::arg("planes"),
         "-1 when the box is wholly outside one of the planes, 1 when it is inside\n"
