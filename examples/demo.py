@@ -11,6 +11,8 @@ TOUR = [
     "transforms.py",
     "rotations.py",
     "euler_angles.py",
+    "interpolation.py",
+    "conversions.py",
     "geometry.py",
     "picking.py",
     "camera.py",

@@ -3,6 +3,7 @@
 import orvane as ov
 
 WIDTH, HEIGHT = 640, 480
+VIEWPORT = (0, 0, WIDTH, HEIGHT)
 
 # The camera of camera.py: 1.5 up, 6 back, tilted down a little.
 projection = ov.Matrix4d.Perspective(60, WIDTH / HEIGHT, 0.1, 100)
@@ -23,13 +24,9 @@ placements = {
 def pixel_ray(column: float, row: float) -> tuple[ov.Vector3d, ov.Vector3d]:
     """The world ray through a pixel (row 0 at the top): from the near plane,
     with a unit direction so that t is a distance."""
-    # The pixel's points on the near and far planes, back through the
-    # inverse view-projection and divided by w.
-    x, y = column / WIDTH * 2 - 1, 1 - row / HEIGHT * 2
-    to_world = view_projection.inverse()
-    near, far = (to_world * ov.Vector4d(x, y, depth, 1) for depth in (-1, 1))
-    origin = ov.Vector3d(near.x / near.w, near.y / near.w, near.z / near.w)
-    end = ov.Vector3d(far.x / far.w, far.y / far.w, far.z / far.w)
+    # Window depth 0 is the near plane, 1 the far plane.
+    origin = ov.unproject(ov.Vector3d(column, row, 0), view_projection, VIEWPORT)
+    end = ov.unproject(ov.Vector3d(column, row, 1), view_projection, VIEWPORT)
     return origin, (end - origin).normalize()
 
 
@@ -53,16 +50,11 @@ def pick(column: float, row: float) -> tuple[str, float] | None:
     return name, distance
 
 
-def pixel_of(point: ov.Vector3d) -> tuple[float, float]:
-    clip = view_projection * ov.Vector4d(point.x, point.y, point.z, 1)
-    return (clip.x / clip.w + 1) * 0.5 * WIDTH, (1 - clip.y / clip.w) * 0.5 * HEIGHT
-
-
 # Aim at the middle of each crate: every one is hit, except the one hidden
 # behind another.
 for name, placement in placements.items():
-    column, row = pixel_of(placement * ov.aabb_center(crate))
-    hit = pick(column, row)
+    pixel = ov.project(placement * ov.aabb_center(crate), view_projection, VIEWPORT)
+    hit = pick(pixel.x, pixel.y)
     seen = "nothing" if hit is None else f"{hit[0]} at {hit[1]:.3f}"
-    print(f"aim at {name:<6} pixel ({column:5.1f}, {row:5.1f}): {seen}")
+    print(f"aim at {name:<6} pixel ({pixel.x:5.1f}, {pixel.y:5.1f}): {seen}")
 print("top-left corner:", pick(0, 0))

@@ -8,5 +8,9 @@
 PYBIND11_MODULE(_native, m) {
     py::module_::import("orvane_bindings");
     register_pickling(m);
+    register_precision_conversions(m);
+    register_vectors(m);
+    register_rotations(m);
+    register_cameras(m);
     register_geometry_queries(m);
 }

@@ -8,14 +8,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "math/euler.hpp"
-#include "math/geometry.hpp"
-#include "math/matrix.hpp"
-#include "math/pose.hpp"
-#include "math/quaternion.hpp"
-#include "math/vector.hpp"
+#include "classes.hpp"
 #include "registration.hpp"
-#include "scalar_traits.hpp"
 
 namespace {
 
@@ -80,32 +74,12 @@ C from_state(const py::bytes& state) {
     return value;
 }
 
-template <class C>
-void register_state(py::module_& m, const std::string& name) {
-    m.def(("_state_" + name).c_str(), &state_of<C>);
-    m.def(("_restore_" + name).c_str(), &from_state<C>);
-}
-
-template <class T>
-void register_precision(py::module_& m) {
-    const std::string letter = ScalarTraits<T>::letter, suffix = ScalarTraits<T>::suffix;
-    register_state<math::Vector2<T>>(m, "Vector2" + letter);
-    register_state<math::Vector3<T>>(m, "Vector3" + letter);
-    register_state<math::Vector4<T>>(m, "Vector4" + letter);
-    register_state<math::Matrix2<T>>(m, "Matrix2" + letter);
-    register_state<math::Matrix3<T>>(m, "Matrix3" + letter);
-    register_state<math::Matrix4<T>>(m, "Matrix4" + letter);
-    register_state<math::Quaternion<T>>(m, "Quaternion" + letter);
-    register_state<math::Euler<T>>(m, "Euler" + suffix);
-    register_state<math::Pose3d<T>>(m, "Pose3d" + suffix);
-    register_state<math::Line<T>>(m, "Line" + suffix);
-    register_state<math::Plane<T>>(m, "Plane" + suffix);
-    register_state<math::AABB<T>>(m, "AABB" + suffix);
-}
-
 }  // namespace
 
 void register_pickling(py::module_& m) {
-    register_precision<float>(m);
-    register_precision<double>(m);
+    for_each_class([&m](auto tag, const std::string& name) {
+        using C = typename decltype(tag)::type;
+        m.def(("_state_" + name).c_str(), &state_of<C>);
+        m.def(("_restore_" + name).c_str(), &from_state<C>);
+    });
 }

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "docs.hpp"
 #include "math/bounds.hpp"
 #include "math/closest_points.hpp"
 #include "math/frustum.hpp"
@@ -78,12 +79,12 @@ void register_rays(py::module_& m) {
             return math::rayPlane(origin, direction, plane);
         },
         py::arg("origin"), py::arg("direction"), py::arg("plane"),
-        "Distance t along the ray origin + direction * t (t >= 0, in units of the\n"
-        "direction's length) to the plane, or None. None when the ray is parallel to\n"
-        "the plane (direction . normal == 0: a ray lying in the plane, a zero\n"
-        "direction, a zero normal), when the plane is behind the origin, and for NaN\n"
-        "input. An origin on the plane gives 0 (-0.0 when the direction points\n"
-        "against the normal).");
+        doc_once<T>("Distance t along the ray origin + direction * t (t >= 0, in units of the\n"
+                    "direction's length) to the plane, or None. None when the ray is parallel to\n"
+                    "the plane (direction . normal == 0: a ray lying in the plane, a zero\n"
+                    "direction, a zero normal), when the plane is behind the origin, and for NaN\n"
+                    "input. An origin on the plane gives 0 (-0.0 when the direction points\n"
+                    "against the normal)."));
     m.def(
         "ray_aabb",
         [](const V3<T>& origin, const V3<T>& direction, const math::AABB<T>& box)
@@ -93,11 +94,11 @@ void register_rays(py::module_& m) {
             return std::pair<T, T>(hit->tNear, hit->tFar);
         },
         py::arg("origin"), py::arg("direction"), py::arg("box"),
-        "(t_near, t_far), the part of the ray inside the closed box, or None.\n"
-        "t_near is 0 when the origin is inside. Grazing a face, an edge or a corner\n"
-        "is a hit (t_near == t_far). None for a box behind the origin, an inverted\n"
-        "or empty box (min > max on an axis) and NaN input. A zero direction gives\n"
-        "(0, inf) from inside the box and None from outside.");
+        doc_once<T>("(t_near, t_far), the part of the ray inside the closed box, or None.\n"
+                    "t_near is 0 when the origin is inside. Grazing a face, an edge or a corner\n"
+                    "is a hit (t_near == t_far). None for a box behind the origin, an inverted\n"
+                    "or empty box (min > max on an axis) and NaN input. A zero direction gives\n"
+                    "(0, inf) from inside the box and None from outside."));
     m.def(
         "ray_triangle",
         [](const V3<T>& origin, const V3<T>& direction, const V3<T>& a, const V3<T>& b,
@@ -107,24 +108,24 @@ void register_rays(py::module_& m) {
             return std::tuple<T, T, T>(hit->t, hit->u, hit->v);
         },
         py::arg("origin"), py::arg("direction"), py::arg("a"), py::arg("b"), py::arg("c"),
-        "(t, u, v) with origin + direction * t == a + (b - a) * u + (c - a) * v, or\n"
-        "None. Watertight: a ray through an edge or a vertex shared by two triangles\n"
-        "hits at least one of them; points on an edge count as inside. Both\n"
-        "windings hit. None for a zero-area triangle, a ray lying in the triangle's\n"
-        "plane, a hit behind the origin and a zero direction.");
+        doc_once<T>("(t, u, v) with origin + direction * t == a + (b - a) * u + (c - a) * v, or\n"
+                    "None. Watertight: a ray through an edge or a vertex shared by two triangles\n"
+                    "hits at least one of them; points on an edge count as inside. Both\n"
+                    "windings hit. None for a zero-area triangle, a ray lying in the triangle's\n"
+                    "plane, a hit behind the origin and a zero direction."));
 }
 
 template <class T>
 void register_closest_points(py::module_& m) {
     using Line = math::Line<T>;
     m.def("closest_point_on_line", &math::closestPointOnLine<T>, py::arg("line"), py::arg("p"),
-          "The point of the infinite line through line.start and line.end nearest p.\n"
-          "A zero-length line gives line.start.");
+          doc_once<T>("The point of the infinite line through line.start and line.end nearest p.\n"
+                      "A zero-length line gives line.start."));
     m.def("closest_point_on_segment", &math::closestPointOnSegment<T>, py::arg("line"),
           py::arg("p"),
-          "The point of the segment from line.start to line.end nearest p; beyond\n"
-          "either end it is that end point, exactly. A zero-length segment gives\n"
-          "line.start.");
+          doc_once<T>("The point of the segment from line.start to line.end nearest p; beyond\n"
+                      "either end it is that end point, exactly. A zero-length segment gives\n"
+                      "line.start."));
     m.def(
         "closest_points_segments",
         [](const Line& l1, const Line& l2) {
@@ -132,51 +133,51 @@ void register_closest_points(py::module_& m) {
             return std::make_pair(points.onFirst, points.onSecond);
         },
         py::arg("l1"), py::arg("l2"),
-        "(p1, p2): the nearest pair of points, p1 on segment l1 and p2 on l2.\n"
-        "Parallel segments give one of their nearest pairs: p1 is l1.start when it\n"
-        "lies alongside l2, else the point of l1 nearest the end of l2 that\n"
-        "l1.start lies beyond. A zero-length segment contributes its start; two\n"
-        "give both starts. Finite input gives no NaN unless the squared lengths\n"
-        "overflow.");
+        doc_once<T>("(p1, p2): the nearest pair of points, p1 on segment l1 and p2 on l2.\n"
+                    "Parallel segments give one of their nearest pairs: p1 is l1.start when it\n"
+                    "lies alongside l2, else the point of l1 nearest the end of l2 that\n"
+                    "l1.start lies beyond. A zero-length segment contributes its start; two\n"
+                    "give both starts. Finite input gives no NaN unless the squared lengths\n"
+                    "overflow."));
     m.def("distance_point_segment", &math::distancePointSegment<T>, py::arg("line"), py::arg("p"),
-          "Distance from p to the segment from line.start to line.end (to line.start\n"
-          "when the two coincide).");
+          doc_once<T>("Distance from p to the segment from line.start to line.end (to line.start\n"
+                      "when the two coincide)."));
 }
 
 template <class T>
 void register_boxes(py::module_& m) {
     using Box = math::AABB<T>;
     m.def("aabb_contains", &math::contains<T>, py::arg("box"), py::arg("p"),
-          "Whether p lies in the closed box (a point on a face is inside). An\n"
-          "inverted or empty box and a NaN coordinate contain nothing.");
+          doc_once<T>("Whether p lies in the closed box (a point on a face is inside). An\n"
+                      "inverted or empty box and a NaN coordinate contain nothing."));
     m.def("aabb_union", &math::merged<T>, py::arg("a"), py::arg("b"),
-          "The smallest box holding both. The empty box (min +inf, max -inf) leaves\n"
-          "the other unchanged; a NaN coordinate of either stays NaN.");
+          doc_once<T>("The smallest box holding both. The empty box (min +inf, max -inf) leaves\n"
+                      "the other unchanged; a NaN coordinate of either stays NaN."));
     m.def("aabb_expand", &math::expanded<T>, py::arg("box"), py::arg("p"),
-          "The smallest box holding the box and p; the empty box gives the box of p\n"
-          "alone. A NaN coordinate stays NaN.");
+          doc_once<T>("The smallest box holding the box and p; the empty box gives the box of p\n"
+                      "alone. A NaN coordinate stays NaN."));
     m.def("aabb_center", &math::center<T>, py::arg("box"),
-          "(max + min) * 0.5. NaN for the default all-space box and the empty box.");
+          doc_once<T>("(max + min) * 0.5. NaN for the default all-space box and the empty box."));
     m.def("aabb_extent", &math::extent<T>, py::arg("box"),
-          "The full size max - min (not half of it); negative on an inverted axis,\n"
-          "-inf for the empty box.");
+          doc_once<T>("The full size max - min (not half of it); negative on an inverted axis,\n"
+                      "-inf for the empty box."));
     m.def(
         "aabb_transform", [](const Box& box, const math::Pose3d<T>& pose) {
             return math::transformed(box, pose);
         },
         py::arg("box"), py::arg("transform"),
-        "The tight box around the box moved by a pose: the centre through\n"
-        "pose.apply, the half extents through the rotation of the normalized\n"
-        "orientation (an unnormalized orientation does not scale). Infinite and\n"
-        "empty boxes and a zero orientation give NaN.");
+        doc_once<T>("The tight box around the box moved by a pose: the centre through\n"
+                    "pose.apply, the half extents through the rotation of the normalized\n"
+                    "orientation (an unnormalized orientation does not scale). Infinite and\n"
+                    "empty boxes and a zero orientation give NaN."));
     m.def(
         "aabb_transform", [](const Box& box, const math::Matrix4<T>& matrix) {
             return math::transformed(box, matrix);
         },
         py::arg("box"), py::arg("transform"),
-        "The tight box around the box moved by an affine matrix: the centre as the\n"
-        "point (c, 1), the half extents through the absolute values of the\n"
-        "upper-left 3x3 block; row 3 is ignored. Infinite and empty boxes give NaN.");
+        doc_once<T>("The tight box around the box moved by an affine matrix: the centre as the\n"
+                    "point (c, 1), the half extents through the absolute values of the\n"
+                    "upper-left 3x3 block; row 3 is ignored. Infinite and empty boxes give NaN."));
 }
 
 template <class T>
@@ -184,30 +185,30 @@ void register_planes(py::module_& m) {
     using Plane = math::Plane<T>;
     m.def("plane_from_points", &math::planeFromPoints<T>, py::arg("a"), py::arg("b"),
           py::arg("c"),
-          "The plane through a with the unit normal (b - a) x (c - a): a, b, c run\n"
-          "counter-clockwise seen from the normal side. Collinear or coinciding\n"
-          "points give a NaN normal.");
+          doc_once<T>("The plane through a with the unit normal (b - a) x (c - a): a, b, c run\n"
+                      "counter-clockwise seen from the normal side. Collinear or coinciding\n"
+                      "points give a NaN normal."));
     m.def("intersect_planes", &math::intersectPlanes<T>, py::arg("p1"), py::arg("p2"),
           py::arg("p3"),
-          "The point common to three planes (normals of any length), or None when\n"
-          "the normals are dependent (parallel planes, or three planes through one\n"
-          "line). NaN input gives NaN components.");
+          doc_once<T>("The point common to three planes (normals of any length), or None when\n"
+                      "the normals are dependent (parallel planes, or three planes through one\n"
+                      "line). NaN input gives NaN components."));
     m.def("frustum_planes", &math::frustumPlanes<T>, py::arg("view_projection"),
-          "The 6 planes [left, right, bottom, top, near, far] of the volume that the\n"
-          "matrix maps into the clip cube, with unit normals pointing inwards.\n"
-          "A plane with a zero normal (the far plane of an infinite projection) comes\n"
-          "out NaN, and classify_aabb ignores it.");
+          doc_once<T>("The 6 planes [left, right, bottom, top, near, far] of the volume that the\n"
+                      "matrix maps into the clip cube, with unit normals pointing inwards.\n"
+                      "A plane with a zero normal (the far plane of an infinite projection) comes\n"
+                      "out NaN, and classify_aabb ignores it."));
     m.def(
         "classify_aabb",
         [](const math::AABB<T>& box, const py::object& planes) {
             return math::classify(box, six_planes<T>(planes));
         },
         py::arg("box"), py::arg("planes"),
-        "-1 when the box is wholly outside one of the planes, 1 when it is inside\n"
-        "all of them, 0 otherwise; the inside of a plane is its normal side, the\n"
-        "plane itself included. planes: 6 Plane of the box's precision (as\n"
-        "frustum_planes gives them). Infinite boxes are allowed; the empty box is\n"
-        "outside; a NaN plane or coordinate never makes a box outside or crossing.");
+        doc_once<T>("-1 when the box is wholly outside one of the planes, 1 when it is inside\n"
+                    "all of them, 0 otherwise; the inside of a plane is its normal side, the\n"
+                    "plane itself included. planes: 6 Plane of the box's precision (as\n"
+                    "frustum_planes gives them). Infinite boxes are allowed; the empty box is\n"
+                    "outside; a NaN plane or coordinate never makes a box outside or crossing."));
 }
 
 template <class T>

@@ -7,6 +7,10 @@
 namespace py = pybind11;
 
 void register_pickling(py::module_& m);
+void register_rotations(py::module_& m);
+void register_cameras(py::module_& m);
+void register_vectors(py::module_& m);
+void register_precision_conversions(py::module_& m);
 
 // Rays, closest points, boxes, planes and frustums, for both precisions.
 void register_geometry_queries(py::module_& m);

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "matrix.hpp"
 #include "quaternion.hpp"
@@ -71,11 +72,7 @@ struct Euler {
     void setFromQuaternion(const Quaternion<T>& q) { setFromRotationMatrix(q.toMatrix3()); }
 
     void setFromAxisAngle(const Vector3<T>& axis, T angle) {
-        const T len = std::sqrt(((T(0) + axis.x * axis.x) + axis.y * axis.y) + axis.z * axis.z);
-        T s, c;
-        math::sincos(angle * T(0.5), s, c);
-        setFromQuaternion(Quaternion<T>(c, (axis.x / len) * s, (axis.y / len) * s,
-                                        (axis.z / len) * s));
+        setFromQuaternion(quaternionFromAxisAngle(axis, angle));
     }
 
 private:
@@ -169,5 +166,89 @@ private:
         }
     }
 };
+
+namespace detail {
+
+// The axes (0 = x, 1 = y, 2 = z) whose rotations are multiplied left to
+// right, as the extraction reads them: an EXTRINSIC order is the INTRINSIC
+// product of the reversed order. Null for a tag outside the named values.
+inline const int* eulerAxes(euler::Order order, euler::Convention convention) {
+    static constexpr int kAxes[6][3] = {{0, 1, 2}, {1, 2, 0}, {2, 0, 1},
+                                        {0, 2, 1}, {1, 0, 2}, {2, 1, 0}};
+    const int tag = static_cast<int>(convention);
+    if (tag != static_cast<int>(euler::Convention::INTRINSIC) &&
+        tag != static_cast<int>(euler::Convention::EXTRINSIC)) {
+        return nullptr;
+    }
+    if (static_cast<std::uint8_t>(order) > 5) return nullptr;
+    const euler::Order intrinsic =
+        convention == euler::Convention::EXTRINSIC ? euler::reversed(order) : order;
+    return kAxes[static_cast<int>(intrinsic)];
+}
+
+template <class T>
+inline Matrix3<T> axisMatrix(int axis, T angle) {
+    if (axis == 0) return Matrix3<T>::RotationX(angle);
+    if (axis == 1) return Matrix3<T>::RotationY(angle);
+    return Matrix3<T>::RotationZ(angle);
+}
+
+template <class T>
+inline Quaternion<T> axisQuaternion(int axis, T angle) {
+    if (axis == 0) return Quaternion<T>::RotationX(angle);
+    if (axis == 1) return Quaternion<T>::RotationY(angle);
+    return Quaternion<T>::RotationZ(angle);
+}
+
+}  // namespace detail
+
+// The rotation that the angles describe, the one the extraction reads back:
+// for INTRINSIC XYZ the product RotationX(x) * RotationY(y) * RotationZ(z)
+// of the factories, multiplied left to right; EXTRINSIC XYZ turns about the
+// fixed x, y, z axes in turn, RotationZ(z) * RotationY(y) * RotationX(x).
+// An order or convention outside the named values gives NaN everywhere.
+template <class T>
+inline Matrix3<T> toMatrix3(const Euler<T>& e) {
+    const int* axes = detail::eulerAxes(e.order, e.convention);
+    if (axes == nullptr) {
+        Matrix3<T> r;
+        for (T& element : r.m) element = std::numeric_limits<T>::quiet_NaN();
+        return r;
+    }
+    const T angles[3] = {e.x, e.y, e.z};
+    return (detail::axisMatrix(axes[0], angles[axes[0]]) *
+            detail::axisMatrix(axes[1], angles[axes[1]])) *
+           detail::axisMatrix(axes[2], angles[axes[2]]);
+}
+
+// The same rotation as the Hamilton product of the axis quaternions, left to
+// right; it may differ from toQuaternion(toMatrix3(e)) in sign. Invalid
+// tags give four NaN.
+template <class T>
+inline Quaternion<T> toQuaternion(const Euler<T>& e) {
+    const int* axes = detail::eulerAxes(e.order, e.convention);
+    if (axes == nullptr) {
+        const T nan = std::numeric_limits<T>::quiet_NaN();
+        return {nan, nan, nan, nan};
+    }
+    const T angles[3] = {e.x, e.y, e.z};
+    return (detail::axisQuaternion(axes[0], angles[axes[0]]) *
+            detail::axisQuaternion(axes[1], angles[axes[1]])) *
+           detail::axisQuaternion(axes[2], angles[axes[2]]);
+}
+
+template <class T>
+inline Matrix4<T> toMatrix4(const Euler<T>& e) {
+    return detail::linearTransform(toMatrix3(e));
+}
+
+// Keeps the order and the convention.
+template <class U, class T>
+inline Euler<U> convert(const Euler<T>& e) {
+    Euler<U> r(static_cast<U>(e.x), static_cast<U>(e.y), static_cast<U>(e.z));
+    r.order = e.order;
+    r.convention = e.convention;
+    return r;
+}
 
 }  // namespace math

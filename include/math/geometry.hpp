@@ -76,4 +76,21 @@ struct AABB {
     }
 };
 
+// Precision conversions, math::convert<U>(x): every coordinate rounded to
+// the nearest U.
+template <class U, class T>
+inline Line<U> convert(const Line<T>& l) {
+    return Line<U>(convert<U>(l.start), convert<U>(l.end));
+}
+
+template <class U, class T>
+inline Plane<U> convert(const Plane<T>& p) {
+    return Plane<U>(convert<U>(p.point), convert<U>(p.normal));
+}
+
+template <class U, class T>
+inline AABB<U> convert(const AABB<T>& b) {
+    return AABB<U>(convert<U>(b.min), convert<U>(b.max));
+}
+
 }  // namespace math

@@ -386,4 +386,105 @@ inline Matrix4<T> inverse(const Matrix4<T>& a) {
     });
 }
 
+// Precision conversions, math::convert<U>(m): each element rounded to the
+// nearest U.
+template <class U, class T>
+inline Matrix2<U> convert(const Matrix2<T>& a) {
+    Matrix2<U> r;
+    for (int k = 0; k < 4; ++k) r.m[k] = static_cast<U>(a.m[k]);
+    return r;
+}
+
+template <class U, class T>
+inline Matrix3<U> convert(const Matrix3<T>& a) {
+    Matrix3<U> r;
+    for (int k = 0; k < 9; ++k) r.m[k] = static_cast<U>(a.m[k]);
+    return r;
+}
+
+template <class U, class T>
+inline Matrix4<U> convert(const Matrix4<T>& a) {
+    Matrix4<U> r;
+    for (int k = 0; k < 16; ++k) r.m[k] = static_cast<U>(a.m[k]);
+    return r;
+}
+
+namespace detail {
+
+// A linear map as a transform: the block in rows and columns 0..2, m33 = 1.
+template <class T>
+inline Matrix4<T> linearTransform(const Matrix3<T>& a) {
+    return Matrix4<T>(a(0, 0), a(0, 1), a(0, 2), T(0),  //
+                      a(1, 0), a(1, 1), a(1, 2), T(0),  //
+                      a(2, 0), a(2, 1), a(2, 2), T(0),  //
+                      T(0), T(0), T(0), T(1));
+}
+
+template <class T>
+inline Matrix3<T> linearBlock(const Matrix4<T>& a) {
+    return Matrix3<T>(a(0, 0), a(0, 1), a(0, 2), a(1, 0), a(1, 1), a(1, 2), a(2, 0), a(2, 1),
+                      a(2, 2));
+}
+
+}  // namespace detail
+
+// The view matrix of a camera at eye looking at target: world to camera
+// coordinates, right-handed, the camera looking along -z with up along +y.
+// Rows 0..2 are the camera's right s, up u and backward -f axes, and the
+// last column moves eye to the origin. eye == target, or up parallel to the
+// view direction, normalizes a zero vector and gives NaN.
+template <class T>
+inline Matrix4<T> lookAt(const Vector3<T>& eye, const Vector3<T>& target, const Vector3<T>& up) {
+    const Vector3<T> f = normalize(target - eye);
+    const Vector3<T> s = normalize(cross(f, up));
+    const Vector3<T> u = cross(s, f);
+    return Matrix4<T>(s.x, s.y, s.z, -dot(s, eye),  //
+                      u.x, u.y, u.z, -dot(u, eye),  //
+                      -f.x, -f.y, -f.z, dot(f, eye),  //
+                      T(0), T(0), T(0), T(1));
+}
+
+// Orthographic projection of the box [left, right] x [bottom, top] x
+// [-zFar, -zNear] onto [-1, 1] in every axis, the near plane going to depth
+// -1. The depth row is Ortho's, so a box centred on the axis gives Ortho's
+// matrix. Equal bounds divide by zero: infinite or NaN elements.
+template <class T>
+inline Matrix4<T> ortho(T left, T right, T bottom, T top, T zNear, T zFar) {
+    Matrix4<T> r;
+    r(0, 0) = T(2) / (right - left);
+    r(1, 1) = T(2) / (top - bottom);
+    r(2, 2) = T(2) / (zNear - zFar);
+    r(0, 3) = -(right + left) / (right - left);
+    r(1, 3) = -(top + bottom) / (top - bottom);
+    r(2, 3) = (zNear + zFar) / (zNear - zFar);
+    r(3, 3) = T(1);
+    return r;
+}
+
+// Window coordinates of a point. The viewport is (x, y, width, height) with
+// (x, y) its top-left corner: window x grows to the right, window y grows
+// downwards like image rows, and depth runs over [0, 1] from the near to the
+// far plane. A point in the camera's own plane (clip w = 0) gives
+// infinities or NaN.
+template <class T>
+inline Vector3<T> project(const Vector3<T>& point, const Matrix4<T>& viewProjection,
+                          const Vector4<T>& viewport) {
+    const Vector4<T> clip = viewProjection * Vector4<T>(point.x, point.y, point.z, T(1));
+    const T x = clip.x / clip.w, y = clip.y / clip.w, z = clip.z / clip.w;
+    return {viewport.x + ((x + T(1)) * T(0.5)) * viewport.z,
+            viewport.y + ((T(1) - y) * T(0.5)) * viewport.w, (z + T(1)) * T(0.5)};
+}
+
+// The inverse of project, through the inverse of viewProjection. A singular
+// viewProjection or an empty viewport gives infinities or NaN.
+template <class T>
+inline Vector3<T> unproject(const Vector3<T>& window, const Matrix4<T>& viewProjection,
+                            const Vector4<T>& viewport) {
+    const T x = ((window.x - viewport.x) / viewport.z) * T(2) - T(1);
+    const T y = T(1) - ((window.y - viewport.y) / viewport.w) * T(2);
+    const T z = window.z * T(2) - T(1);
+    const Vector4<T> p = inverse(viewProjection) * Vector4<T>(x, y, z, T(1));
+    return {p.x / p.w, p.y / p.w, p.z / p.w};
+}
+
 }  // namespace math

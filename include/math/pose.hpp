@@ -42,4 +42,23 @@ struct Pose3d {
     }
 };
 
+template <class T>
+inline Matrix3<T> toMatrix3(const Pose3d<T>& p) {
+    return p.orientation.toMatrix3();
+}
+
+template <class T>
+inline Matrix4<T> toMatrix4(const Pose3d<T>& p) {
+    return p.toMatrix();
+}
+
+// The fields as stored: the orientation is rounded, not normalized again.
+template <class U, class T>
+inline Pose3d<U> convert(const Pose3d<T>& p) {
+    Pose3d<U> r;
+    r.position = convert<U>(p.position);
+    r.orientation = convert<U>(p.orientation);
+    return r;
+}
+
 }  // namespace math

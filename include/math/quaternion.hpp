@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cmath>
+#include <limits>
+#include <type_traits>
 
 #include "matrix.hpp"
 #include "scalar.hpp"
@@ -126,6 +128,226 @@ struct Quaternion {
 template <class T>
 inline Quaternion<T> operator*(T s, const Quaternion<T>& q) {
     return q * s;
+}
+
+// Summed in the order w, x, y, z from the first product, like lengthSquare.
+// Limited to scalar T so that &dot<Vector3<float>> still names the vector
+// dot alone.
+template <class T, std::enable_if_t<std::is_floating_point_v<T>, int> = 0>
+inline T dot(const Quaternion<T>& a, const Quaternion<T>& b) {
+    return ((a.w * b.w + a.x * b.x) + a.y * b.y) + a.z * b.z;
+}
+
+template <class T>
+inline Matrix3<T> toMatrix3(const Quaternion<T>& q) {
+    return q.toMatrix3();
+}
+
+template <class T>
+inline Matrix4<T> toMatrix4(const Quaternion<T>& q) {
+    return detail::linearTransform(q.toMatrix3());
+}
+
+template <class T>
+inline Quaternion<T> toQuaternion(const Matrix3<T>& m) {
+    return Quaternion<T>(m);
+}
+
+// The rotation block; the last row and column are ignored.
+template <class T>
+inline Quaternion<T> toQuaternion(const Matrix4<T>& m) {
+    return Quaternion<T>(detail::linearBlock(m));
+}
+
+template <class U, class T>
+inline Quaternion<U> convert(const Quaternion<T>& q) {
+    return {static_cast<U>(q.w), static_cast<U>(q.x), static_cast<U>(q.y), static_cast<U>(q.z)};
+}
+
+// The rotation by angle (radians, right-handed) about axis, of any length:
+// the axis divided by its length, then scaled by sin(angle / 2), exactly as
+// the Euler axis-angle constructor does. A zero axis gives 0 / 0, so NaN in
+// the vector part, like every normalization of a zero vector; use
+// quaternionFromRotationVector where a zero rotation must be accepted.
+template <class T>
+inline Quaternion<T> quaternionFromAxisAngle(const Vector3<T>& axis, T angle) {
+    const T len = norm(axis);
+    T s, c;
+    math::sincos(angle * T(0.5), s, c);
+    return {c, (axis.x / len) * s, (axis.y / len) * s, (axis.z / len) * s};
+}
+
+template <class T>
+inline Matrix3<T> matrix3FromAxisAngle(const Vector3<T>& axis, T angle) {
+    return quaternionFromAxisAngle(axis, angle).toMatrix3();
+}
+
+template <class T>
+inline Matrix4<T> matrix4FromAxisAngle(const Vector3<T>& axis, T angle) {
+    return toMatrix4(quaternionFromAxisAngle(axis, angle));
+}
+
+// Unit axis and angle in [0, pi]; the default is the identity's.
+template <class T>
+struct AxisAngle {
+    Vector3<T> axis{T(1), T(0), T(0)};
+    T angle = T(0);
+};
+
+namespace detail {
+
+// +1 or -1, whichever turns q into the representative with w > 0 or, for
+// w = 0, with the first non-zero of x, y, z positive: q and -q always pick
+// the same one, even for a half turn.
+template <class T>
+inline T hemisphereSign(const Quaternion<T>& q) {
+    const T first = q.w != T(0) ? q.w : q.x != T(0) ? q.x : q.y != T(0) ? q.y : q.z;
+    return first < T(0) ? T(-1) : T(1);
+}
+
+}  // namespace detail
+
+// The angle is 2 atan2(|v|, |w|) for the vector part v, which unlike
+// 2 acos(w) keeps its digits for small angles and needs no unit length.
+// q and -q give the same result. A zero vector part (the identity, also the
+// zero quaternion) gives the default: axis (1, 0, 0), angle 0.
+template <class T>
+inline AxisAngle<T> toAxisAngle(const Quaternion<T>& q) {
+    const T n = norm(Vector3<T>(q.x, q.y, q.z));
+    if (n == T(0)) return {};
+    const T sign = detail::hemisphereSign(q);
+    AxisAngle<T> r;
+    r.axis = {(sign * q.x) / n, (sign * q.y) / n, (sign * q.z) / n};
+    r.angle = T(2) * std::atan2(n, std::abs(q.w));
+    return r;
+}
+
+// The rotation by |v| radians about v. sin(|v| / 2) / |v| tends to 1/2,
+// which is also what the zero vector gets, so there is no 0 / 0 near the
+// identity and the vector part keeps full relative accuracy there.
+template <class T>
+inline Quaternion<T> quaternionFromRotationVector(const Vector3<T>& v) {
+    const T theta = norm(v);
+    T s, c;
+    math::sincos(theta * T(0.5), s, c);
+    const T k = theta > T(0) ? s / theta : T(0.5);
+    return {c, v.x * k, v.y * k, v.z * k};
+}
+
+// Axis times angle, the angle in [0, pi] as in toAxisAngle, so q and -q give
+// the same vector. The factor angle / |v| tends to 2 / |w| near the identity;
+// a zero vector part gives the zero vector.
+template <class T>
+inline Vector3<T> toRotationVector(const Quaternion<T>& q) {
+    const Vector3<T> v(q.x, q.y, q.z);
+    const T n = norm(v);
+    if (n == T(0)) return {};
+    const T angle = T(2) * std::atan2(n, std::abs(q.w));
+    return v * ((detail::hemisphereSign(q) * angle) / n);
+}
+
+namespace detail {
+
+// A half turn about an axis perpendicular to the unit vector u: u x e for
+// the coordinate axis e least aligned with u (the first of equals).
+template <class T>
+inline Quaternion<T> halfTurnAcross(const Vector3<T>& u) {
+    const T ax = std::abs(u.x), ay = std::abs(u.y), az = std::abs(u.z);
+    Vector3<T> e;
+    if (ax <= ay && ax <= az) {
+        e.x = T(1);
+    } else if (ay <= az) {
+        e.y = T(1);
+    } else {
+        e.z = T(1);
+    }
+    const Vector3<T> p = normalize(cross(u, e));
+    return {T(0), p.x, p.y, p.z};
+}
+
+}  // namespace detail
+
+// The shortest rotation taking the direction of a to that of b. With unit u,
+// v and the bisector h = u + v, (|h|^2 / 2, u x h) is that rotation scaled
+// by |h|. Past a right angle h is the short diagonal, and the rounding of |u|
+// and |v| (along d = u - v) would tilt it by eps / |h|: only its part
+// perpendicular to d is kept, and with that part |h|^2 / 2 is exactly u.h
+// with no cancellation, so the result still takes u onto v close to
+// opposite directions. When the kept part is no larger than the rounding
+// the directions are opposite, and the result is halfTurnAcross(u).
+// A zero or non-finite input gives NaN in all four components.
+template <class T>
+inline Quaternion<T> quaternionBetween(const Vector3<T>& a, const Vector3<T>& b) {
+    const Vector3<T> u = normalize(a), v = normalize(b);
+    const Vector3<T> d = u - v;
+    Vector3<T> h = u + v;
+    const T hh = dot(h, h), dd = dot(d, d);
+    if (dd > hh) {
+        h = h - d * (dot(h, d) / dd);
+        const T noise = T(16) * std::numeric_limits<T>::epsilon();
+        const T kept = dot(h, h);
+        if (!(kept > (noise * noise) * hh) || !(kept >= std::numeric_limits<T>::min())) {
+            return detail::halfTurnAcross(u);
+        }
+    }
+    const Vector3<T> c = cross(u, h);
+    return Quaternion<T>(T(0.5) * dot(h, h), c.x, c.y, c.z).normalize();
+}
+
+namespace detail {
+
+// Unit a and b with dot(a, b) >= 0.
+template <class T>
+inline Quaternion<T> nlerpUnit(const Quaternion<T>& a, const Quaternion<T>& b, T t) {
+    return (a * (T(1) - t) + b * t).normalize();
+}
+
+// Below this angle between the unit quaternions slerp and nlerp agree to
+// rounding, while sin(theta) would soon be too small to divide by.
+template <class T>
+inline constexpr T kSlerpLinearAngle = T(1e-6);
+
+}  // namespace detail
+
+// Normalized linear interpolation of the normalized inputs along the shorter
+// arc (q1 negated when dot < 0). t is not clamped.
+template <class T>
+inline Quaternion<T> nlerp(const Quaternion<T>& q0, const Quaternion<T>& q1, T t) {
+    const Quaternion<T> a = q0.normalize();
+    Quaternion<T> b = q1.normalize();
+    if (dot(a, b) < T(0)) b = b * T(-1);
+    return detail::nlerpUnit(a, b, t);
+}
+
+// Spherical interpolation of the normalized inputs a and b along the shorter
+// arc (b negated when dot < 0); t outside [0, 1] extrapolates. t = 0 gives
+// q0 / |q0| and t = 1 gives +-q1 / |q1| exactly. The angle theta between a
+// and b is 2 atan2(|a - b|, |a + b|), accurate where acos of the dot is not;
+// the result is a * (sin((1 - t) theta) / sin theta) + b * (sin(t theta) /
+// sin theta), or nlerp's below kSlerpLinearAngle. A zero quaternion gives
+// NaN.
+template <class T>
+inline Quaternion<T> slerp(const Quaternion<T>& q0, const Quaternion<T>& q1, T t) {
+    const Quaternion<T> a = q0.normalize();
+    Quaternion<T> b = q1.normalize();
+    if (dot(a, b) < T(0)) b = b * T(-1);
+    if (t == T(0)) return a;
+    if (t == T(1)) return b;
+    const T theta = T(2) * std::atan2((a - b).length(), (a + b).length());
+    if (theta < detail::kSlerpLinearAngle<T>) return detail::nlerpUnit(a, b, t);
+    const T s = std::sin(theta);
+    return a * (std::sin((T(1) - t) * theta) / s) + b * (std::sin(t * theta) / s);
+}
+
+// The angle in [0, pi] of the rotation taking q0 to q1, that of q1 * q0^-1:
+// twice the angle between the unit quaternions a and +-b, whichever sign is
+// nearer, by the same atan2 form as slerp, so it is accurate near 0 and
+// near pi. A zero quaternion gives NaN.
+template <class T>
+inline T angleBetween(const Quaternion<T>& q0, const Quaternion<T>& q1) {
+    const Quaternion<T> a = q0.normalize(), b = q1.normalize();
+    const T d = (a - b).length(), s = (a + b).length();
+    return T(4) * (d < s ? std::atan2(d, s) : std::atan2(s, d));
 }
 
 }  // namespace math

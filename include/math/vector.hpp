@@ -153,6 +153,55 @@ inline V lerp(const V& a, const V& b, typename VectorTraits<V>::Scalar t) {
     return r;
 }
 
+template <class V>
+inline typename VectorTraits<V>::Scalar distance(const V& a, const V& b) {
+    return norm(a - b);
+}
+
+// The angle in [0, pi] between the directions of a and b, from the unit
+// vectors u and v as 2 atan2(|u - v|, |u + v|): accurate near 0 and near pi,
+// where acos of the dot product loses half the digits. A zero vector
+// normalizes to NaN and so gives NaN.
+template <class V>
+inline typename VectorTraits<V>::Scalar angle(const V& a, const V& b) {
+    using T = typename VectorTraits<V>::Scalar;
+    const V u = normalize(a), v = normalize(b);
+    return T(2) * std::atan2(norm(u - v), norm(u + v));
+}
+
+// v mirrored in the plane through the origin with the given normal, computed
+// as v - n * (2 * dot(v, n)). The normal is used as given: it should have
+// unit length.
+template <class V>
+inline V reflect(const V& v, const V& normal) {
+    using T = typename VectorTraits<V>::Scalar;
+    return v - normal * (T(2) * dot(v, normal));
+}
+
+// The component of v along onto: onto * (dot(v, onto) / dot(onto, onto)).
+// A zero onto gives 0 / 0, so NaN in every component.
+template <class V>
+inline V projectOnto(const V& v, const V& onto) {
+    return onto * (dot(v, onto) / dot(onto, onto));
+}
+
+// Precision conversions, math::convert<U>(v): each component rounded to the
+// nearest U.
+template <class U, class T>
+inline Vector2<U> convert(const Vector2<T>& v) {
+    return {static_cast<U>(v.x), static_cast<U>(v.y)};
+}
+
+template <class U, class T>
+inline Vector3<U> convert(const Vector3<T>& v) {
+    return {static_cast<U>(v.x), static_cast<U>(v.y), static_cast<U>(v.z)};
+}
+
+template <class U, class T>
+inline Vector4<U> convert(const Vector4<T>& v) {
+    return {static_cast<U>(v.x), static_cast<U>(v.y), static_cast<U>(v.z), static_cast<U>(v.w)};
+}
+
 template <class T>
 inline const char* precisionLetter() {
     return std::is_same_v<T, float> ? "f" : "d";

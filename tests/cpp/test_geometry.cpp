@@ -4,6 +4,7 @@
 #include <limits>
 #include <type_traits>
 
+#include "math/euler.hpp"
 #include "math/geometry.hpp"
 #include "math/pose.hpp"
 
@@ -183,4 +184,21 @@ TYPED_TEST(Geometry, PoseMatrixHoldsRotationAndPosition) {
     EXPECT_EQ(m(1, 3), T(0));
     EXPECT_EQ(m(2, 3), T(0));
     EXPECT_EQ(m(3, 3), T(1));
+}
+
+// Every field rounded to nearest, nothing renormalized, the Euler tags kept.
+TEST(Convert, RoundsEveryFieldOfEveryType) {
+    const double third = 1.0 / 3.0;
+    Pose3d<double> pose;
+    pose.position = {third, -third, 1e300};
+    pose.orientation = {2, third, 0, 0};
+    const Pose3d<float> p = math::convert<float>(pose);
+    EXPECT_EQ(p.position.y, -static_cast<float>(third));
+    EXPECT_TRUE(std::isinf(p.position.z) && p.orientation.w == 2.0f);
+    math::Euler<double> e(third, 0, 0);
+    e.order = math::euler::Order::YXZ;
+    e.convention = math::euler::Convention::EXTRINSIC;
+    const math::Euler<float> ef = math::convert<float>(e);
+    EXPECT_EQ(ef.x, static_cast<float>(third));
+    EXPECT_TRUE(ef.order == e.order && ef.convention == e.convention);
 }

@@ -53,3 +53,16 @@ TEST(Vector, ToString) {
     EXPECT_EQ(math::toString(Vector3<float>(1, 2.5f, 1.0f / 3.0f)), "Vector3f(1, 2.5, 0.333333)");
     EXPECT_EQ(math::toString(Vector3<double>(-0.0, 1e10, 4)), "Vector3d(-0, 1e+10, 4)");
 }
+
+TEST(Vector, DistanceReflectProjectOntoAngle) {
+    const Vector3<double> v(3, -4, 12);
+    EXPECT_EQ(math::distance(v, Vector3<double>(0, 0, 0)), 13.0);
+    const Vector3<double> mirrored = math::reflect(v, Vector3<double>(0, 1, 0));
+    EXPECT_EQ(math::distance(mirrored, Vector3<double>(3, 4, 12)), 0.0);
+    const Vector3<double> along = math::projectOnto(v, Vector3<double>(0, 0, 2));
+    EXPECT_EQ(math::distance(along, Vector3<double>(0, 0, 12)), 0.0);
+    EXPECT_TRUE(std::isnan(math::projectOnto(v, Vector3<double>()).x));
+    const float pi = std::acos(-1.0f);
+    EXPECT_FLOAT_EQ(math::angle(Vector4<float>(1, 0, 0, 0), Vector4<float>(-1, 1, 0, 0)), 3 * pi / 4);
+    EXPECT_TRUE(std::isnan(math::angle(Vector2<double>(0, 0), Vector2<double>(1, 0))));
+}

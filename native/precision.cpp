@@ -1,0 +1,16 @@
+#include <pybind11/pybind11.h>
+
+#include <string>
+
+#include "classes.hpp"
+#include "registration.hpp"
+
+// to_float and to_double: one function per class, which the package picks by
+// the argument's class, so that no overload is tried and refused.
+void register_precision_conversions(py::module_& m) {
+    for_each_class([&m](auto tag, const std::string& name) {
+        using C = typename decltype(tag)::type;
+        m.def(("_to_float_" + name).c_str(), [](const C& x) { return math::convert<float>(x); });
+        m.def(("_to_double_" + name).c_str(), [](const C& x) { return math::convert<double>(x); });
+    });
+}
