@@ -87,26 +87,20 @@ def test_closest_points_match_dense_sampling(letter):
 
 def test_box_transform_bounds_the_moved_corners(letter):
     rng = np.random.default_rng(9)
-    vec4, mat4 = cls("Vector4", letter), cls("Matrix4", letter)
     for _ in range(30):
         lo = rng.uniform(-2, 2, 3)
         b = box(letter, lo, lo + rng.uniform(0, 3, 3))
         moved = pose(letter, rng.uniform(-5, 5, 3), rng.normal(size=4) * rng.uniform(0.3, 3))
-        matrix = moved.toMatrix() * mat4.Scale(*rng.uniform(-2, 2, 3))
-
-        def through_matrix(c, m=matrix):
-            r = m * vec4(c.x, c.y, c.z, 1)
-            return [r.x, r.y, r.z]
-
-        for transform, apply in ((moved, lambda c, p=moved: xyz(p.apply(c))),
-                                 (matrix, through_matrix)):
-            corners = np.array([apply(c) for c in b.computeCorners()])
+        matrix = moved.toMatrix() * cls("Matrix4", letter).Scale(*rng.uniform(-2, 2, 3))
+        rows = np.array([[matrix[i, j] for j in range(4)] for i in range(3)])
+        corners = [xyz(c) for c in b.computeCorners()]
+        for transform, moved_corners in (
+                (moved, np.array([xyz(moved.apply(vec(letter, *c))) for c in corners])),
+                (matrix, np.array([rows @ [*c, 1] for c in corners]))):
             result = ov.aabb_transform(b, transform)
-            scale = 1 + np.abs(corners).max()
-            np.testing.assert_allclose(xyz(result.min), corners.min(axis=0),
-                                       atol=TOLERANCE[letter] * scale)
-            np.testing.assert_allclose(xyz(result.max), corners.max(axis=0),
-                                       atol=TOLERANCE[letter] * scale)
+            tol = TOLERANCE[letter] * (1 + np.abs(moved_corners).max())
+            np.testing.assert_allclose(xyz(result.min), moved_corners.min(axis=0), atol=tol)
+            np.testing.assert_allclose(xyz(result.max), moved_corners.max(axis=0), atol=tol)
 
 
 # Ray hits against the equations of what they hit
@@ -205,111 +199,116 @@ def test_frustum_planes_keep_inside_points_and_cut_outside_ones(letter):
         assert ov.classify_aabb(box(letter, lo, hi), planes) == 0
 
 
-# Degenerate cases, exactly
+# Degenerate and boundary cases, exactly
 
-
-def test_rays_in_degenerate_and_boundary_cases(letter):
-    def v(*p):
-        return vec(letter, *p)
-
-    floor = plane(letter, (0, 0, 1), (0, 0, 2))
-    assert ov.ray_plane(v(0, 0, 3), v(0, 0, -4), floor) == 0.5
-    assert ov.ray_plane(v(0, 0, 3), v(0, 0, 4), floor) is None  # behind
-    assert ov.ray_plane(v(0, 0, 1), v(1, 2, 0), floor) is None  # lying in the plane
-    assert ov.ray_plane(v(0, 0, 3), v(0, 0, 0), floor) is None  # zero direction
-    assert ov.ray_plane(v(0, 0, 3), v(0, 0, 1), plane(letter, (0, 0, 1), (0, 0, 0))) is None
-    assert math.copysign(1, ov.ray_plane(v(5, 0, 1), v(0, 0, 1), floor)) == 1
-    assert math.copysign(1, ov.ray_plane(v(5, 0, 1), v(0, 0, -1), floor)) == -1
-
-    unit = box(letter, (0, 0, 0), (1, 1, 1))
-    cases = [
-        ((0.5, 0.5, 0.5), (1, 0, 0), (0, 0.5)),  # inside
-        ((-1, -1, -1), (1, 1, 1), (1, 2)),  # through two corners
-        ((-1, 1, 1), (1, 0, 0), (1, 2)),  # along an edge
-        ((2, 2, 0), (-1, -1, 1), (1, 1)),  # touching one corner
-        ((2, 0.5, 0.5), (1, 0, 0), None),  # behind
-        ((0.5, 0.5, 0.5), (0, 0, 0), (0, INF)),  # zero direction, inside
-        ((2, 0.5, 0.5), (0, 0, 0), None),  # zero direction, outside
-        ((-1, 1.5, 0.5), (1, 0, 0), None),  # parallel to a slab, outside it
-    ]
-    for o, d, expected in cases:
-        assert ov.ray_aabb(v(*o), v(*d), unit) == expected, (o, d)
-    assert ov.ray_aabb(v(-1, 0.5, 0.5), v(1, 0, 0), box(letter, (1, 0, 0), (0, 1, 1))) is None
-
-    a, b, c = v(0, 0, 0), v(1, 0, 0), v(0, 1, 0)
-    down = v(0, 0, -2)
-    assert ov.ray_triangle(v(1, 0, 2), down, a, b, c) == (1, 1, 0)  # vertex b
-    assert ov.ray_triangle(v(0, 0, 2), down, a, b, c) == (1, 0, 0)  # vertex a
-    assert ov.ray_triangle(v(0.5, 0.5, 2), down, a, b, c) == (1, 0.5, 0.5)  # edge b-c
-    assert ov.ray_triangle(v(0.25, 0.5, 2), down, a, c, b) == (1, 0.5, 0.25)  # other winding
-    assert ov.ray_triangle(v(0.25, 0.25, -1), down, a, b, c) is None  # behind
-    assert ov.ray_triangle(v(-1, 0.25, 0), v(1, 0, 0), a, b, c) is None  # in its plane
-    assert ov.ray_triangle(v(0.25, 0.25, 2), down, a, b, v(2, 0, 0)) is None  # zero area
-    assert ov.ray_triangle(v(0.25, 0.25, 2), v(0, 0, 0), a, b, c) is None
-
-
-def test_closest_points_in_degenerate_cases(letter):
-    def v(*p):
-        return vec(letter, *p)
-
-    point = segment(letter, (1, 2, 3), (1, 2, 3))
-    axis = segment(letter, (-1, 0, 0), (1, 0, 0))
-    pairs = [
-        (point, segment(letter, (4, 5, 6), (4, 5, 6)), [[1, 2, 3], [4, 5, 6]]),
-        (point, axis, [[1, 2, 3], [1, 0, 0]]),
-        (axis, point, [[1, 0, 0], [1, 2, 3]]),
-        (axis, segment(letter, (0, -1, 1), (0, 1, 1)), [[0, 0, 0], [0, 0, 1]]),  # crossing
-        (segment(letter, (0, 0, 0), (2, 0, 0)), segment(letter, (1, 1, 0), (3, 1, 0)),
-         [[1, 0, 0], [1, 1, 0]]),  # parallel, overlapping
-        (axis, segment(letter, (3, 1, 0), (5, 1, 0)), [[1, 0, 0], [3, 1, 0]]),  # parallel apart
-    ]
-    for first, second, expected in pairs:
-        assert [xyz(p) for p in ov.closest_points_segments(first, second)] == expected
-    assert xyz(ov.closest_point_on_line(point, v(7, 7, 7))) == [1, 2, 3]
-    assert xyz(ov.closest_point_on_segment(point, v(7, 7, 7))) == [1, 2, 3]
-    assert ov.distance_point_segment(point, v(1, 2, 7)) == 4
+FLOOR = ((0, 0, 1), (0, 0, 2))  # the plane z = 1, its normal of length 2
+UNIT = ((0, 0, 0), (1, 1, 1))
+EMPTY = ((INF,) * 3, (-INF,) * 3)
+ALL_SPACE = ((-INF,) * 3, (INF,) * 3)
+TRIANGLE = ((0, 0, 0), (1, 0, 0), (0, 1, 0))
+DOWN = (0, 0, -2)
+POINT = ((1, 2, 3), (1, 2, 3))  # a zero-length segment
+AXIS = ((-1, 0, 0), (1, 0, 0))
+NAN3 = [math.nan] * 3
+INWARD = [((0, 0, 0), (1, 0, 0)), (UNIT[1], (-1, 0, 0)), ((0, 0, 0), (0, 1, 0)),
+          (UNIT[1], (0, -1, 0)), ((0, 0, 0), (0, 0, 1)), (UNIT[1], (0, 0, -1))]
+DEGENERATE = [
+    ("ray_plane", "vvp", ((0, 0, 3), (0, 0, -4), FLOOR), 0.5),
+    ("ray_plane", "vvp", ((0, 0, 3), (0, 0, 4), FLOOR), None),  # behind
+    ("ray_plane", "vvp", ((0, 0, 1), (1, 2, 0), FLOOR), None),  # lying in the plane
+    ("ray_plane", "vvp", ((0, 0, 3), (0, 0, 0), FLOOR), None),  # zero direction
+    ("ray_plane", "vvp", ((0, 0, 3), (0, 0, 1), ((0, 0, 1), (0, 0, 0))), None),  # zero normal
+    ("ray_plane", "vvp", ((5, 0, 1), (0, 0, 1), FLOOR), 0.0),  # on the plane
+    ("ray_plane", "vvp", ((5, 0, 1), (0, 0, -1), FLOOR), -0.0),  # ... against the normal
+    ("ray_aabb", "vvb", ((0.5, 0.5, 0.5), (1, 0, 0), UNIT), (0, 0.5)),  # inside
+    ("ray_aabb", "vvb", ((-1, -1, -1), (1, 1, 1), UNIT), (1, 2)),  # through two corners
+    ("ray_aabb", "vvb", ((-1, 1, 1), (1, 0, 0), UNIT), (1, 2)),  # along an edge
+    ("ray_aabb", "vvb", ((2, 2, 0), (-1, -1, 1), UNIT), (1, 1)),  # touching one corner
+    ("ray_aabb", "vvb", ((2, 0.5, 0.5), (1, 0, 0), UNIT), None),  # behind
+    ("ray_aabb", "vvb", ((0.5, 0.5, 0.5), (0, 0, 0), UNIT), (0, INF)),  # zero direction
+    ("ray_aabb", "vvb", ((2, 0.5, 0.5), (0, 0, 0), UNIT), None),  # ... from outside
+    ("ray_aabb", "vvb", ((-1, 1.5, 0.5), (1, 0, 0), UNIT), None),  # beside a slab
+    ("ray_aabb", "vvb", ((-1, 0.5, 0.5), (1, 0, 0), ((1, 0, 0), (0, 1, 1))), None),  # inverted
+    ("ray_triangle", "vvvvv", ((1, 0, 2), DOWN, *TRIANGLE), (1, 1, 0)),  # vertex b
+    ("ray_triangle", "vvvvv", ((0, 0, 2), DOWN, *TRIANGLE), (1, 0, 0)),  # vertex a
+    ("ray_triangle", "vvvvv", ((0.5, 0.5, 2), DOWN, *TRIANGLE), (1, 0.5, 0.5)),  # edge b-c
+    ("ray_triangle", "vvvvv", ((0.25, 0.5, 2), DOWN, *TRIANGLE[::-1]), (1, 0.25, 0.25)),
+    ("ray_triangle", "vvvvv", ((0.25, 0.25, -1), DOWN, *TRIANGLE), None),  # behind
+    ("ray_triangle", "vvvvv", ((-1, 0.25, 0), (1, 0, 0), *TRIANGLE), None),  # in its plane
+    ("ray_triangle", "vvvvv", ((0.2, 0.2, 2), DOWN, *TRIANGLE[:2], (2, 0, 0)), None),  # no area
+    ("ray_triangle", "vvvvv", ((0.2, 0.2, 2), (0, 0, 0), *TRIANGLE), None),  # zero direction
+    ("closest_points_segments", "ll", (POINT, ((4, 5, 6),) * 2), [[1, 2, 3], [4, 5, 6]]),
+    ("closest_points_segments", "ll", (POINT, AXIS), [[1, 2, 3], [1, 0, 0]]),
+    ("closest_points_segments", "ll", (AXIS, POINT), [[1, 0, 0], [1, 2, 3]]),
+    ("closest_points_segments", "ll", (AXIS, ((0, -1, 1), (0, 1, 1))), [[0, 0, 0], [0, 0, 1]]),
+    ("closest_points_segments", "ll", (((0, 0, 0), (2, 0, 0)), ((1, 1, 0), (3, 1, 0))),
+     [[1, 0, 0], [1, 1, 0]]),  # parallel, overlapping
+    ("closest_points_segments", "ll", (AXIS, ((3, 1, 0), (5, 1, 0))),
+     [[1, 0, 0], [3, 1, 0]]),  # parallel, apart
+    ("closest_point_on_line", "lv", (POINT, (7, 7, 7)), [1, 2, 3]),
+    ("closest_point_on_line", "lv", (AXIS, (5, 2, 0)), [5, 0, 0]),  # not clamped
+    ("closest_point_on_segment", "lv", (POINT, (7, 7, 7)), [1, 2, 3]),
     # Beyond an end the end point comes back exactly, not start + d * 1.
-    odd = segment(letter, (0.1, 0.2, 0.3), (0.7, -0.9, 1.3))
-    assert xyz(ov.closest_point_on_segment(odd, v(5, -9, 9))) == xyz(odd.end)
-    assert xyz(ov.closest_point_on_line(axis, v(5, 2, 0))) == [5, 0, 0]  # not clamped
+    ("closest_point_on_segment", "lv", (((0.1, 0.2, 0.3), (0.7, -0.9, 1.3)), (5, -9, 9)),
+     [0.7, -0.9, 1.3]),
+    ("distance_point_segment", "lv", (POINT, (1, 2, 7)), 4),
+    ("aabb_contains", "bv", (UNIT, (1, 1, 1)), True),  # a corner
+    ("aabb_contains", "bv", (UNIT, (1, 0, 0.5)), True),  # an edge
+    ("aabb_contains", "bv", (UNIT, (1.0001, 0.5, 0.5)), False),
+    ("aabb_contains", "bv", (UNIT, (math.nan, 0.5, 0.5)), False),
+    ("aabb_contains", "bv", (EMPTY, (0, 0, 0)), False),
+    ("aabb_from_points", "a", ([],), [[INF] * 3, [-INF] * 3]),
+    ("aabb_union", "bb", (EMPTY, UNIT), [[0] * 3, [1] * 3]),
+    ("aabb_expand", "bv", (EMPTY, (1, 2, 3)), [[1, 2, 3]] * 2),
+    ("aabb_extent", "b", (EMPTY,), [-INF] * 3),
+    ("aabb_center", "b", (ALL_SPACE,), NAN3),
+    ("aabb_transform", "bq", (ALL_SPACE, ((0, 0, 0), (1, 0, 0, 0))), [NAN3, NAN3]),
+    # Counter-clockwise seen from the normal side.
+    ("plane_from_points", "vvv", TRIANGLE, [[0, 0, 0], [0, 0, 1]]),
+    ("plane_from_points", "vvv", ((0, 0, 0), (1, 1, 1), (2, 2, 2)), [[0, 0, 0], NAN3]),
+    ("intersect_planes", "ppp", (((1, 2, 3), (2, 0, 0)), ((1, 2, 3), (0, 1, 0)),
+                                 ((1, 2, 3), (0, 0, -3))), [1, 2, 3]),
+    ("intersect_planes", "ppp", (((1, 2, 3), (2, 0, 0)), ((5, 0, 0), (1, 0, 0)), FLOOR),
+     None),  # parallel
+    ("intersect_planes", "ppp", (((1, 2, 3), (2, 0, 0)), ((1, 2, 3), (0, 1, 0)),
+                                 ((0, 0, 0), (1, 1, 0))), None),  # through one line
+    ("classify_aabb", "bP", (UNIT, INWARD), 1),  # touching every plane from inside
+    ("classify_aabb", "bP", (((1, 0, 0), (2, 1, 1)), INWARD), 0),  # touching from outside
+    ("classify_aabb", "bP", (((1.5, 0, 0), (2, 1, 1)), INWARD), -1),
+    ("classify_aabb", "bP", (ALL_SPACE, INWARD), 0),
+    ("classify_aabb", "bP", (EMPTY, INWARD), -1),
+]
 
 
-def test_boxes_and_planes_in_degenerate_cases(letter):
-    def v(*p):
-        return vec(letter, *p)
+def argument(letter, kind, raw):
+    if kind == "v":
+        return vec(letter, *raw)
+    if kind == "q":
+        return pose(letter, *raw)
+    if kind == "P":
+        return [plane(letter, *r) for r in raw]
+    makers = {"l": segment, "p": plane, "b": box}
+    return makers[kind](letter, *raw) if kind in makers else raw
 
-    unit = box(letter, (0, 0, 0), (1, 1, 1))
-    empty = ov.aabb_from_points(np.empty((0, 3)), dtype=dtype_of(letter))
-    assert [xyz(empty.min), xyz(empty.max)] == [[INF] * 3, [-INF] * 3]
-    assert all(ov.aabb_contains(unit, v(*p)) for p in [(1, 1, 1), (0, 0.5, 0.5), (1, 0, 0.5)])
-    assert not ov.aabb_contains(unit, v(1.0001, 0.5, 0.5))
-    assert not ov.aabb_contains(unit, v(math.nan, 0.5, 0.5))
-    assert not ov.aabb_contains(empty, v(0, 0, 0))
-    merged = ov.aabb_union(empty, unit)
-    assert [xyz(merged.min), xyz(merged.max)] == [[0] * 3, [1] * 3]
-    grown = ov.aabb_expand(empty, v(1, 2, 3))
-    assert [xyz(grown.min), xyz(grown.max)] == [[1, 2, 3]] * 2
-    assert xyz(ov.aabb_extent(empty)) == [-INF] * 3
-    assert xyz(ov.aabb_center(unit)) == [0.5] * 3
-    assert all(np.isnan(xyz(ov.aabb_center(cls("AABB_", letter)()))))
-    assert all(np.isnan(xyz(ov.aabb_transform(cls("AABB_", letter)(), pose(letter, (0, 0, 0),
-                                                                          (1, 0, 0, 0))).min)))
 
-    turned = ov.plane_from_points(v(0, 0, 0), v(1, 0, 0), v(0, 1, 0))
-    assert xyz(turned.normal) == [0, 0, 1]  # counter-clockwise seen from the normal side
-    assert all(np.isnan(xyz(ov.plane_from_points(v(0, 0, 0), v(1, 1, 1), v(2, 2, 2)).normal)))
-    x, y, z = (plane(letter, (1, 2, 3), n) for n in ((2, 0, 0), (0, 1, 0), (0, 0, -3)))
-    assert xyz(ov.intersect_planes(x, y, z)) == [1, 2, 3]
-    assert ov.intersect_planes(x, plane(letter, (5, 0, 0), (1, 0, 0)), z) is None  # parallel
-    assert ov.intersect_planes(x, y, plane(letter, (0, 0, 0), (1, 1, 0))) is None  # one line
+def plain(value, bare=True):
+    """Vectors, planes, boxes and tuples of them as nested lists; only a bare
+    number keeps the sign of a zero."""
+    for fields in (("x", "y", "z"), ("point", "normal"), ("min", "max")):
+        if all(hasattr(value, f) for f in fields):
+            return [plain(getattr(value, f), False) for f in fields]
+    if isinstance(value, tuple):
+        return [plain(v, False) for v in value]
+    return value + 0.0 if isinstance(value, float) and not bare else value
 
-    inward = [plane(letter, p, n) for p, n in [
-        ((0, 0, 0), (1, 0, 0)), ((1, 1, 1), (-1, 0, 0)), ((0, 0, 0), (0, 1, 0)),
-        ((1, 1, 1), (0, -1, 0)), ((0, 0, 0), (0, 0, 1)), ((1, 1, 1), (0, 0, -1))]]
-    for lo, hi, expected in [((0, 0, 0), (1, 1, 1), 1), ((1, 0, 0), (2, 1, 1), 0),
-                             ((1.5, 0, 0), (2, 1, 1), -1), ((-INF,) * 3, (INF,) * 3, 0)]:
-        assert ov.classify_aabb(box(letter, lo, hi), inward) == expected
-    assert ov.classify_aabb(empty, tuple(inward)) == -1
+
+@pytest.mark.parametrize("name,kinds,raw,expected", DEGENERATE,
+                         ids=[f"{case[0]}-{k}" for k, case in enumerate(DEGENERATE)])
+def test_degenerate_and_boundary_cases(letter, name, kinds, raw, expected):
+    args = [argument(letter, k, r) for k, r in zip(kinds, raw, strict=True)]
+    if expected is not None and name != "classify_aabb":
+        expected = np.asarray(expected, dtype_of(letter)).astype(float).tolist()
+    np.testing.assert_equal(plain(getattr(ov, name)(*args)), expected)
 
 
 # Precision, keywords and errors
