@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cmath>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <type_traits>
@@ -198,12 +199,21 @@ inline const char* precisionLetter() {
     return std::is_same_v<T, float> ? "f" : "d";
 }
 
-// Default stream formatting: six significant digits, trailing zeros dropped.
+// Default stream formatting, except that every NaN reads "nan": the stream
+// would show the sign bit of a NaN, which carries no meaning.
+inline std::ostream& writeNumber(std::ostream& out, double value) {
+    if (std::isnan(value)) return out << "nan";
+    return out << value;
+}
+
+// Six significant digits, trailing zeros dropped.
 template <class T>
 inline std::string toString(const Vector3<T>& v) {
     std::ostringstream out;
-    out << "Vector3" << precisionLetter<T>() << "(" << double(v.x) << ", " << double(v.y) << ", "
-        << double(v.z) << ")";
+    out << "Vector3" << precisionLetter<T>() << "(";
+    writeNumber(out, v.x) << ", ";
+    writeNumber(out, v.y) << ", ";
+    writeNumber(out, v.z) << ")";
     return out.str();
 }
 

@@ -68,4 +68,6 @@ TEST(Vector, DotStartsFromPositiveZero) {
 TEST(Vector, ToString) {
     EXPECT_EQ(math::toString(Vector3<float>(1, 2.5f, 1.0f / 3.0f)), "Vector3f(1, 2.5, 0.333333)");
     EXPECT_EQ(math::toString(Vector3<double>(-0.0, 1e10, 4)), "Vector3d(-0, 1e+10, 4)");
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_EQ(math::toString(Vector3<double>(-nan, nan, -1)), "Vector3d(nan, nan, -1)");
 }
