@@ -106,13 +106,12 @@ inline void read_square(const py::buffer& b, int n, T* out) {
     load_square(buffer.data(), buffer.stride(0), buffer.stride(1), n, out);
 }
 
-// Copies the n elements of an array holding exactly n. Contiguous arrays
-// give their elements in memory order; any other layout is read in index
-// order through its strides.
+// Copies the n elements of an array holding exactly n, row by row (last
+// index fastest) whatever the layout: a converting copy keeps the layout of
+// its source, so memory order would depend on the dtype.
 template <class T>
 inline void copy_elements(const py::array_t<T, py::array::forcecast>& a, int n, T* out) {
-    const auto flags = a.flags();
-    if (flags & (py::array::c_style | py::array::f_style)) {
+    if (a.flags() & py::array::c_style) {
         std::memcpy(out, a.data(), sizeof(T) * static_cast<std::size_t>(n));
         return;
     }
