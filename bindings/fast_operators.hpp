@@ -172,37 +172,65 @@ inline PyObject* interned(const char* text) {
 // Raised C++ exceptions become the Python error pybind11 would set.
 inline void set_python_error() { py::detail::translate_exception(std::current_exception()); }
 
+// The attribute `name` of a type, found along its MRO without binding it, as
+// CPython finds special methods; nullptr, with no error set, when absent.
+// Public API only, so that the module loads under other interpreters far
+// enough to refuse them.
+inline PyObject* find_in_mro(PyTypeObject* type, PyObject* name) {
+    PyObject* mro = type->tp_mro;
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(mro); ++i) {
+        PyObject* dict = reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, i))->tp_dict;
+        // CPython 3.12 keeps the dict of a static builtin type elsewhere; the
+        // only one in the MRO of our classes is object, which has no operators.
+        if (dict == nullptr) continue;
+        PyObject* found = PyDict_GetItemWithError(dict, name);
+        if (found != nullptr || PyErr_Occurred()) return found;
+    }
+    return nullptr;
+}
+
 // The special method `name` of o's type called with (o, arg), NotImplemented
 // if the type has none; looked up and bound as CPython does for operators.
-// The module is built for CPython 3.12 only, so its lookup function is used.
 inline PyObject* call_special(PyObject* o, PyObject* name, PyObject* arg) {
-    PyObject* method = _PyType_Lookup(Py_TYPE(o), name);
-    if (method == nullptr) Py_RETURN_NOTIMPLEMENTED;
+    PyObject* method = find_in_mro(Py_TYPE(o), name);
+    if (method == nullptr) {
+        if (PyErr_Occurred()) return nullptr;
+        Py_RETURN_NOTIMPLEMENTED;
+    }
     Py_INCREF(method);
     PyObject* result = nullptr;
     if (PyType_HasFeature(Py_TYPE(method), Py_TPFLAGS_METHOD_DESCRIPTOR)) {
-        PyObject* args[] = {o, arg};
-        result = PyObject_Vectorcall(method, args, 2, nullptr);
+        result = PyObject_CallFunctionObjArgs(method, o, arg, nullptr);
     } else if (descrgetfunc get = Py_TYPE(method)->tp_descr_get) {
         PyObject* bound = get(method, o, reinterpret_cast<PyObject*>(Py_TYPE(o)));
         if (bound != nullptr) {
-            result = PyObject_Vectorcall(bound, &arg, 1, nullptr);
+            result = PyObject_CallFunctionObjArgs(bound, arg, nullptr);
             Py_DECREF(bound);
         }
     } else {
-        result = PyObject_Vectorcall(method, &arg, 1, nullptr);
+        result = PyObject_CallFunctionObjArgs(method, arg, nullptr);
     }
     Py_DECREF(method);
     return result;
 }
 
+// getattr(o, name) into *result: 1 if found, 0 if absent (AttributeError
+// cleared), -1 on any other error.
+inline int lookup_attr(PyObject* o, PyObject* name, PyObject** result) {
+    *result = PyObject_GetAttr(o, name);
+    if (*result != nullptr) return 1;
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
+    PyErr_Clear();
+    return 0;
+}
+
 // Whether right's type has a reflected method other than left's type has.
 inline int reflected_is_overridden(PyObject* left, PyObject* right, PyObject* name) {
     PyObject* b = nullptr;
-    if (_PyObject_LookupAttr(reinterpret_cast<PyObject*>(Py_TYPE(right)), name, &b) < 0) return -1;
+    if (lookup_attr(reinterpret_cast<PyObject*>(Py_TYPE(right)), name, &b) < 0) return -1;
     if (b == nullptr) return 0;
     PyObject* a = nullptr;
-    if (_PyObject_LookupAttr(reinterpret_cast<PyObject*>(Py_TYPE(left)), name, &a) < 0) {
+    if (lookup_attr(reinterpret_cast<PyObject*>(Py_TYPE(left)), name, &a) < 0) {
         Py_DECREF(b);
         return -1;
     }
