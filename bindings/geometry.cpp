@@ -113,7 +113,7 @@ void register_pose(py::module_& m) {
     namespace fast = fast_operators;
     fast::install<Pose, fast::Binary<fast::Multiply, fast::Rule<Pose, V, &Pose::apply>,
                                      fast::Rule<Pose, Pose,
-                                                fast::same_class_operator<py::detail::op_mul, Pose>>>>(
+                                                fast::same_class_operator<internals::op_mul, Pose>>>>(
         cls);
 }
 

@@ -140,7 +140,7 @@ void register_matrix(py::module_& m) {
             [](const M& a) { return matrix_repr(a, std::make_index_sequence<n * n>()); });
 
     namespace fast = fast_operators;
-    using Product = fast::Rule<M, M, fast::same_class_operator<py::detail::op_mul, M>>;
+    using Product = fast::Rule<M, M, fast::same_class_operator<internals::op_mul, M>>;
     fast::install<M, fast::AddSame<M>, fast::SubtractSame<M>,
                   fast::Binary<fast::Multiply, Product,
                                fast::Rule<M, fast::Number<T>, &fast::scaled<M, T>>,

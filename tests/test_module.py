@@ -3,11 +3,17 @@ import re
 import shutil
 import subprocess
 import sys
+import sysconfig
 from pathlib import Path
 
 import pytest
 
 import orvane_bindings as ob
+
+BINDINGS = Path(__file__).resolve().parent.parent / "bindings"
+# The build tools are not the module: they run without any runtime preloaded
+# into the interpreter (the sanitized run preloads one).
+TOOL_ENV = {name: value for name, value in os.environ.items() if name != "LD_PRELOAD"}
 
 INVENTORY = [
     *(f"Vector{n}{p}" for n in (2, 3, 4) for p in "fd"),
@@ -130,6 +136,30 @@ def test_other_interpreters_are_refused(minor, python, tmp_path):
         "Python version mismatch: module was compiled for Python 3.12, but the interpreter "
         f"version is incompatible: {version}."
     )
+
+
+def test_internals_are_reached_from_one_header_only():
+    internal = re.compile(r"\bdetail::|\b_Py[A-Za-z]")
+    for source in BINDINGS.glob("*.[ch]pp"):
+        found = internal.findall(source.read_text())
+        assert bool(found) == (source.name == "internals.hpp"), (source.name, found)
+
+
+@pytest.mark.parametrize("macro,value", [(None, None), ("PYBIND11_VERSION_HEX", "0x020D0700"),
+                                         ("PY_VERSION_HEX", "0x030D00F0")])
+def test_internals_header_refuses_versions_it_was_not_checked_against(macro, value, tmp_path):
+    pybind11 = pytest.importorskip("pybind11")
+    compiler = shutil.which("c++") or pytest.skip("no C++ compiler")
+    unit = tmp_path / "unit.cpp"
+    unit.write_text("#include <pybind11/pybind11.h>\n"
+                    + (f"#undef {macro}\n#define {macro} {value}\n" if macro else "")
+                    + f'#include "{BINDINGS / "internals.hpp"}"\n')
+    result = subprocess.run(
+        [compiler, "-std=c++17", "-fsyntax-only", f"-I{pybind11.get_include()}",
+         f"-I{sysconfig.get_paths()['include']}", str(unit)],
+        capture_output=True, text=True, timeout=300, env=TOOL_ENV)
+    assert (result.returncode == 0) == (macro is None), result.stderr
+    assert macro is None or "was checked against" in result.stderr
 
 
 def test_this_interpreter_is_3_12():
