@@ -99,14 +99,115 @@ inline const PyNumberMethods& method_number_slots() {
 }
 
 // Replacing a slot is only sound over the one it was written against.
+[[noreturn]] inline void refuse_slot(PyTypeObject* type, const char* what) {
+    throw std::runtime_error(std::string("orvane_bindings: ") + type->tp_name + "." + what +
+                             " is not what pybind11 2.13.6 and CPython 3.12 put there; "
+                             "refusing to replace it");
+}
+
 template <class Slot>
 void expect_slot(PyTypeObject* type, Slot held, Slot expected, const char* what) {
-    if (held != expected) {
-        throw std::runtime_error(std::string("orvane_bindings: the ") + what + " slot of " +
-                                 type->tp_name +
-                                 " is not the one pybind11 2.13.6 and CPython 3.12 set; "
-                                 "refusing to replace it");
+    if (held != expected) refuse_slot(type, what);
+}
+
+// CPython 3.12 also gives a class with buffer slots the methods __buffer__
+// and __release_buffer__, wrappers of the functions the slots held when the
+// class was made; Python subclasses take their slots from these wrappers.
+template <class Slot>
+void rewrap_slot(PyTypeObject* type, const char* name, Slot expected, Slot replacement) {
+    PyObject* old = PyDict_GetItemString(type->tp_dict, name);
+    auto* wrapper = reinterpret_cast<PyWrapperDescrObject*>(old);
+    if (old == nullptr || !Py_IS_TYPE(old, &PyWrapperDescr_Type) ||
+        wrapper->d_wrapped != reinterpret_cast<void*>(expected)) {
+        refuse_slot(type, name);
+    }
+    const py::object replaced = py::reinterpret_steal<py::object>(
+        PyDescr_NewWrapper(type, wrapper->d_base, reinterpret_cast<void*>(replacement)));
+    if (!replaced || PyDict_SetItemString(type->tp_dict, name, replaced.ptr()) < 0) {
+        throw py::error_already_set();
     }
 }
+
+// The Python error for an instance that holds no value.
+inline void set_no_value_error(PyObject* o) {
+    PyErr_Format(PyExc_TypeError, "%s object holds no value: its __init__ has not run",
+                 Py_TYPE(o)->tp_name);
+}
+
+// The buffer of a class C over its own storage: items of T, the given
+// extents, column-major strides (for one dimension also the C strides),
+// writable. It answers each request as the buffer protocol requires, which
+// pybind11's getbuffer does not: a request without strides means C order,
+// and shape and strides are given only when asked for.
+template <class C, class T, py::ssize_t... extents>
+struct ExportedBuffer {
+    static constexpr int ndim = sizeof...(extents);
+    static constexpr py::ssize_t count = (extents * ...);
+    static inline py::ssize_t shape[ndim] = {extents...};
+    static inline py::ssize_t strides[ndim] = {};
+    // Column-major storage is in C order too when at most one extent exceeds 1.
+    static constexpr bool c_contiguous = ((extents > 1 ? 1 : 0) + ...) <= 1;
+
+    static int get(PyObject* self, Py_buffer* view, int flags) {
+        if (view == nullptr) {
+            PyErr_SetString(PyExc_BufferError, "a buffer request needs a Py_buffer to fill");
+            return -1;
+        }
+        view->obj = nullptr;
+        C* value = held_value<C>(self);
+        if (value == nullptr) {
+            set_no_value_error(self);
+            return -1;
+        }
+        const bool with_shape = (flags & PyBUF_ND) == PyBUF_ND;
+        const bool with_strides = (flags & PyBUF_STRIDES) == PyBUF_STRIDES;
+        const bool c_order = (flags & PyBUF_C_CONTIGUOUS) == PyBUF_C_CONTIGUOUS ||
+                             (with_shape && !with_strides);
+        if (c_order && !c_contiguous) {
+            PyErr_Format(PyExc_BufferError, "%s exports column-major storage, not C order",
+                         Py_TYPE(self)->tp_name);
+            return -1;
+        }
+        Py_INCREF(self);
+        view->obj = self;
+        view->buf = value->data();
+        view->len = count * static_cast<py::ssize_t>(sizeof(T));
+        view->itemsize = sizeof(T);
+        view->readonly = 0;
+        view->format = (flags & PyBUF_FORMAT) == PyBUF_FORMAT
+                           ? const_cast<char*>(py::format_descriptor<T>::value)
+                           : nullptr;
+        view->ndim = with_shape ? ndim : 1;
+        view->shape = with_shape ? shape : nullptr;
+        view->strides = with_strides ? strides : nullptr;
+        view->suboffsets = nullptr;
+        view->internal = nullptr;
+        return 0;
+    }
+
+    // Nothing is allocated for a request.
+    static void release(PyObject*, Py_buffer*) {}
+
+    // Replaces the buffer slots pybind11 gave the class for
+    // py::buffer_protocol(), and their method wrappers.
+    static void install(py::handle cls) {
+        auto* type = reinterpret_cast<PyTypeObject*>(cls.ptr());
+        py::ssize_t step = sizeof(T);
+        for (int d = 0; d < ndim; ++d) {
+            strides[d] = step;
+            step *= shape[d];
+        }
+        PyBufferProcs* procs = type->tp_as_buffer;
+        if (procs == nullptr) throw std::runtime_error("orvane_bindings: no buffer slots");
+        expect_slot(type, procs->bf_getbuffer, &py::detail::pybind11_getbuffer, "bf_getbuffer");
+        expect_slot(type, procs->bf_releasebuffer, &py::detail::pybind11_releasebuffer,
+                    "bf_releasebuffer");
+        rewrap_slot(type, "__buffer__", &py::detail::pybind11_getbuffer, &get);
+        rewrap_slot(type, "__release_buffer__", &py::detail::pybind11_releasebuffer, &release);
+        procs->bf_getbuffer = &get;
+        procs->bf_releasebuffer = &release;
+        PyType_Modified(type);
+    }
+};
 
 }  // namespace internals

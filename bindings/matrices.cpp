@@ -6,6 +6,7 @@
 
 #include "array_rules.hpp"
 #include "index_check.hpp"
+#include "internals.hpp"
 #include "fast_operators.hpp"
 #include "math/matrix.hpp"
 #include "registration.hpp"
@@ -90,10 +91,7 @@ void register_matrix(py::module_& m) {
         read_square<T>(b, n, a.data());
         return a;
     }));
-    cls.def_buffer([](M& a) {
-        return py::buffer_info(a.data(), item, py::format_descriptor<T>::format(), 2, {n, n},
-                               {item, n * item});
-    });
+    internals::ExportedBuffer<M, T, n, n>::install(cls);
 
     cls.def(py::self + py::self)
         .def(py::self - py::self)

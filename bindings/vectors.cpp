@@ -5,6 +5,7 @@
 
 #include "array_rules.hpp"
 #include "index_check.hpp"
+#include "internals.hpp"
 #include "fast_operators.hpp"
 #include "math/vector.hpp"
 #include "registration.hpp"
@@ -55,11 +56,7 @@ void register_vector(py::module_& m) {
         read_column_shaped<T>(b, N, v.data(), kVectorShapeError);
         return v;
     }));
-    cls.def_buffer([](V& v) {
-        return py::buffer_info(v.data(), static_cast<py::ssize_t>(sizeof(T)),
-                               py::format_descriptor<T>::format(), 1, {N},
-                               {static_cast<py::ssize_t>(sizeof(T))});
-    });
+    internals::ExportedBuffer<V, T, N>::install(cls);
 
     cls.def_readwrite("x", &V::x).def_readwrite("y", &V::y);
     if constexpr (N >= 3) cls.def_readwrite("z", &V::z);
