@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "internals.hpp"
 #include "scalar_traits.hpp"
 
 namespace py = pybind11;
@@ -166,16 +167,11 @@ inline py::array_t<T> fresh_array(std::vector<py::ssize_t> shape, std::vector<py
     return a;
 }
 
-// The Python object that already wraps `value` (the instance a method was
-// called on), found in pybind11's registry of live instances.
-template <class C>
-inline py::object owner_of(C& value) {
-    return py::cast(&value, py::return_value_policy::reference);
-}
-
-// A writable array over an object's storage that keeps the object alive.
+// A writable array over the storage of the object a method was called on,
+// with that object as its base, so that it lives as long as the array.
 template <class T, class C>
-inline py::array_t<T> make_view(C& value, T* data, std::vector<py::ssize_t> shape,
+inline py::array_t<T> make_view(const internals::Self<C>& self, std::vector<py::ssize_t> shape,
                                 std::vector<py::ssize_t> strides) {
-    return py::array_t<T>(std::move(shape), std::move(strides), data, owner_of(value));
+    return py::array_t<T>(std::move(shape), std::move(strides), self.value().data(),
+                          self.object);
 }

@@ -56,6 +56,30 @@ C* held_value(PyObject* o) {
     return static_cast<C*>(value);
 }
 
+// The Python error for an instance that holds no value.
+inline void set_no_value_error(PyObject* o) {
+    PyErr_Format(PyExc_TypeError, "%s object holds no value: its __init__ has not run",
+                 Py_TYPE(o)->tp_name);
+}
+
+// The Python object a method was called on, as a parameter. Unlike C&, it
+// reaches the method without pybind11 allocating a value for an instance
+// whose __init__ has not run, and it can be the base of a view.
+template <class C>
+struct Self {
+    py::handle object;
+
+    // The value held, or TypeError if there is none.
+    C& value() const {
+        C* held = held_value<C>(object.ptr());
+        if (held == nullptr) {
+            set_no_value_error(object.ptr());
+            throw py::error_already_set();
+        }
+        return *held;
+    }
+};
+
 // A new instance of the registered class of V owning the value, made as
 // pybind11 makes the results of bound functions.
 template <class V>
@@ -126,12 +150,6 @@ void rewrap_slot(PyTypeObject* type, const char* name, Slot expected, Slot repla
     if (!replaced || PyDict_SetItemString(type->tp_dict, name, replaced.ptr()) < 0) {
         throw py::error_already_set();
     }
-}
-
-// The Python error for an instance that holds no value.
-inline void set_no_value_error(PyObject* o) {
-    PyErr_Format(PyExc_TypeError, "%s object holds no value: its __init__ has not run",
-                 Py_TYPE(o)->tp_name);
 }
 
 // The buffer of a class C over its own storage: items of T, the given
@@ -211,3 +229,24 @@ struct ExportedBuffer {
 };
 
 }  // namespace internals
+
+namespace pybind11::detail {
+
+// Self<C> takes instances of C's class and its subclasses, and shows in
+// signatures as C does.
+template <class C>
+struct type_caster<::internals::Self<C>> {
+    PYBIND11_TYPE_CASTER(::internals::Self<C>, make_caster<C>::name);
+
+    bool load(handle src, bool) {
+        static PyTypeObject* const type = ::internals::type_info_of<C>()->type;
+        if (!PyObject_TypeCheck(src.ptr(), type)) return false;
+        value.object = src;
+        return true;
+    }
+    static handle cast(const ::internals::Self<C>& self, return_value_policy, handle) {
+        return self.object.inc_ref();
+    }
+};
+
+}  // namespace pybind11::detail

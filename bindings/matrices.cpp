@@ -130,8 +130,12 @@ void register_matrix(py::module_& m) {
                  check_index<n>(ij.second);
                  a(ij.first, ij.second) = value;
              })
-        .def("numpy", [](M& a) { return make_view<T>(a, a.data(), {n, n}, {item, n * item}); })
-        .def("flatten", [](M& a) { return make_view<T>(a, a.data(), {n * n}, {item}); })
+        .def("numpy",
+             [](const internals::Self<M>& self) {
+                 return make_view<T>(self, {n, n}, {item, n * item});
+             })
+        .def("flatten",
+             [](const internals::Self<M>& self) { return make_view<T>(self, {n * n}, {item}); })
         .def_property_readonly("T", [](const M& a) { return math::transpose(a); });
     def_factories(cls);
     cls.def("__repr__",

@@ -87,8 +87,8 @@ void register_vector(py::module_& m) {
         .def("normalize_", &math::normalize_<V>);
     if constexpr (N == 3) cls.def("cross", &math::cross<T>);
     cls.def("numpy",
-            [](V& v) {
-                return make_view<T>(v, v.data(), {N}, {static_cast<py::ssize_t>(sizeof(T))});
+            [](const internals::Self<V>& self) {
+                return make_view<T>(self, {N}, {static_cast<py::ssize_t>(sizeof(T))});
             })
         .def_property_readonly("ndim", [](const V&) { return 1; })
         .def_property_readonly("shape", [](const V&) { return std::make_pair(1, N); })
