@@ -228,6 +228,39 @@ struct ExportedBuffer {
     }
 };
 
+// CPython lets __class__ be assigned between any two classes of one layout,
+// which every pybind11 class has; the value would then be read as another
+// C++ type. A data descriptor on each class refuses the assignment; reading
+// gives type(self), as object's own descriptor does.
+inline PyObject* get_class(PyObject* self, void*) {
+    Py_INCREF(Py_TYPE(self));
+    return reinterpret_cast<PyObject*>(Py_TYPE(self));
+}
+
+inline int set_class(PyObject* self, PyObject*, void*) {
+    PyErr_Format(PyExc_TypeError, "__class__ of %s objects cannot be changed",
+                 Py_TYPE(self)->tp_name);
+    return -1;
+}
+
+// For every class and enum of the module, once all are registered.
+inline void refuse_class_assignment(const py::module_& m) {
+    static PyGetSetDef getset = {"__class__", &get_class, &set_class, nullptr, nullptr};
+    for (const auto item : py::reinterpret_borrow<py::dict>(PyModule_GetDict(m.ptr()))) {
+        if (!PyType_Check(item.second.ptr())) continue;
+        auto* type = reinterpret_cast<PyTypeObject*>(item.second.ptr());
+        if (PyDict_GetItemString(type->tp_dict, "__class__") != nullptr) {
+            refuse_slot(type, "__class__");
+        }
+        const py::object descriptor =
+            py::reinterpret_steal<py::object>(PyDescr_NewGetSet(type, &getset));
+        if (!descriptor || PyDict_SetItemString(type->tp_dict, "__class__", descriptor.ptr()) < 0) {
+            throw py::error_already_set();
+        }
+        PyType_Modified(type);
+    }
+}
+
 }  // namespace internals
 
 namespace pybind11::detail {

@@ -99,6 +99,30 @@ def test_classes_have_no_docstrings():
             assert obj.__doc__ is None, name
 
 
+MODULE_CLASSES = [getattr(ob, n) for n in INVENTORY if isinstance(getattr(ob, n), type)]
+
+
+@pytest.mark.parametrize("kind", MODULE_CLASSES, ids=lambda kind: kind.__name__)
+def test_instances_keep_their_class(kind):
+    # Every class of the module has the same layout, so CPython alone would
+    # let an instance take any other's class and be read as another type.
+    enum = hasattr(kind, "__members__")
+    if enum:
+        instances = [next(iter(kind.__members__.values()))]
+    else:
+        instances = [kind(), type("S", (kind,), {})()]
+    for instance in instances:
+        before = (type(instance), repr(instance), dir(instance))
+        for target in [*MODULE_CLASSES, type("T", (kind,), {}) if not enum else kind]:
+            for change in (lambda: setattr(instance, "__class__", target),
+                           lambda: object.__setattr__(instance, "__class__", target),
+                           lambda: delattr(instance, "__class__")):
+                with pytest.raises(TypeError, match="__class__"):
+                    change()
+        assert (type(instance), repr(instance), dir(instance)) == before
+        assert instance.__class__ is type(instance) and isinstance(instance, kind)
+
+
 # pybind11 2.13.6, built for 3.12, calls _PyThreadState_UncheckedGet, which
 # 3.13 no longer exports: there the module loads only with lazy binding, so
 # that the version check runs before the missing symbol would matter. The
