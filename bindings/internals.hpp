@@ -35,7 +35,7 @@ const TypeInfo* type_info_of() {
 // nullptr if it holds none. An instance made by __new__ alone has no value;
 // pybind11 allocates one, uninitialized and without a holder, when a method
 // is called on it before __init__. An instance that refers to a value it
-// does not own (a property object) has no holder either, but is not owner.
+// does not own (a property object) has no holder either, and does hold it.
 template <class C>
 C* held_value(PyObject* o) {
     auto* inst = reinterpret_cast<py::detail::instance*>(o);
@@ -277,8 +277,8 @@ struct type_caster<::internals::Self<C>> {
         value.object = src;
         return true;
     }
-    static handle cast(const ::internals::Self<C>& self, return_value_policy, handle) {
-        return self.object.inc_ref();
+    static handle cast(const ::internals::Self<C>& src, return_value_policy, handle) {
+        return src.object.inc_ref();
     }
 };
 
