@@ -10,10 +10,12 @@ WIDTH, HEIGHT = 640, 480
 # A 60° vertical field of view: the four-argument Perspective takes degrees.
 projection = ov.Matrix4f.Perspective(60, WIDTH / HEIGHT, 0.1, 100)
 
-# The camera stands 1.5 up and 6 back, tilted down a little; it looks along
-# its own -z axis.
-camera = ov.Pose3d_f(ov.Vector3f(0, 1.5, 6), ov.Quaternionf.RotationX(-0.15))
-view_projection = projection * camera.inverse().toMatrix()
+# The camera stands 1.5 up and 6 back and looks at a point just above the
+# ground; look_at gives the view matrix (world to camera, looking along -z).
+view = ov.look_at(eye=ov.Vector3f(0, 1.5, 6), target=ov.Vector3f(0, 0.6, 0),
+                  up=ov.Vector3f(0, 1, 0))
+view_projection = projection * view
+VIEWPORT = (0.0, 0.0, float(WIDTH), float(HEIGHT))
 
 # A unit crate in its own coordinates, and places to put it.
 crate = ov.AABB_f(ov.Vector3f(-0.5, 0, -0.5), ov.Vector3f(0.5, 1, 0.5))
@@ -28,12 +30,6 @@ placements = {
 EDGES = [(k, k | bit) for bit in (1, 2, 4) for k in range(8) if not k & bit]
 
 
-def to_pixels(clip: ov.Vector4f) -> tuple[float, float, float]:
-    """Pixel column and row (row 0 at the top) and depth in [-1, 1]."""
-    x, y, z = clip.x / clip.w, clip.y / clip.w, clip.z / clip.w
-    return (x + 1) * 0.5 * WIDTH, (1 - y) * 0.5 * HEIGHT, z
-
-
 # Cull first: a crate whose world box lies wholly outside one frustum plane
 # cannot be seen, and is never projected.
 planes = ov.frustum_planes(view_projection)
@@ -45,10 +41,10 @@ for name, placement in placements.items():
     if verdict < 0:
         print(f"{name:<7} {VERDICT[verdict]}")
         continue
-    # Object to clip space in one matrix; with column vectors the rightmost
-    # factor acts first.
-    to_clip = view_projection * placement.toMatrix()
-    pixels = [to_pixels(to_clip * ov.Vector4f(c.x, c.y, c.z, 1)) for c in crate.computeCorners()]
+    # Each corner placed in the world, then to pixels: column, row (row 0 at
+    # the top) and depth in [0, 1].
+    windows = [ov.project(placement * c, view_projection, VIEWPORT) for c in crate.computeCorners()]
+    pixels = [(w.x, w.y, w.z) for w in windows]
     projected[name] = pixels
     columns, rows, depths = zip(*pixels, strict=True)
     print(f"{name:<7} {VERDICT[verdict]:<15} {min(columns):6.1f}-{max(columns):6.1f} "
