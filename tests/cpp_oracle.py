@@ -33,6 +33,7 @@ PRELUDE = r"""
 
 #include "math/bounds.hpp"
 #include "math/closest_points.hpp"
+#include "math/euler.hpp"
 #include "math/frustum.hpp"
 #include "math/geometry.hpp"
 #include "math/matrix.hpp"
@@ -63,6 +64,25 @@ struct In {
         const T w = scalar<T>(), x = scalar<T>(), y = scalar<T>();
         return {w, x, y, scalar<T>()};
     }
+    template <class T> math::Vector4<T> vector4() {
+        const T x = scalar<T>(), y = scalar<T>(), z = scalar<T>();
+        return {x, y, z, scalar<T>()};
+    }
+    template <class T> math::Euler<T> euler() {
+        math::Euler<T> e;
+        e.x = scalar<T>(), e.y = scalar<T>(), e.z = scalar<T>();
+        int order, convention;
+        stream >> order >> convention;
+        e.order = static_cast<math::euler::Order>(order);
+        e.convention = static_cast<math::euler::Convention>(convention);
+        return e;
+    }
+    template <class T> math::Matrix3<T> matrix3() {
+        math::Matrix3<T> m;
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j) m(i, j) = scalar<T>();
+        return m;
+    }
     template <class T> math::Line<T> line() { auto a = vector<T>(); return {a, vector<T>()}; }
     template <class T> math::Plane<T> plane() { auto a = vector<T>(); return {a, vector<T>()}; }
     template <class T> math::AABB<T> box() { auto a = vector<T>(); return {a, vector<T>()}; }
@@ -91,6 +111,12 @@ void put(T value) {
 inline void put(bool value) { std::printf(" %d", value ? 1 : 0); }
 inline void put(int value) { std::printf(" %d", value); }
 template <class T> void put(const math::Vector3<T>& v) { put(v.x), put(v.y), put(v.z); }
+template <class T> void put(const math::Quaternion<T>& q) { put(q.w), put(q.x), put(q.y), put(q.z); }
+template <class T> void put(const math::AxisAngle<T>& a) { put(a.axis), put(a.angle); }
+template <class M, class = typename M::Column> void put(const M& m) {
+    for (int i = 0; i < M::order; ++i)
+        for (int j = 0; j < M::order; ++j) put(m(i, j));
+}
 template <class T> void put(const math::Line<T>& l) { put(l.start), put(l.end); }
 template <class T> void put(const math::Plane<T>& p) { put(p.point), put(p.normal); }
 template <class T> void put(const math::AABB<T>& b) { put(b.min), put(b.max); }
@@ -132,6 +158,9 @@ def encode(value, letter):
     if isinstance(value, float | np.floating):
         return [format(int(np.array(value, scalar).view(unsigned)), "x")]
     name = type(value).__name__
+    if name.startswith("Euler_"):
+        return [*encode([value.x, value.y, value.z], letter), str(int(value.order)),
+                str(int(value.convention))]
     fields = {
         "Vector3": ("x", "y", "z"), "Quaternion": ("w", "x", "y", "z"),
         "Line_": ("start", "end"), "Plane_": ("point", "normal"), "AABB_": ("min", "max"),
@@ -139,8 +168,9 @@ def encode(value, letter):
     }.get(name[:-1])
     if fields:
         return [t for f in fields for t in encode(getattr(value, f), letter)]
-    if name.startswith("Matrix4"):
-        return [t for i in range(4) for j in range(4) for t in encode(value[i, j], letter)]
+    if name.startswith("Matrix"):
+        n = int(name[6])
+        return [t for i in range(n) for j in range(n) for t in encode(value[i, j], letter)]
     return [t for item in value for t in encode(item, letter)]
 
 
