@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "internals.hpp"
 #include "scalar_traits.hpp"
 
 namespace py = pybind11;
@@ -106,13 +107,12 @@ inline void read_square(const py::buffer& b, int n, T* out) {
     load_square(buffer.data(), buffer.stride(0), buffer.stride(1), n, out);
 }
 
-// Copies the n elements of an array holding exactly n. Contiguous arrays
-// give their elements in memory order; any other layout is read in index
-// order through its strides.
+// Copies the n elements of an array holding exactly n, row by row (last
+// index fastest) whatever the layout: a converting copy keeps the layout of
+// its source, so memory order would depend on the dtype.
 template <class T>
 inline void copy_elements(const py::array_t<T, py::array::forcecast>& a, int n, T* out) {
-    const auto flags = a.flags();
-    if (flags & (py::array::c_style | py::array::f_style)) {
+    if (a.flags() & py::array::c_style) {
         std::memcpy(out, a.data(), sizeof(T) * static_cast<std::size_t>(n));
         return;
     }
@@ -167,16 +167,11 @@ inline py::array_t<T> fresh_array(std::vector<py::ssize_t> shape, std::vector<py
     return a;
 }
 
-// The Python object that already wraps `value` (the instance a method was
-// called on), found in pybind11's registry of live instances.
-template <class C>
-inline py::object owner_of(C& value) {
-    return py::cast(&value, py::return_value_policy::reference);
-}
-
-// A writable array over an object's storage that keeps the object alive.
+// A writable array over the storage of the object a method was called on,
+// with that object as its base, so that it lives as long as the array.
 template <class T, class C>
-inline py::array_t<T> make_view(C& value, T* data, std::vector<py::ssize_t> shape,
+inline py::array_t<T> make_view(const internals::Self<C>& self, std::vector<py::ssize_t> shape,
                                 std::vector<py::ssize_t> strides) {
-    return py::array_t<T>(std::move(shape), std::move(strides), data, owner_of(value));
+    return py::array_t<T>(std::move(shape), std::move(strides), self.value().data(),
+                          self.object);
 }

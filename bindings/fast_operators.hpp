@@ -8,13 +8,13 @@
 // methods, so results, NotImplemented and errors stay those of the bound
 // methods, which are left as they are.
 
-#include <pybind11/operators.h>
 #include <pybind11/pybind11.h>
 
-#include <exception>
 #include <functional>
 #include <stdexcept>
 #include <utility>
+
+#include "internals.hpp"
 
 namespace py = pybind11;
 
@@ -24,7 +24,7 @@ namespace fast_operators {
 template <class C>
 struct Registered {
     static inline PyTypeObject* type = nullptr;
-    static inline const py::detail::type_info* info = nullptr;
+    static inline const internals::TypeInfo* info = nullptr;
 };
 
 // Stands for the scalar parameter T of an overload.
@@ -35,14 +35,12 @@ template <class C>
 struct Operand {
     const C* value = nullptr;
 
-    // Only an exact instance whose value was constructed: subclasses, and
-    // objects made by __new__ alone, go to the bound methods.
+    // Only an exact instance that holds a value: subclasses, and objects
+    // made by __new__ alone, go to the bound methods.
     bool read(PyObject* o) {
         if (Py_TYPE(o) != Registered<C>::type) return false;
-        auto* inst = reinterpret_cast<py::detail::instance*>(o);
-        if (!inst->simple_layout || !inst->simple_holder_constructed) return false;
-        value = static_cast<const C*>(inst->simple_value_holder[0]);
-        return true;
+        value = internals::held_value<C>(o);
+        return value != nullptr;
     }
     const C& get() const { return *value; }
 };
@@ -80,10 +78,6 @@ C negated(const C& c) {
     return -c;
 }
 
-// The function pybind11 binds for `py::self <op> py::self`.
-template <py::detail::op_id id, class C>
-constexpr auto same_class_operator = &py::detail::op_impl<id, py::detail::op_l, C, C, C>::execute;
-
 // The function itself, hidden from the optimiser: an inlined copy may order
 // the operands of a commutative operation differently and so propagate
 // another NaN than the bound method, which calls the function out of line.
@@ -96,14 +90,7 @@ F opaque(F f) {
 // A new registered instance owning the value, made by pybind11 itself.
 template <class R>
 PyObject* to_python(R&& value) {
-    using V = std::decay_t<R>;
-    auto copy = [](const void* p) -> void* { return new V(*static_cast<const V*>(p)); };
-    auto move = [](const void* p) -> void* {
-        return new V(std::move(*const_cast<V*>(static_cast<const V*>(p))));
-    };
-    return py::detail::type_caster_generic::cast(&value, py::return_value_policy::move, nullptr,
-                                                 Registered<V>::info, copy, move)
-        .ptr();
+    return internals::new_instance(std::forward<R>(value), Registered<std::decay_t<R>>::info);
 }
 
 // One fast case of a binary slot: operands of exactly A and B, result
@@ -160,6 +147,7 @@ struct Multiply {
 };
 struct Negative {
     static constexpr unaryfunc PyNumberMethods::*field = &PyNumberMethods::nb_negative;
+    static constexpr const char* name = "__neg__";
 };
 
 // Interned once and kept for the life of the interpreter, like the type objects.
@@ -170,39 +158,67 @@ inline PyObject* interned(const char* text) {
 }
 
 // Raised C++ exceptions become the Python error pybind11 would set.
-inline void set_python_error() { py::detail::translate_exception(std::current_exception()); }
+inline void set_python_error() { internals::set_error_from_current_exception(); }
+
+// The attribute `name` of a type, found along its MRO without binding it, as
+// CPython finds special methods; nullptr, with no error set, when absent.
+// Public API only, so that the module loads under other interpreters far
+// enough to refuse them.
+inline PyObject* find_in_mro(PyTypeObject* type, PyObject* name) {
+    PyObject* mro = type->tp_mro;
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(mro); ++i) {
+        PyObject* dict = reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, i))->tp_dict;
+        // CPython 3.12 keeps the dict of a static builtin type elsewhere; the
+        // only one in the MRO of our classes is object, which has no operators.
+        if (dict == nullptr) continue;
+        PyObject* found = PyDict_GetItemWithError(dict, name);
+        if (found != nullptr || PyErr_Occurred()) return found;
+    }
+    return nullptr;
+}
 
 // The special method `name` of o's type called with (o, arg), NotImplemented
 // if the type has none; looked up and bound as CPython does for operators.
-// The module is built for CPython 3.12 only, so its lookup function is used.
 inline PyObject* call_special(PyObject* o, PyObject* name, PyObject* arg) {
-    PyObject* method = _PyType_Lookup(Py_TYPE(o), name);
-    if (method == nullptr) Py_RETURN_NOTIMPLEMENTED;
+    PyObject* method = find_in_mro(Py_TYPE(o), name);
+    if (method == nullptr) {
+        if (PyErr_Occurred()) return nullptr;
+        Py_RETURN_NOTIMPLEMENTED;
+    }
     Py_INCREF(method);
     PyObject* result = nullptr;
     if (PyType_HasFeature(Py_TYPE(method), Py_TPFLAGS_METHOD_DESCRIPTOR)) {
-        PyObject* args[] = {o, arg};
-        result = PyObject_Vectorcall(method, args, 2, nullptr);
+        result = PyObject_CallFunctionObjArgs(method, o, arg, nullptr);
     } else if (descrgetfunc get = Py_TYPE(method)->tp_descr_get) {
         PyObject* bound = get(method, o, reinterpret_cast<PyObject*>(Py_TYPE(o)));
         if (bound != nullptr) {
-            result = PyObject_Vectorcall(bound, &arg, 1, nullptr);
+            result = PyObject_CallFunctionObjArgs(bound, arg, nullptr);
             Py_DECREF(bound);
         }
     } else {
-        result = PyObject_Vectorcall(method, &arg, 1, nullptr);
+        result = PyObject_CallFunctionObjArgs(method, arg, nullptr);
     }
     Py_DECREF(method);
     return result;
 }
 
+// getattr(o, name) into *result: 1 if found, 0 if absent (AttributeError
+// cleared), -1 on any other error.
+inline int lookup_attr(PyObject* o, PyObject* name, PyObject** result) {
+    *result = PyObject_GetAttr(o, name);
+    if (*result != nullptr) return 1;
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
+    PyErr_Clear();
+    return 0;
+}
+
 // Whether right's type has a reflected method other than left's type has.
 inline int reflected_is_overridden(PyObject* left, PyObject* right, PyObject* name) {
     PyObject* b = nullptr;
-    if (_PyObject_LookupAttr(reinterpret_cast<PyObject*>(Py_TYPE(right)), name, &b) < 0) return -1;
+    if (lookup_attr(reinterpret_cast<PyObject*>(Py_TYPE(right)), name, &b) < 0) return -1;
     if (b == nullptr) return 0;
     PyObject* a = nullptr;
-    if (_PyObject_LookupAttr(reinterpret_cast<PyObject*>(Py_TYPE(left)), name, &a) < 0) {
+    if (lookup_attr(reinterpret_cast<PyObject*>(Py_TYPE(left)), name, &a) < 0) {
         Py_DECREF(b);
         return -1;
     }
@@ -284,6 +300,7 @@ struct Binary {
     static void install(PyTypeObject* type) {
         Names<Op>::make();
         binaryfunc& field = type->tp_as_number->*Op::field;
+        internals::expect_slot(type, field, internals::method_number_slots().*Op::field, Op::name);
         previous = field;
         field = &slot;
     }
@@ -326,6 +343,7 @@ struct Unary {
 
     static void install(PyTypeObject* type) {
         unaryfunc& field = type->tp_as_number->*Op::field;
+        internals::expect_slot(type, field, internals::method_number_slots().*Op::field, Op::name);
         previous = field;
         field = &slot;
     }
@@ -370,7 +388,7 @@ template <class C, class... Slots>
 void install(const py::handle& cls) {
     auto* type = reinterpret_cast<PyTypeObject*>(cls.ptr());
     Registered<C>::type = type;
-    Registered<C>::info = py::detail::get_type_info(typeid(C), true);
+    Registered<C>::info = internals::type_info_of<C>();
     if (!(Slots::results_registered() && ...)) {
         throw std::logic_error("fast operators: a result class is not installed yet");
     }
@@ -379,13 +397,15 @@ void install(const py::handle& cls) {
     PyType_Modified(type);
 }
 
+using internals::same_class_operator;
+
 template <class C>
-using AddSame = Binary<Add, Rule<C, C, same_class_operator<py::detail::op_add, C>>>;
+using AddSame = Binary<Add, Rule<C, C, same_class_operator<internals::op_add, C>>>;
 template <class C>
-using SubtractSame = Binary<Subtract, Rule<C, C, same_class_operator<py::detail::op_sub, C>>>;
+using SubtractSame = Binary<Subtract, Rule<C, C, same_class_operator<internals::op_sub, C>>>;
 // Same-class product, and a number on either side scaling self.
 template <class C, class T>
-using MultiplySameOrNumber = Binary<Multiply, Rule<C, C, same_class_operator<py::detail::op_mul, C>>,
+using MultiplySameOrNumber = Binary<Multiply, Rule<C, C, same_class_operator<internals::op_mul, C>>,
                                     Rule<C, Number<T>, &scaled<C, T>>,
                                     ReflectedRule<Number<T>, C, &scaled<C, T>>>;
 

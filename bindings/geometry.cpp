@@ -80,8 +80,11 @@ std::string two_vector_text(const char* name, const char* first_label,
 template <class T>
 std::string quaternion_text(const math::Quaternion<T>& q) {
     std::ostringstream out;
-    out << "Quaternion" << ScalarTraits<T>::letter << "(" << double(q.w) << ", " << double(q.x)
-        << ", " << double(q.y) << ", " << double(q.z) << ")";
+    out << "Quaternion" << ScalarTraits<T>::letter << "(";
+    math::writeNumber(out, q.w) << ", ";
+    math::writeNumber(out, q.x) << ", ";
+    math::writeNumber(out, q.y) << ", ";
+    math::writeNumber(out, q.z) << ")";
     return out.str();
 }
 
@@ -110,7 +113,7 @@ void register_pose(py::module_& m) {
     namespace fast = fast_operators;
     fast::install<Pose, fast::Binary<fast::Multiply, fast::Rule<Pose, V, &Pose::apply>,
                                      fast::Rule<Pose, Pose,
-                                                fast::same_class_operator<py::detail::op_mul, Pose>>>>(
+                                                fast::same_class_operator<internals::op_mul, Pose>>>>(
         cls);
 }
 

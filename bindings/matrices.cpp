@@ -6,6 +6,7 @@
 
 #include "array_rules.hpp"
 #include "index_check.hpp"
+#include "internals.hpp"
 #include "fast_operators.hpp"
 #include "math/matrix.hpp"
 #include "registration.hpp"
@@ -90,10 +91,7 @@ void register_matrix(py::module_& m) {
         read_square<T>(b, n, a.data());
         return a;
     }));
-    cls.def_buffer([](M& a) {
-        return py::buffer_info(a.data(), item, py::format_descriptor<T>::format(), 2, {n, n},
-                               {item, n * item});
-    });
+    internals::ExportedBuffer<M, T, n, n>::install(cls);
 
     cls.def(py::self + py::self)
         .def(py::self - py::self)
@@ -132,15 +130,19 @@ void register_matrix(py::module_& m) {
                  check_index<n>(ij.second);
                  a(ij.first, ij.second) = value;
              })
-        .def("numpy", [](M& a) { return make_view<T>(a, a.data(), {n, n}, {item, n * item}); })
-        .def("flatten", [](M& a) { return make_view<T>(a, a.data(), {n * n}, {item}); })
+        .def("numpy",
+             [](const internals::Self<M>& self) {
+                 return make_view<T>(self, {n, n}, {item, n * item});
+             })
+        .def("flatten",
+             [](const internals::Self<M>& self) { return make_view<T>(self, {n * n}, {item}); })
         .def_property_readonly("T", [](const M& a) { return math::transpose(a); });
     def_factories(cls);
     cls.def("__repr__",
             [](const M& a) { return matrix_repr(a, std::make_index_sequence<n * n>()); });
 
     namespace fast = fast_operators;
-    using Product = fast::Rule<M, M, fast::same_class_operator<py::detail::op_mul, M>>;
+    using Product = fast::Rule<M, M, fast::same_class_operator<internals::op_mul, M>>;
     fast::install<M, fast::AddSame<M>, fast::SubtractSame<M>,
                   fast::Binary<fast::Multiply, Product,
                                fast::Rule<M, fast::Number<T>, &fast::scaled<M, T>>,

@@ -1,5 +1,6 @@
 #include <pybind11/pybind11.h>
 
+#include "internals.hpp"
 #include "math/matrix.hpp"
 #include "math/vector.hpp"
 #include "registration.hpp"
@@ -36,4 +37,5 @@ PYBIND11_MODULE(orvane_bindings, m) {
     register_vector_functions<2>(m);
     register_vector_functions<3>(m);
     register_vector_functions<4>(m);
+    internals::refuse_class_assignment(m);
 }

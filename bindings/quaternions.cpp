@@ -4,6 +4,7 @@
 
 #include "array_rules.hpp"
 #include "index_check.hpp"
+#include "internals.hpp"
 #include "fast_operators.hpp"
 #include "math/quaternion.hpp"
 #include "registration.hpp"
@@ -45,11 +46,7 @@ void register_quaternion(py::module_& m) {
             read_column_shaped<T>(b, 4, q.data(), kQuaternionShapeError);
             return q;
         }));
-    cls.def_buffer([](Q& q) {
-        return py::buffer_info(q.data(), static_cast<py::ssize_t>(sizeof(T)),
-                               py::format_descriptor<T>::format(), 1, {4},
-                               {static_cast<py::ssize_t>(sizeof(T))});
-    });
+    internals::ExportedBuffer<Q, T, 4>::install(cls);
 
     cls.def_readwrite("w", &Q::w)
         .def_readwrite("x", &Q::x)

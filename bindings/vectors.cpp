@@ -5,6 +5,7 @@
 
 #include "array_rules.hpp"
 #include "index_check.hpp"
+#include "internals.hpp"
 #include "fast_operators.hpp"
 #include "math/vector.hpp"
 #include "registration.hpp"
@@ -55,11 +56,7 @@ void register_vector(py::module_& m) {
         read_column_shaped<T>(b, N, v.data(), kVectorShapeError);
         return v;
     }));
-    cls.def_buffer([](V& v) {
-        return py::buffer_info(v.data(), static_cast<py::ssize_t>(sizeof(T)),
-                               py::format_descriptor<T>::format(), 1, {N},
-                               {static_cast<py::ssize_t>(sizeof(T))});
-    });
+    internals::ExportedBuffer<V, T, N>::install(cls);
 
     cls.def_readwrite("x", &V::x).def_readwrite("y", &V::y);
     if constexpr (N >= 3) cls.def_readwrite("z", &V::z);
@@ -90,8 +87,8 @@ void register_vector(py::module_& m) {
         .def("normalize_", &math::normalize_<V>);
     if constexpr (N == 3) cls.def("cross", &math::cross<T>);
     cls.def("numpy",
-            [](V& v) {
-                return make_view<T>(v, v.data(), {N}, {static_cast<py::ssize_t>(sizeof(T))});
+            [](const internals::Self<V>& self) {
+                return make_view<T>(self, {N}, {static_cast<py::ssize_t>(sizeof(T))});
             })
         .def_property_readonly("ndim", [](const V&) { return 1; })
         .def_property_readonly("shape", [](const V&) { return std::make_pair(1, N); })

@@ -14,6 +14,7 @@ TOUR = [
     "interpolation.py",
     "conversions.py",
     "geometry.py",
+    "picking.py",
     "camera.py",
     "batch.py",
     "point_cloud.py",

@@ -12,5 +12,6 @@ PYBIND11_MODULE(_native, m) {
     register_vectors(m);
     register_rotations(m);
     register_cameras(m);
+    register_geometry_queries(m);
     register_gufuncs(m);
 }

@@ -11,4 +11,9 @@ void register_rotations(py::module_& m);
 void register_cameras(py::module_& m);
 void register_vectors(py::module_& m);
 void register_precision_conversions(py::module_& m);
+
+// Rays, closest points, boxes, planes and frustums, for both precisions.
+void register_geometry_queries(py::module_& m);
+
+// NumPy generalized ufuncs of the batch operations, in the submodule gufuncs.
 void register_gufuncs(py::module_& m);

@@ -88,11 +88,27 @@ def test_any_shape_with_the_right_count_is_accepted(kind, shape):
     assert kind.components(kind.from_array(a)) == list(range(1, n + 1))
 
 
-def test_contiguous_arrays_give_their_memory_order():
+def test_contiguous_arrays_give_their_elements_row_by_row():
     c = np.array([[1, 2], [3, 4]], np.float64)
     assert Kind("vec4", "d").components(ob.nparray_to_vec4_f64(c)) == [1, 2, 3, 4]
     f = np.asfortranarray(c)
-    assert Kind("vec4", "d").components(ob.nparray_to_vec4_f64(f)) == [1, 3, 2, 4]
+    assert Kind("vec4", "d").components(ob.nparray_to_vec4_f64(f)) == [1, 2, 3, 4]
+
+
+@pytest.mark.parametrize("p", ["f", "d"])
+@pytest.mark.parametrize("dtype", [np.float32, np.float64, np.int32, np.int64])
+@pytest.mark.parametrize("layout", ["C", "F", "F_strided", "C_strided", "transposed"])
+def test_element_count_readers_take_elements_row_by_row(p, dtype, layout):
+    # Whether the reader gets the array itself or a converting copy depends on the dtype.
+    base = np.arange(16, dtype=dtype).reshape(4, 4)
+    a = {"C": base[:2, :2].copy(), "F": np.asfortranarray(base[:2, :2]),
+         "F_strided": np.asfortranarray(base)[::2, ::2], "C_strided": base[::2, ::2],
+         "transposed": base[:2, :2].T}[layout]
+    quaternion = getattr(ob, "Quaternion" + p)
+    read = [Kind("vec4", p).components(getattr(ob, f"nparray_to_vec4_{BITS[p]}")(a)),
+            Kind("quat", p).components(getattr(ob, f"nparray_to_quat_{BITS[p]}")(a)),
+            Kind("quat", p).components(quaternion(np.asarray(a, DTYPE[p])))]
+    assert read == [a.ravel().tolist()] * 3
 
 
 def strided_cases(n, dtype):

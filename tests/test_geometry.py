@@ -232,6 +232,18 @@ def test_reprs(letter):
     assert str(cls("AABB_", letter)()) == repr(cls("AABB_", letter)())
 
 
+@pytest.mark.parametrize("stem", [*TWO_VECTOR_CLASSES, "Pose3d_"])
+def test_reprs_print_nan_without_its_sign(letter, stem):
+    nan = float("nan")
+    owner = cls(stem, letter)()
+    for name in TWO_VECTOR_CLASSES.get(stem, ["position"]):
+        setattr(owner, name, vec(letter, -nan, nan, 1))
+    if stem == "Pose3d_":
+        owner.orientation = cls("Quaternion", letter)(-nan, nan, -nan, 1)
+    text = repr(owner)
+    assert "-nan" not in text and text.count("(nan, nan, ") == 2
+
+
 def test_corners_signature_names_the_vector_class(letter):
     doc = cls("AABB_", letter).computeCorners.__doc__
     assert f"-> Annotated[list[orvane_bindings.Vector3{letter}], FixedSize(8)]" in doc

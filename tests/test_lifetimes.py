@@ -64,6 +64,26 @@ def test_view_outlives_its_owner_and_then_releases_it(letter, make, take):
     assert alive() is None
 
 
+@pytest.mark.parametrize("make, take", [v[1:] for v in VIEWS], ids=[v[0] for v in VIEWS])
+def test_objects_holding_no_value_give_no_view(letter, make, take):
+    kind = type(make(letter))
+
+    class EarlyView(kind):
+        def __init__(self):
+            self.view = take(self)  # before the base is initialized
+            super().__init__()
+
+    for attempt in (lambda: take(kind.__new__(kind)), lambda: EarlyView().view):
+        if take is np.asarray:  # NumPy drops the buffer error and wraps the object itself
+            assert attempt().dtype == object
+        else:
+            with pytest.raises(TypeError, match="holds no value"):
+                attempt()
+    owner = make(letter)
+    if take is not np.asarray:
+        assert (take(owner).obj if take is memoryview else take(owner).base) is owner
+
+
 def test_views_of_views_share_one_storage(letter):
     m = matrix(letter, 3)
     flat = np.asarray(memoryview(m.numpy())).reshape(-1, order="F")

@@ -3,11 +3,17 @@ import re
 import shutil
 import subprocess
 import sys
+import sysconfig
 from pathlib import Path
 
 import pytest
 
 import orvane_bindings as ob
+
+BINDINGS = Path(__file__).resolve().parent.parent / "bindings"
+# The build tools are not the module: they run without any runtime preloaded
+# into the interpreter (the sanitized run preloads one).
+TOOL_ENV = {name: value for name, value in os.environ.items() if name != "LD_PRELOAD"}
 
 INVENTORY = [
     *(f"Vector{n}{p}" for n in (2, 3, 4) for p in "fd"),
@@ -93,9 +99,40 @@ def test_classes_have_no_docstrings():
             assert obj.__doc__ is None, name
 
 
+MODULE_CLASSES = [getattr(ob, n) for n in INVENTORY if isinstance(getattr(ob, n), type)]
+
+
+@pytest.mark.parametrize("kind", MODULE_CLASSES, ids=lambda kind: kind.__name__)
+def test_instances_keep_their_class(kind):
+    # Every class of the module has the same layout, so CPython alone would
+    # let an instance take any other's class and be read as another type.
+    enum = hasattr(kind, "__members__")
+    if enum:
+        instances = [next(iter(kind.__members__.values()))]
+    else:
+        instances = [kind(), type("S", (kind,), {})()]
+    for instance in instances:
+        before = (type(instance), repr(instance), dir(instance))
+        for target in [*MODULE_CLASSES, type("T", (kind,), {}) if not enum else kind]:
+            for change in (lambda: setattr(instance, "__class__", target),
+                           lambda: object.__setattr__(instance, "__class__", target),
+                           lambda: delattr(instance, "__class__")):
+                with pytest.raises(TypeError, match="__class__"):
+                    change()
+        assert (type(instance), repr(instance), dir(instance)) == before
+        assert instance.__class__ is type(instance) and isinstance(instance, kind)
+
+
+# pybind11 2.13.6, built for 3.12, calls _PyThreadState_UncheckedGet, which
+# 3.13 no longer exports: there the module loads only with lazy binding, so
+# that the version check runs before the missing symbol would matter. The
+# module's own code uses only API that all three export.
+LAZY_BINDING = {"3.13"}
+
+
 def other_interpreters():
     pyenv = Path(os.environ.get("PYENV_ROOT", Path.home() / ".pyenv")) / "versions"
-    for minor in ("3.11", "3.13"):
+    for minor in ("3.10", "3.11", "3.13"):
         found = sorted(pyenv.glob(f"{minor}*/bin/python{minor}")) or [shutil.which(f"python{minor}")]
         yield pytest.param(minor, found[-1], id=minor)
 
@@ -105,11 +142,9 @@ def test_other_interpreters_are_refused(minor, python, tmp_path):
     if not python or not Path(python).exists():
         pytest.skip(f"no CPython {minor} interpreter on this machine")
     shutil.copy(ob.__file__, tmp_path / "orvane_bindings.so")
-    # Lazy binding lets the version check run before a symbol that the other
-    # interpreter lacks would matter.
     script = (
         "import os, sys\n"
-        "sys.setdlopenflags(os.RTLD_LAZY)\n"
+        f"{'sys.setdlopenflags(os.RTLD_LAZY)' if minor in LAZY_BINDING else ''}\n"
         "try:\n"
         "    import orvane_bindings\n"
         "except ImportError as e:\n"
@@ -125,6 +160,30 @@ def test_other_interpreters_are_refused(minor, python, tmp_path):
         "Python version mismatch: module was compiled for Python 3.12, but the interpreter "
         f"version is incompatible: {version}."
     )
+
+
+def test_internals_are_reached_from_one_header_only():
+    internal = re.compile(r"\bdetail::|\b_Py[A-Za-z]")
+    for source in BINDINGS.glob("*.[ch]pp"):
+        found = internal.findall(source.read_text())
+        assert bool(found) == (source.name == "internals.hpp"), (source.name, found)
+
+
+@pytest.mark.parametrize("macro,value", [(None, None), ("PYBIND11_VERSION_HEX", "0x020D0700"),
+                                         ("PY_VERSION_HEX", "0x030D00F0")])
+def test_internals_header_refuses_versions_it_was_not_checked_against(macro, value, tmp_path):
+    pybind11 = pytest.importorskip("pybind11")
+    compiler = shutil.which("c++") or pytest.skip("no C++ compiler")
+    unit = tmp_path / "unit.cpp"
+    unit.write_text("#include <pybind11/pybind11.h>\n"
+                    + (f"#undef {macro}\n#define {macro} {value}\n" if macro else "")
+                    + f'#include "{BINDINGS / "internals.hpp"}"\n')
+    result = subprocess.run(
+        [compiler, "-std=c++17", "-fsyntax-only", f"-I{pybind11.get_include()}",
+         f"-I{sysconfig.get_paths()['include']}", str(unit)],
+        capture_output=True, text=True, timeout=300, env=TOOL_ENV)
+    assert (result.returncode == 0) == (macro is None), result.stderr
+    assert macro is None or "was checked against" in result.stderr
 
 
 def test_this_interpreter_is_3_12():

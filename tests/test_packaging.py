@@ -101,3 +101,17 @@ def test_wheel_installs_into_a_fresh_environment(tmp_path):
         f"{importlib.metadata.version('orvane')} {np.__version__} True True",
         "Vector2f(x=3.0, y=7.0)",
     ]
+
+
+def test_package_functions_have_docstrings_keyword_names_and_stubs():
+    import orvane
+
+    stub = (ROOT / "src" / "orvane" / "__init__.pyi").read_text()
+    added = [name for name in orvane.__all__ if not hasattr(ob, name)]
+    assert added
+    for name in added:
+        doc = getattr(orvane, name).__doc__ or ""
+        prose = [line for line in doc.splitlines() if line and not line.startswith(name)
+                 and line != "Overloaded function." and not re.match(r"\d+\. ", line)]
+        assert prose and "arg0" not in doc, name
+        assert f"def {name}(" in stub, name

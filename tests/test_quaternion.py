@@ -129,7 +129,7 @@ def test_own_dtype_arrays_follow_the_element_count(kind):
     t = DTYPE[p]
     assert wxyz(Q(np.array([1, 2, 3, 4], t))) == [1, 2, 3, 4]
     assert wxyz(Q(np.array([[1, 2], [3, 4]], t))) == [1, 2, 3, 4]
-    assert wxyz(Q(np.asfortranarray([[1, 2], [3, 4]], t))) == [1, 3, 2, 4]  # memory order
+    assert wxyz(Q(np.asfortranarray([[1, 2], [3, 4]], t))) == [1, 2, 3, 4]  # row by row
     for n in [0, 1, 3, 5, 16]:
         with pytest.raises(RuntimeError) as e:
             Q(np.zeros(n, t))

@@ -16,9 +16,9 @@ template <class T>
 struct Quaternion {
     T w, x, y, z;
 
-    Quaternion() : w(1), x(0), y(0), z(0) {}
-    explicit Quaternion(T s) : w(s), x(0), y(0), z(0) {}
-    Quaternion(T w_, T x_, T y_, T z_) : w(w_), x(x_), y(y_), z(z_) {}
+    constexpr Quaternion() : w(1), x(0), y(0), z(0) {}
+    constexpr explicit Quaternion(T s) : w(s), x(0), y(0), z(0) {}
+    constexpr Quaternion(T w_, T x_, T y_, T z_) : w(w_), x(x_), y(y_), z(z_) {}
 
     // The rotation of m. Strict comparisons: ties fall to the later branch.
     explicit Quaternion(const Matrix3<T>& m) {
@@ -66,8 +66,8 @@ struct Quaternion {
         return {c, T(0), T(0), s};
     }
 
-    T& operator[](int i) { return (&w)[i]; }
-    const T& operator[](int i) const { return (&w)[i]; }
+    constexpr T& operator[](int i) { return component(*this, i); }
+    constexpr const T& operator[](int i) const { return component(*this, i); }
     T* data() { return &w; }
     const T* data() const { return &w; }
 
@@ -123,7 +123,25 @@ struct Quaternion {
                           T(2) * (qx * qz - qy * qw), T(2) * (qy * qz + qx * qw),
                           T(1) - T(2) * (qx * qx + qy * qy));
     }
+
+    // Field by field: indexing past &w would be undefined. An index outside
+    // 0..3 gives z.
+    template <class Self>
+    static constexpr auto& component(Self& q, int i) {
+        switch (i) {
+            case 0: return q.w;
+            case 1: return q.x;
+            case 2: return q.y;
+            default: return q.z;
+        }
+    }
 };
+
+// data() hands out &w as the array w, x, y, z: the fields must be packed.
+static_assert(std::is_standard_layout_v<Quaternion<float>> &&
+              sizeof(Quaternion<float>) == 4 * sizeof(float));
+static_assert(std::is_standard_layout_v<Quaternion<double>> &&
+              sizeof(Quaternion<double>) == 4 * sizeof(double));
 
 template <class T>
 inline Quaternion<T> operator*(T s, const Quaternion<T>& q) {

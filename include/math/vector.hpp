@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cmath>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <type_traits>
@@ -13,12 +14,12 @@ template <class T>
 struct Vector2 {
     T x, y;
 
-    Vector2() : x(0), y(0) {}
-    explicit Vector2(T s) : x(s), y(s) {}
-    Vector2(T x_, T y_) : x(x_), y(y_) {}
+    constexpr Vector2() : x(0), y(0) {}
+    constexpr explicit Vector2(T s) : x(s), y(s) {}
+    constexpr Vector2(T x_, T y_) : x(x_), y(y_) {}
 
-    T& operator[](int i) { return (&x)[i]; }
-    const T& operator[](int i) const { return (&x)[i]; }
+    constexpr T& operator[](int i) { return component(*this, i); }
+    constexpr const T& operator[](int i) const { return component(*this, i); }
     T* data() { return &x; }
     const T* data() const { return &x; }
 
@@ -27,19 +28,29 @@ struct Vector2 {
     Vector2 operator*(const Vector2& b) const { return {x * b.x, y * b.y}; }
     Vector2 operator*(T s) const { return {x * s, y * s}; }
     Vector2 operator-() const { return {-x, -y}; }
+
+    // Field by field: indexing past &x would be undefined. An index
+    // outside 0..1 gives the last component.
+    template <class Self>
+    static constexpr auto& component(Self& v, int i) {
+        switch (i) {
+            case 0: return v.x;
+            default: return v.y;
+        }
+    }
 };
 
 template <class T>
 struct Vector3 {
     T x, y, z;
 
-    Vector3() : x(0), y(0), z(0) {}
-    explicit Vector3(T s) : x(s), y(s), z(s) {}
-    Vector3(T a, T b) : x(a), y(b), z(b) {}
-    Vector3(T x_, T y_, T z_) : x(x_), y(y_), z(z_) {}
+    constexpr Vector3() : x(0), y(0), z(0) {}
+    constexpr explicit Vector3(T s) : x(s), y(s), z(s) {}
+    constexpr Vector3(T a, T b) : x(a), y(b), z(b) {}
+    constexpr Vector3(T x_, T y_, T z_) : x(x_), y(y_), z(z_) {}
 
-    T& operator[](int i) { return (&x)[i]; }
-    const T& operator[](int i) const { return (&x)[i]; }
+    constexpr T& operator[](int i) { return component(*this, i); }
+    constexpr const T& operator[](int i) const { return component(*this, i); }
     T* data() { return &x; }
     const T* data() const { return &x; }
 
@@ -48,20 +59,31 @@ struct Vector3 {
     Vector3 operator*(const Vector3& b) const { return {x * b.x, y * b.y, z * b.z}; }
     Vector3 operator*(T s) const { return {x * s, y * s, z * s}; }
     Vector3 operator-() const { return {-x, -y, -z}; }
+
+    // Field by field: indexing past &x would be undefined. An index
+    // outside 0..2 gives the last component.
+    template <class Self>
+    static constexpr auto& component(Self& v, int i) {
+        switch (i) {
+            case 0: return v.x;
+            case 1: return v.y;
+            default: return v.z;
+        }
+    }
 };
 
 template <class T>
 struct Vector4 {
     T x, y, z, w;
 
-    Vector4() : x(0), y(0), z(0), w(0) {}
-    explicit Vector4(T s) : x(s), y(s), z(s), w(s) {}
-    Vector4(T a, T b) : x(a), y(b), z(b), w(b) {}
-    Vector4(T a, T b, T c) : x(a), y(b), z(c), w(c) {}
-    Vector4(T x_, T y_, T z_, T w_) : x(x_), y(y_), z(z_), w(w_) {}
+    constexpr Vector4() : x(0), y(0), z(0), w(0) {}
+    constexpr explicit Vector4(T s) : x(s), y(s), z(s), w(s) {}
+    constexpr Vector4(T a, T b) : x(a), y(b), z(b), w(b) {}
+    constexpr Vector4(T a, T b, T c) : x(a), y(b), z(c), w(c) {}
+    constexpr Vector4(T x_, T y_, T z_, T w_) : x(x_), y(y_), z(z_), w(w_) {}
 
-    T& operator[](int i) { return (&x)[i]; }
-    const T& operator[](int i) const { return (&x)[i]; }
+    constexpr T& operator[](int i) { return component(*this, i); }
+    constexpr const T& operator[](int i) const { return component(*this, i); }
     T* data() { return &x; }
     const T* data() const { return &x; }
 
@@ -70,6 +92,18 @@ struct Vector4 {
     Vector4 operator*(const Vector4& b) const { return {x * b.x, y * b.y, z * b.z, w * b.w}; }
     Vector4 operator*(T s) const { return {x * s, y * s, z * s, w * s}; }
     Vector4 operator-() const { return {-x, -y, -z, -w}; }
+
+    // Field by field: indexing past &x would be undefined. An index
+    // outside 0..3 gives the last component.
+    template <class Self>
+    static constexpr auto& component(Self& v, int i) {
+        switch (i) {
+            case 0: return v.x;
+            case 1: return v.y;
+            case 2: return v.z;
+            default: return v.w;
+        }
+    }
 };
 
 // Number of components and scalar type of a vector type.
@@ -92,6 +126,13 @@ struct VectorTraits<Vector4<T>> {
     using Scalar = T;
     static constexpr int size = 4;
 };
+
+// data() hands out &x as the array of the components: they must be packed.
+template <class V, class T = typename VectorTraits<V>::Scalar>
+inline constexpr bool kPacked =
+    std::is_standard_layout_v<V> && sizeof(V) == VectorTraits<V>::size * sizeof(T);
+static_assert(kPacked<Vector2<float>> && kPacked<Vector3<float>> && kPacked<Vector4<float>>);
+static_assert(kPacked<Vector2<double>> && kPacked<Vector3<double>> && kPacked<Vector4<double>>);
 
 // A difference of exactly epsilon is unequal; a NaN difference never is.
 template <class V, class T = typename VectorTraits<V>::Scalar>
@@ -207,12 +248,21 @@ inline const char* precisionLetter() {
     return std::is_same_v<T, float> ? "f" : "d";
 }
 
-// Default stream formatting: six significant digits, trailing zeros dropped.
+// Default stream formatting, except that every NaN reads "nan": the stream
+// would show the sign bit of a NaN, which carries no meaning.
+inline std::ostream& writeNumber(std::ostream& out, double value) {
+    if (std::isnan(value)) return out << "nan";
+    return out << value;
+}
+
+// Six significant digits, trailing zeros dropped.
 template <class T>
 inline std::string toString(const Vector3<T>& v) {
     std::ostringstream out;
-    out << "Vector3" << precisionLetter<T>() << "(" << double(v.x) << ", " << double(v.y) << ", "
-        << double(v.z) << ")";
+    out << "Vector3" << precisionLetter<T>() << "(";
+    writeNumber(out, v.x) << ", ";
+    writeNumber(out, v.y) << ", ";
+    writeNumber(out, v.z) << ")";
     return out.str();
 }
 

@@ -11,20 +11,38 @@ import orvane_bindings as _bindings
 
 from . import _pickling
 from ._native import (
+    aabb_center,
+    aabb_contains,
+    aabb_expand,
+    aabb_extent,
+    aabb_from_points,
+    aabb_transform,
+    aabb_union,
     angle,
     angle_between,
     axis_angle,
+    classify_aabb,
+    closest_point_on_line,
+    closest_point_on_segment,
+    closest_points_segments,
     distance,
+    distance_point_segment,
+    frustum_planes,
+    intersect_planes,
     look_at,
     matrix3_from_axis_angle,
     matrix4_from_axis_angle,
     nlerp,
+    plane_from_points,
     project,
     project_onto,
     quat_between,
     quat_dot,
     quat_from_axis_angle,
     quat_from_rotation_vector,
+    ray_aabb,
+    ray_plane,
+    ray_triangle,
     reflect,
     rotation_vector,
     slerp,
@@ -51,4 +69,14 @@ __all__ = [
     "look_at", "ortho", "project", "unproject",
     # vectors and precision
     "distance", "angle", "reflect", "project_onto", "to_float", "to_double",
+]
+
+# Geometry queries: rays, closest points, boxes, planes and frustums.
+__all__ += [
+    "ray_plane", "ray_aabb", "ray_triangle",
+    "closest_point_on_line", "closest_point_on_segment", "closest_points_segments",
+    "distance_point_segment",
+    "aabb_contains", "aabb_union", "aabb_expand", "aabb_center", "aabb_extent",
+    "aabb_transform", "aabb_from_points",
+    "plane_from_points", "intersect_planes", "frustum_planes", "classify_aabb",
 ]

@@ -4,6 +4,7 @@
 #include <limits>
 #include <type_traits>
 
+#include "math/quaternion.hpp"
 #include "math/vector.hpp"
 
 using math::Vector2;
@@ -27,6 +28,21 @@ TEST(Vector, FloatArithmeticStaysFloat) {
     EXPECT_TRUE(std::isinf(n.x));
     EXPECT_TRUE(std::isnan(n.y));
 }
+
+// Constant evaluation rejects undefined behaviour, such as indexing past a
+// field, so these reach every component by defined means.
+template <class V>
+constexpr bool indexes_in_storage_order(V v, int n) {
+    for (int i = 0; i < n; ++i) {
+        if (v[i] != i + 1) return false;
+        v[i] = 0;
+    }
+    return v[0] == 0 && v[n - 1] == 0;
+}
+static_assert(indexes_in_storage_order(Vector2<float>(1, 2), 2));
+static_assert(indexes_in_storage_order(Vector3<double>(1, 2, 3), 3));
+static_assert(indexes_in_storage_order(Vector4<float>(1, 2, 3, 4), 4));
+static_assert(indexes_in_storage_order(math::Quaternion<double>(1, 2, 3, 4), 4));
 
 TEST(Vector, ConstructorsRepeatTheLastValue) {
     const Vector3<float> v(2, 5);
@@ -52,6 +68,8 @@ TEST(Vector, DotStartsFromPositiveZero) {
 TEST(Vector, ToString) {
     EXPECT_EQ(math::toString(Vector3<float>(1, 2.5f, 1.0f / 3.0f)), "Vector3f(1, 2.5, 0.333333)");
     EXPECT_EQ(math::toString(Vector3<double>(-0.0, 1e10, 4)), "Vector3d(-0, 1e+10, 4)");
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_EQ(math::toString(Vector3<double>(-nan, nan, -1)), "Vector3d(nan, nan, -1)");
 }
 
 TEST(Vector, DistanceReflectProjectOntoAngle) {

@@ -1,0 +1,308 @@
+// Geometry queries over the classes of orvane_bindings: rays, closest points,
+// boxes, planes and frustums. Each function is the header template of the
+// same name, so Python and C++ agree bit for bit.
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "docs.hpp"
+#include "math/bounds.hpp"
+#include "math/closest_points.hpp"
+#include "math/frustum.hpp"
+#include "math/planes.hpp"
+#include "math/ray.hpp"
+#include "registration.hpp"
+#include "scalar_traits.hpp"
+
+namespace {
+
+template <class T>
+using V3 = math::Vector3<T>;
+
+// Points arrive as whole rows of a C-contiguous (N, 3) array.
+static_assert(sizeof(V3<float>) == 3 * sizeof(float) && std::is_standard_layout_v<V3<float>>);
+static_assert(sizeof(V3<double>) == 3 * sizeof(double) && std::is_standard_layout_v<V3<double>>);
+
+template <class T>
+std::string class_name(const char* stem) {
+    return std::string(stem) + ScalarTraits<T>::suffix;
+}
+
+std::string text_of(py::handle h) { return py::str(h); }
+
+std::string type_name(py::handle h) { return text_of(py::type::handle_of(h).attr("__name__")); }
+
+// The planes of classify_aabb, refused with a message that says what was
+// wrong unless they are a sequence of exactly six of the box's class.
+template <class T>
+std::array<math::Plane<T>, 6> six_planes(const py::object& planes) {
+    using Plane = math::Plane<T>;
+    const std::string expected =
+        "classify_aabb: planes must be a sequence of 6 " + class_name<T>("Plane");
+    // A class with __getitem__ but no length is no sequence either.
+    const Py_ssize_t size = PySequence_Check(planes.ptr()) ? PySequence_Size(planes.ptr()) : -1;
+    if (size < 0 || py::isinstance<py::str>(planes)) {
+        PyErr_Clear();
+        throw py::type_error(expected + ", not " + type_name(planes));
+    }
+    if (size != 6) {
+        throw py::value_error(expected + ", got " + std::to_string(size) + " items");
+    }
+    const auto sequence = py::reinterpret_borrow<py::sequence>(planes);
+    std::array<Plane, 6> chosen;
+    for (std::size_t k = 0; k < 6; ++k) {
+        const py::object item = sequence[k];
+        if (!py::isinstance<Plane>(item)) {
+            throw py::type_error(expected + ", item " + std::to_string(k) + " is " +
+                                 type_name(item));
+        }
+        chosen[k] = item.cast<const Plane&>();
+    }
+    return chosen;
+}
+
+template <class T>
+void register_rays(py::module_& m) {
+    m.def(
+        "ray_plane",
+        [](const V3<T>& origin, const V3<T>& direction, const math::Plane<T>& plane) {
+            return math::rayPlane(origin, direction, plane);
+        },
+        py::arg("origin"), py::arg("direction"), py::arg("plane"),
+        doc_once<T>("Distance t along the ray origin + direction * t (t >= 0, in units of the\n"
+                    "direction's length) to the plane, or None. None when the ray is parallel to\n"
+                    "the plane (direction . normal == 0: a ray lying in the plane, a zero\n"
+                    "direction, a zero normal), when the plane is behind the origin, and for NaN\n"
+                    "input. An origin on the plane gives 0 (-0.0 when the direction points\n"
+                    "against the normal)."));
+    m.def(
+        "ray_aabb",
+        [](const V3<T>& origin, const V3<T>& direction, const math::AABB<T>& box)
+            -> std::optional<std::pair<T, T>> {
+            const auto hit = math::rayAabb(origin, direction, box);
+            if (!hit) return std::nullopt;
+            return std::pair<T, T>(hit->tNear, hit->tFar);
+        },
+        py::arg("origin"), py::arg("direction"), py::arg("box"),
+        doc_once<T>("(t_near, t_far), the part of the ray inside the closed box, or None.\n"
+                    "t_near is 0 when the origin is inside. Grazing a face, an edge or a corner\n"
+                    "is a hit (t_near == t_far). None for a box behind the origin, an inverted\n"
+                    "or empty box (min > max on an axis) and NaN input. A zero direction gives\n"
+                    "(0, inf) from inside the box and None from outside."));
+    m.def(
+        "ray_triangle",
+        [](const V3<T>& origin, const V3<T>& direction, const V3<T>& a, const V3<T>& b,
+           const V3<T>& c) -> std::optional<std::tuple<T, T, T>> {
+            const auto hit = math::rayTriangle(origin, direction, a, b, c);
+            if (!hit) return std::nullopt;
+            return std::tuple<T, T, T>(hit->t, hit->u, hit->v);
+        },
+        py::arg("origin"), py::arg("direction"), py::arg("a"), py::arg("b"), py::arg("c"),
+        doc_once<T>("(t, u, v) with origin + direction * t == a + (b - a) * u + (c - a) * v, or\n"
+                    "None. Watertight: a ray through an edge or a vertex shared by two triangles\n"
+                    "hits at least one of them; points on an edge count as inside. Both\n"
+                    "windings hit. None for a zero-area triangle, a ray lying in the triangle's\n"
+                    "plane, a hit behind the origin and a zero direction."));
+}
+
+template <class T>
+void register_closest_points(py::module_& m) {
+    using Line = math::Line<T>;
+    m.def("closest_point_on_line", &math::closestPointOnLine<T>, py::arg("line"), py::arg("p"),
+          doc_once<T>("The point of the infinite line through line.start and line.end nearest p.\n"
+                      "A zero-length line gives line.start."));
+    m.def("closest_point_on_segment", &math::closestPointOnSegment<T>, py::arg("line"),
+          py::arg("p"),
+          doc_once<T>("The point of the segment from line.start to line.end nearest p; beyond\n"
+                      "either end it is that end point, exactly. A zero-length segment gives\n"
+                      "line.start."));
+    m.def(
+        "closest_points_segments",
+        [](const Line& l1, const Line& l2) {
+            const auto points = math::closestPointsSegments(l1, l2);
+            return std::make_pair(points.onFirst, points.onSecond);
+        },
+        py::arg("l1"), py::arg("l2"),
+        doc_once<T>("(p1, p2): the nearest pair of points, p1 on segment l1 and p2 on l2.\n"
+                    "Parallel segments give one of their nearest pairs: p1 is l1.start when it\n"
+                    "lies alongside l2, else the point of l1 nearest the end of l2 that\n"
+                    "l1.start lies beyond. A zero-length segment contributes its start; two\n"
+                    "give both starts. Finite input gives no NaN unless the squared lengths\n"
+                    "overflow."));
+    m.def("distance_point_segment", &math::distancePointSegment<T>, py::arg("line"), py::arg("p"),
+          doc_once<T>("Distance from p to the segment from line.start to line.end (to line.start\n"
+                      "when the two coincide)."));
+}
+
+template <class T>
+void register_boxes(py::module_& m) {
+    using Box = math::AABB<T>;
+    m.def("aabb_contains", &math::contains<T>, py::arg("box"), py::arg("p"),
+          doc_once<T>("Whether p lies in the closed box (a point on a face is inside). An\n"
+                      "inverted or empty box and a NaN coordinate contain nothing."));
+    m.def("aabb_union", &math::merged<T>, py::arg("a"), py::arg("b"),
+          doc_once<T>("The smallest box holding both. The empty box (min +inf, max -inf) leaves\n"
+                      "the other unchanged; a NaN coordinate of either stays NaN."));
+    m.def("aabb_expand", &math::expanded<T>, py::arg("box"), py::arg("p"),
+          doc_once<T>("The smallest box holding the box and p; the empty box gives the box of p\n"
+                      "alone. A NaN coordinate stays NaN."));
+    m.def("aabb_center", &math::center<T>, py::arg("box"),
+          doc_once<T>("(max + min) * 0.5. NaN for the default all-space box and the empty box."));
+    m.def("aabb_extent", &math::extent<T>, py::arg("box"),
+          doc_once<T>("The full size max - min (not half of it); negative on an inverted axis,\n"
+                      "-inf for the empty box."));
+    m.def(
+        "aabb_transform", [](const Box& box, const math::Pose3d<T>& pose) {
+            return math::transformed(box, pose);
+        },
+        py::arg("box"), py::arg("transform"),
+        doc_once<T>("The tight box around the box moved by a pose: the centre through\n"
+                    "pose.apply, the half extents through the rotation of the normalized\n"
+                    "orientation (an unnormalized orientation does not scale). Infinite and\n"
+                    "empty boxes and a zero orientation give NaN."));
+    m.def(
+        "aabb_transform", [](const Box& box, const math::Matrix4<T>& matrix) {
+            return math::transformed(box, matrix);
+        },
+        py::arg("box"), py::arg("transform"),
+        doc_once<T>("The tight box around the box moved by an affine matrix: the centre as the\n"
+                    "point (c, 1), the half extents through the absolute values of the\n"
+                    "upper-left 3x3 block; row 3 is ignored. Infinite and empty boxes give NaN."));
+}
+
+template <class T>
+void register_planes(py::module_& m) {
+    using Plane = math::Plane<T>;
+    m.def("plane_from_points", &math::planeFromPoints<T>, py::arg("a"), py::arg("b"),
+          py::arg("c"),
+          doc_once<T>("The plane through a with the unit normal (b - a) x (c - a): a, b, c run\n"
+                      "counter-clockwise seen from the normal side. Collinear or coinciding\n"
+                      "points give a NaN normal."));
+    m.def("intersect_planes", &math::intersectPlanes<T>, py::arg("p1"), py::arg("p2"),
+          py::arg("p3"),
+          doc_once<T>("The point common to three planes (normals of any length), or None when\n"
+                      "the normals are dependent (parallel planes, or three planes through one\n"
+                      "line). NaN input gives NaN components."));
+    m.def("frustum_planes", &math::frustumPlanes<T>, py::arg("view_projection"),
+          doc_once<T>("The 6 planes [left, right, bottom, top, near, far] of the volume that the\n"
+                      "matrix maps into the clip cube, with unit normals pointing inwards.\n"
+                      "A plane with a zero normal (the far plane of an infinite projection) comes\n"
+                      "out NaN, and classify_aabb ignores it."));
+    m.def(
+        "classify_aabb",
+        [](const math::AABB<T>& box, const py::object& planes) {
+            return math::classify(box, six_planes<T>(planes));
+        },
+        py::arg("box"), py::arg("planes"),
+        doc_once<T>("-1 when the box is wholly outside one of the planes, 1 when it is inside\n"
+                    "all of them, 0 otherwise; the inside of a plane is its normal side, the\n"
+                    "plane itself included. planes: 6 Plane of the box's precision (as\n"
+                    "frustum_planes gives them). Infinite boxes are allowed; the empty box is\n"
+                    "outside; a NaN plane or coordinate never makes a box outside or crossing."));
+}
+
+template <class T>
+py::object bounds_of_vectors(const py::sequence& points) {
+    std::vector<V3<T>> copied;
+    copied.reserve(points.size());
+    for (const py::object item : points) copied.push_back(item.cast<const V3<T>&>());
+    return py::cast(math::boundsOf(copied.data(), copied.size()));
+}
+
+// The array-like cast as numpy.asarray(points, dtype) casts it.
+template <class T>
+py::object bounds_of_array(const py::handle& points) {
+    using Array = py::array_t<T, py::array::c_style | py::array::forcecast>;
+    const Array array =
+        py::module_::import("numpy").attr("asarray")(points, py::dtype::of<T>());
+    // [] arrives as shape (0,): no points, as an empty (0, 3) array.
+    const bool no_points = array.ndim() == 1 && array.size() == 0;
+    if (!no_points && (array.ndim() != 2 || array.shape(1) != 3)) {
+        throw py::value_error("aabb_from_points: points must have shape (N, 3), not " +
+                              text_of(array.attr("shape")));
+    }
+    const auto* rows = reinterpret_cast<const V3<T>*>(array.data());
+    return py::cast(math::boundsOf(rows, static_cast<std::size_t>(array.size() / 3)));
+}
+
+// The class of the points when they are a sequence holding a Vector3 (every
+// item must then be of that class), else null.
+py::handle vector_class_of(const py::handle& points) {
+    if (!py::isinstance<py::sequence>(points) || py::isinstance<py::array>(points)) return {};
+    const auto sequence = py::reinterpret_borrow<py::sequence>(points);
+    py::handle found;
+    for (const py::object item : sequence) {
+        if (py::isinstance<V3<float>>(item) || py::isinstance<V3<double>>(item)) {
+            found = item.get_type();
+            break;
+        }
+    }
+    if (!found) return {};
+    std::size_t k = 0;
+    for (const py::object item : sequence) {
+        if (!item.get_type().is(found)) {
+            throw py::type_error("aabb_from_points: points mix " + text_of(found.attr("__name__")) +
+                                 " with " + type_name(item) + " (item " + std::to_string(k) +
+                                 ")");
+        }
+        ++k;
+    }
+    return found;
+}
+
+py::dtype dtype_from(const py::handle& dtype) {
+    if (dtype.is_none()) return py::dtype::of<double>();
+    return py::dtype::from_args(py::reinterpret_borrow<py::object>(dtype));
+}
+
+py::object aabb_from_points(const py::handle& points, const py::handle& dtype) {
+    const py::handle vectors = vector_class_of(points);
+    if (vectors) {
+        const bool single = vectors.is(py::type::of<V3<float>>());
+        const py::dtype own = single ? py::dtype::of<float>() : py::dtype::of<double>();
+        if (!dtype.is_none() && !dtype_from(dtype).equal(own)) {
+            throw py::type_error("aabb_from_points: dtype " + text_of(dtype_from(dtype)) +
+                                 " does not match the " + text_of(vectors.attr("__name__")) +
+                                 " points");
+        }
+        const auto sequence = py::reinterpret_borrow<py::sequence>(points);
+        return single ? bounds_of_vectors<float>(sequence) : bounds_of_vectors<double>(sequence);
+    }
+    const py::dtype wanted = dtype_from(dtype);
+    if (wanted.equal(py::dtype::of<float>())) return bounds_of_array<float>(points);
+    if (wanted.equal(py::dtype::of<double>())) return bounds_of_array<double>(points);
+    throw py::type_error("aabb_from_points: dtype must be float32 or float64, not " +
+                         text_of(wanted));
+}
+
+template <class T>
+void register_queries(py::module_& m) {
+    register_rays<T>(m);
+    register_closest_points<T>(m);
+    register_boxes<T>(m);
+    register_planes<T>(m);
+}
+
+}  // namespace
+
+void register_geometry_queries(py::module_& m) {
+    register_queries<float>(m);
+    register_queries<double>(m);
+    m.def("aabb_from_points", &aabb_from_points, py::arg("points"), py::arg("dtype") = py::none(),
+          "The smallest box holding the points: an (N, 3) array-like, cast to dtype\n"
+          "(float32 or float64; float64 when not given) as numpy.asarray does, or a\n"
+          "sequence of Vector3 of one precision, which fixes the precision (mixing\n"
+          "precisions raises TypeError). No points give the empty box, min +inf and\n"
+          "max -inf, which aabb_union absorbs and which contains nothing. A NaN\n"
+          "coordinate makes that coordinate of the box NaN.");
+}
