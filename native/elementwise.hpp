@@ -3,12 +3,15 @@
 // The per-element functions of the batch operations: each calls what the
 // per-object method calls, on values gathered by the loop.
 
+#include <cstdint>
 #include <tuple>
 
 #include "math/euler.hpp"
+#include "math/frustum.hpp"
 #include "math/matrix.hpp"
 #include "math/pose.hpp"
 #include "math/quaternion.hpp"
+#include "math/ray.hpp"
 #include "math/vector.hpp"
 
 namespace elementwise {
@@ -81,6 +84,25 @@ template <class T>
 V3<T> matrixApplyPoint(const math::Matrix4<T>& m, const V3<T>& v) {
     const math::Vector4<T> r = m * math::Vector4<T>(v.x, v.y, v.z, T(1));
     return {r.x, r.y, r.z};
+}
+
+// A miss is (inf, -inf), the interval rayAabb reports no hit for.
+template <class T>
+math::Vector2<T> rayAabb(const V3<T>& origin, const V3<T>& direction, const V3<T>& boxMin,
+                         const V3<T>& boxMax) {
+    const math::RayInterval<T> r = math::rayAabbInterval(origin, direction, boxMin, boxMax);
+    return {r.tNear, r.tFar};
+}
+
+// Six planes as rows (a, b, c, d), inside where a*x + b*y + c*z + d >= 0.
+template <class T>
+struct PlaneRows {
+    T rows[6][4];
+};
+
+template <class T>
+std::int8_t classifyAabb(const V3<T>& boxMin, const V3<T>& boxMax, const PlaneRows<T>& planes) {
+    return static_cast<std::int8_t>(math::classifyAabb(boxMin, boxMax, planes.rows));
 }
 
 }  // namespace elementwise

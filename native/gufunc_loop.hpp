@@ -9,10 +9,12 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <tuple>
 #include <type_traits>
 #include <utility>
 
+#include "elementwise.hpp"
 #include "math/matrix.hpp"
 #include "math/quaternion.hpp"
 #include "math/vector.hpp"
@@ -41,6 +43,8 @@ template <>
 struct Layout<float> : ScalarLayout<float> {};
 template <>
 struct Layout<double> : ScalarLayout<double> {};
+template <>
+struct Layout<std::int8_t> : ScalarLayout<std::int8_t> {};
 
 // Vectors and quaternions: one core dimension, components in index order
 // (x, y, z[, w] and w, x, y, z).
@@ -90,6 +94,22 @@ struct MatrixLayout {
         for (int i = 0; i < n; ++i) {
             for (int j = 0; j < n; ++j) *reinterpret_cast<T*>(p + i * s[0] + j * s[1]) = m(i, j);
         }
+    }
+};
+
+template <class T>
+struct Layout<elementwise::PlaneRows<T>> {
+    using Scalar = T;
+    static constexpr int dims = 2;
+    static constexpr std::array<Index, 2> packed{4 * sizeof(T), sizeof(T)};
+    static elementwise::PlaneRows<T> read(const char* p, const Index* s) {
+        elementwise::PlaneRows<T> planes;
+        for (int i = 0; i < 6; ++i) {
+            for (int j = 0; j < 4; ++j) {
+                planes.rows[i][j] = *reinterpret_cast<const T*>(p + i * s[0] + j * s[1]);
+            }
+        }
+        return planes;
     }
 };
 

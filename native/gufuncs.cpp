@@ -10,6 +10,8 @@
 #include <numpy/arrayobject.h>
 #include <numpy/ufuncobject.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -33,14 +35,11 @@ struct Definition {
     std::unique_ptr<char[]> types;
 };
 
+// The NumPy type of each operand of both loops, float32 loop first.
 void define(py::module_& m, std::unique_ptr<Definition> d, int nin, int nout,
-            const char* signature) {
-    const int nargs = nin + nout;
-    d->types.reset(new char[2 * nargs]);
-    for (int k = 0; k < nargs; ++k) {
-        d->types[k] = NPY_FLOAT;
-        d->types[nargs + k] = NPY_DOUBLE;
-    }
+            const char* signature, const std::string& types) {
+    d->types.reset(new char[types.size()]);
+    std::copy(types.begin(), types.end(), d->types.get());
     PyObject* f = PyUFunc_FromFuncAndDataAndSignature(
         d->loops, d->data, d->types.get(), 2, nin, nout, PyUFunc_None, d->name.c_str(),
         d->doc.c_str(), 0, signature);
@@ -50,6 +49,26 @@ void define(py::module_& m, std::unique_ptr<Definition> d, int nin, int nout,
     const std::string name = d.release()->name;
     reinterpret_cast<PyUFuncObject*>(f)->obj = owner.release().ptr();
     m.add_object(name.c_str(), ufunc);
+}
+
+template <class T>
+constexpr char npy_type = 0;
+template <>
+constexpr char npy_type<float> = NPY_FLOAT;
+template <>
+constexpr char npy_type<double> = NPY_DOUBLE;
+template <>
+constexpr char npy_type<std::int8_t> = NPY_INT8;
+
+template <class Tuple, std::size_t... k>
+std::string types_of(std::index_sequence<k...>) {
+    return {npy_type<typename gufunc::Layout<std::tuple_element_t<k, Tuple>>::Scalar>...};
+}
+
+template <class L>
+std::string operand_types() {
+    return types_of<typename L::In>(std::make_index_sequence<L::nin>()) +
+           types_of<typename L::Out>(std::make_index_sequence<L::nout>());
 }
 
 template <auto F32, auto F64>
@@ -64,7 +83,8 @@ void add(py::module_& m, std::string name, const char* signature, std::string do
     d->doc = std::move(doc);
     d->loops[0] = &L32::run;
     d->loops[1] = &L64::run;
-    define(m, std::move(d), L32::nin, L32::nout, signature);
+    define(m, std::move(d), L32::nin, L32::nout, signature,
+           operand_types<L32>() + operand_types<L64>());
 }
 
 // (n,n),(n)->(n): the loop of the matrix order the call brings.
@@ -91,7 +111,8 @@ void addMatrixApply(py::module_& m) {
              "[row, column].";
     d->loops[0] = &matrixApplyLoop<float>;
     d->loops[1] = &matrixApplyLoop<double>;
-    define(m, std::move(d), 2, 1, "(n,n),(n)->(n)");
+    define(m, std::move(d), 2, 1, "(n,n),(n)->(n)",
+           {NPY_FLOAT, NPY_FLOAT, NPY_FLOAT, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE});
 }
 
 template <math::euler::Order order, math::euler::Convention convention>
@@ -146,6 +167,14 @@ void register_gufuncs(py::module_& native) {
     addMatrixApply(m);
     add<&matrixApplyPoint<float>, &matrixApplyPoint<double>>(m, "matrix_apply_point",
         "(4,4),(3)->(3)", "The point (x, y, z, 1) through a 4x4 transform: rows 0 to 2 of M * p.");
+
+    add<&rayAabb<float>, &rayAabb<double>>(m, "ray_aabb", "(3),(3),(3),(3)->(2)",
+        "(t_near, t_far) of the ray (origin, direction) through the box (min, max), as "
+        "orvane.ray_aabb; a miss gives (inf, -inf).");
+    add<&classifyAabb<float>, &classifyAabb<double>>(m, "classify_aabb", "(3),(3),(6,4)->()",
+        "-1 outside, 0 intersecting, 1 inside: the box (min, max) against six planes given as "
+        "rows (a, b, c, d), inside where a*x + b*y + c*z + d >= 0 (see plane_rows); as "
+        "orvane.classify_aabb. The result is int8.");
 
     using math::euler::Order;
     addEulerBoth<Order::XYZ>(m, "XYZ");

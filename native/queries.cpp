@@ -6,6 +6,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <optional>
@@ -69,6 +70,27 @@ std::array<math::Plane<T>, 6> six_planes(const py::object& planes) {
         chosen[k] = item.cast<const Plane&>();
     }
     return chosen;
+}
+
+template <class T>
+py::array_t<T> rows_of(const py::object& planes) {
+    const std::array<math::Plane<T>, 6> six = six_planes<T>(planes);
+    py::array_t<T> rows({6, 4});
+    for (std::size_t k = 0; k < 6; ++k) {
+        const std::array<T, 4> row = math::planeRow(six[k]);
+        std::copy(row.begin(), row.end(), rows.mutable_data(k, 0));
+    }
+    return rows;
+}
+
+// The precision is that of the first plane; the float messages otherwise.
+py::array plane_rows(const py::object& planes) {
+    if (PySequence_Check(planes.ptr()) && PySequence_Size(planes.ptr()) > 0) {
+        const py::object first = py::reinterpret_borrow<py::sequence>(planes)[0];
+        if (py::isinstance<math::Plane<double>>(first)) return rows_of<double>(planes);
+    }
+    PyErr_Clear();
+    return rows_of<float>(planes);
 }
 
 template <class T>
@@ -298,6 +320,10 @@ void register_queries(py::module_& m) {
 void register_geometry_queries(py::module_& m) {
     register_queries<float>(m);
     register_queries<double>(m);
+    m.def("plane_rows", &plane_rows, py::arg("planes"),
+          "The 6 planes (as frustum_planes gives them) as a (6, 4) array of rows\n"
+          "(a, b, c, d) of their precision, inside where a*x + b*y + c*z + d >= 0: the\n"
+          "form orvane.arrays.classify_aabb takes.");
     m.def("aabb_from_points", &aabb_from_points, py::arg("points"), py::arg("dtype") = py::none(),
           "The smallest box holding the points: an (N, 3) array-like, cast to dtype\n"
           "(float32 or float64; float64 when not given) as numpy.asarray does, or a\n"

@@ -279,3 +279,28 @@ def test_no_temporary_larger_than_the_output():
     finally:
         tracemalloc.stop()
     assert result.nbytes <= peak < result.nbytes + 65536
+
+
+def test_ray_and_frustum_batches_equal_per_object(letter):
+    rng = np.random.default_rng(8)
+    dtype, n = DTYPE[letter], 300
+    # Small integers make rays graze faces, edges and corners and lie in slabs.
+    origins, directions, mins = (rng.integers(-3, 4, (n, 3)).astype(dtype) for _ in range(3))
+    maxs = mins + rng.integers(0, 3, (n, 3)).astype(dtype)
+    box = getattr(ob, f"AABB_{letter}")
+    got = oa.ray_aabb(origins, directions, mins, maxs)
+    for k in range(n):
+        hit = ov.ray_aabb(obj(letter, origins[k]), obj(letter, directions[k]),
+                          box(obj(letter, mins[k]), obj(letter, maxs[k])))
+        assert_same_bits(got[k], (np.inf, -np.inf) if hit is None else hit, letter)
+    eye = ov.Vector3d(*rng.normal(size=3)) * 4.0 + ov.Vector3d(0, 0, 9)
+    view = ov.look_at(eye, ov.Vector3d(0, 0, 0), ov.Vector3d(0, 1, 0))
+    planes = ov.frustum_planes(getattr(ob, f"Matrix4{letter}")(
+        (ob.Matrix4d.Perspective(50, 1.5, 1, 30) * view).numpy().astype(dtype)))
+    centres = rng.uniform(-12, 12, (n, 3)).astype(dtype)
+    mins, maxs = centres - 1, centres + rng.uniform(0, 3, (n, 3)).astype(dtype)
+    verdicts = oa.classify_aabb(mins, maxs, oa.plane_rows(planes))
+    assert verdicts.dtype == np.int8
+    expected = [ov.classify_aabb(box(obj(letter, a), obj(letter, b)), planes)
+                for a, b in zip(mins, maxs, strict=True)]
+    assert verdicts.tolist() == expected and set(expected) == {-1, 0, 1}

@@ -12,6 +12,7 @@ import numpy as np
 import orvane_bindings as _ob
 
 from ._native import gufuncs as _gufuncs
+from ._native import plane_rows
 
 quat_multiply = _gufuncs.quat_multiply
 quat_rotate = _gufuncs.quat_rotate
@@ -27,12 +28,15 @@ pose_apply = _gufuncs.pose_apply
 pose_compose = _gufuncs.pose_compose
 matrix_apply = _gufuncs.matrix_apply
 matrix_apply_point = _gufuncs.matrix_apply_point
+ray_aabb = _gufuncs.ray_aabb
+classify_aabb = _gufuncs.classify_aabb
 
 __all__ = [
     "quat_multiply", "quat_rotate", "quat_conjugate", "quat_inverse", "quat_normalize",
     "quat_slerp", "quat_to_matrix", "matrix_to_quat", "quat_to_euler", "euler_to_quat",
     "quat_to_rotation_vector", "quat_from_rotation_vector", "pose_apply", "pose_compose",
     "matrix_apply", "matrix_apply_point", "euler_gufunc", "transform_points",
+    "ray_aabb", "classify_aabb", "plane_rows",
 ]
 
 

@@ -1,3 +1,4 @@
+from collections.abc import Sequence
 from typing import Any
 
 import numpy as np
@@ -18,6 +19,12 @@ pose_apply: np.ufunc
 pose_compose: np.ufunc
 matrix_apply: np.ufunc
 matrix_apply_point: np.ufunc
+ray_aabb: np.ufunc
+classify_aabb: np.ufunc
+
+def plane_rows(
+    planes: Sequence[orvane_bindings.Plane_f] | Sequence[orvane_bindings.Plane_d],
+) -> npt.NDArray[np.floating[Any]]: ...
 
 def euler_gufunc(
     kind: str, order: orvane_bindings.eOrder, convention: orvane_bindings.eConvention
