@@ -25,6 +25,8 @@ from orvane import arrays as oa
 from scipy.spatial.transform import RigidTransform, Rotation
 from threadpoolctl import threadpool_info
 
+import package_rows
+
 SAMPLE_SECONDS = 0.0002  # short enough that most samples run between preemptions
 
 
@@ -399,10 +401,12 @@ def main():
     args = parser.parse_args()
 
     main_rows, check_rows = rows(), copy_check_rows()
+    extra_rows = package_rows.function_rows(Case, Row) + package_rows.single_query_rows(Case, Row)
     load_before = os.getloadavg()
-    loop, times = measure(main_rows + check_rows, args.rounds)
+    loop, times = measure(main_rows + check_rows + extra_rows, args.rounds)
     load_after = os.getloadavg()
-    big, small = batch_rows(), throughput_rows()
+    big = batch_rows() + package_rows.batch_query_rows(Case, BatchRow, BATCH_SIZE)
+    small = throughput_rows()
     batch_cases = [c for r in big for c in r.cases()] + [c for _, *cs in small for c in cs]
     _, batch_times = measure([BatchRow("", c, {}) for c in batch_cases], args.batch_rounds)
 
@@ -430,6 +434,15 @@ def main():
         "parameter's dtype costs what the floor costs.",
         "",
         table(check_rows, times, with_peers=False),
+        "",
+        "## Functions of the orvane package",
+        "",
+        "Per call, as above; the floor has no counterpart of these. The ray and frustum "
+        "queries have no pyglm counterpart: their peer is the same test written in NumPy.",
+        "",
+        table(extra_rows, times, with_peers=True),
+        "",
+        statements(extra_rows),
         "",
     ]
     report += [
