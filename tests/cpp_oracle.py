@@ -202,3 +202,40 @@ def compile_oracle(snippet, directory):
         assert built.returncode == 0, built.stderr
     return Oracle(program)
 
+
+
+def dispatch_source(operations, readers, aliases):
+    """A run() that reads each operation's arguments by kind and prints what
+    the C++ callable returns. operations: name -> (kinds, Python call, C++
+    callable); readers: kind -> In reader; aliases: type aliases of T."""
+    calls = "\n".join(
+        f'    if (op == "{op}") call({function}, std::tuple{{'
+        + ", ".join(f"in.{readers[k]}<T>()" for k in kinds) + "});"
+        for op, (kinds, _, function) in operations.items())
+    return f"""
+template <class T>
+void run(const std::string& op, In& in) {{
+    using namespace math;
+{aliases}
+    // A braced list reads the arguments left to right.
+    const auto call = [](auto f, auto args) {{ put(std::apply(f, args)); }};
+{calls}
+}}
+"""
+
+
+def assert_python_equals_templates(operations, readers, aliases, make_argument, directory,
+                                   seed, per_operation):
+    """Random arguments of both precisions for every operation: the Python
+    result and the compiled template's result must have the same bits."""
+    oracle = compile_oracle(dispatch_source(operations, readers, aliases), directory)
+    rng = np.random.default_rng(seed)
+    cases, results = [], []
+    for letter in "fd":
+        for op, (kinds, function, _) in operations.items():
+            for _ in range(per_operation):
+                args = [make_argument(rng, letter, k) for k in kinds]
+                cases.append((letter, op, args))
+                results.append(encode(function(*args), letter))
+    for case, expected, got in zip(cases, results, oracle(cases), strict=True):
+        assert got == expected, case[:2]

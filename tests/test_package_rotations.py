@@ -6,6 +6,7 @@ from scipy.spatial.transform import Rotation, Slerp
 
 import orvane as ov
 from conftest import cls, dtype_of
+from cpp_oracle import assert_python_equals_templates
 
 TOLERANCE = {"f": 1e-6, "d": 1e-12}
 ORDERS = ["XYZ", "YZX", "ZXY", "XZY", "YXZ", "ZYX"]
@@ -220,24 +221,11 @@ class Single(float):
 LETTER_DTYPE = {Single: "float32", float: "float64"}
 
 
-def exact_source():
-    calls = "\n".join(
-        f'    if (op == "{op}") call({function}, std::tuple{{'
-        + ", ".join(f"in.{READERS[k]}<T>()" for k in kinds) + "});"
-        for op, (kinds, _, function) in EXACT.items())
-    return f"""
-template <class T>
-void run(const std::string& op, In& in) {{
-    using namespace math;
-    using V = Vector3<T>;
+ALIASES = """    using V = Vector3<T>;
     using Q = Quaternion<T>;
     using E = Euler<T>;
     using M3 = Matrix3<T>;
-    using M4 = Matrix4<T>;
-    const auto call = [](auto f, auto args) {{ put(std::apply(f, args)); }};
-{calls}
-}}
-"""
+    using M4 = Matrix4<T>;"""
 
 
 def exact_argument(rng, letter, kind):
@@ -260,16 +248,5 @@ def exact_argument(rng, letter, kind):
 
 
 def test_python_equals_the_header_templates_bit_for_bit(tmp_path_factory):
-    from cpp_oracle import compile_oracle, encode
-
-    oracle = compile_oracle(exact_source(), tmp_path_factory.getbasetemp())
-    rng = np.random.default_rng(31)
-    cases, results = [], []
-    for letter in "fd":
-        for op, (kinds, function, _) in EXACT.items():
-            for _ in range(12):
-                args = [exact_argument(rng, letter, k) for k in kinds]
-                cases.append((letter, op, args))
-                results.append(encode(function(*args), letter))
-    for case, expected, got in zip(cases, results, oracle(cases), strict=True):
-        assert got == expected, case[:2]
+    assert_python_equals_templates(EXACT, READERS, ALIASES, exact_argument,
+                                   tmp_path_factory.getbasetemp(), seed=31, per_operation=12)

@@ -9,7 +9,7 @@ import pytest
 
 import orvane as ov
 from conftest import cls, dtype_of
-from cpp_oracle import compile_oracle, encode
+from cpp_oracle import assert_python_equals_templates
 
 OTHER = {"f": "d", "d": "f"}
 TOLERANCE = {"f": 2e-4, "d": 1e-9}
@@ -407,24 +407,10 @@ READERS = {"v": "vector", "l": "line", "p": "plane", "b": "box", "q": "pose", "m
            "c": "matrix4"}
 
 
-def oracle_source():
-    calls = "\n".join(
-        f'    if (op == "{op}") call({function}, std::tuple{{'
-        + ", ".join(f"in.{READERS[k]}<T>()" for k in kinds) + "});"
-        for op, (kinds, _, function) in OPERATIONS.items())
-    return f"""
-template <class T>
-void run(const std::string& op, In& in) {{
-    using namespace math;
-    using V = Vector3<T>;
+ALIASES = """    using V = Vector3<T>;
     using B = AABB<T>;
     using Q = Pose3d<T>;
-    using M = Matrix4<T>;
-    // A braced list reads the arguments left to right.
-    const auto call = [](auto f, auto args) {{ put(std::apply(f, args)); }};
-{calls}
-}}
-"""
+    using M = Matrix4<T>;"""
 
 
 def random_argument(rng, letter, kind):
@@ -449,14 +435,5 @@ def random_argument(rng, letter, kind):
 
 
 def test_python_equals_the_header_templates_bit_for_bit(tmp_path_factory):
-    oracle = compile_oracle(oracle_source(), tmp_path_factory.getbasetemp())
-    rng = np.random.default_rng(29)
-    cases, results = [], []
-    for letter in "fd":
-        for op, (kinds, function, _) in OPERATIONS.items():
-            for _ in range(20):
-                args = [random_argument(rng, letter, k) for k in kinds]
-                cases.append((letter, op, args))
-                results.append(encode(function(*args), letter))
-    for case, expected, got in zip(cases, results, oracle(cases), strict=True):
-        assert got == expected, case[:2]
+    assert_python_equals_templates(OPERATIONS, READERS, ALIASES, random_argument,
+                                   tmp_path_factory.getbasetemp(), seed=29, per_operation=20)
