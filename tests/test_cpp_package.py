@@ -43,6 +43,8 @@ def test_installed_headers_work_with_find_package(tmp_path):
         "pose 1.000 1.000 0.000",
         "euler z 0.500",
         "centre Vector3f(0.5, 1, 1.5)",
+        "slerp angle 0.7854",
+        "ray enters at 1",
     ]
     # Results are fixed operation by operation, so the no-contraction flag
     # must reach every consumer through the exported target.
