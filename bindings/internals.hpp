@@ -283,3 +283,197 @@ struct type_caster<::internals::Self<C>> {
 };
 
 }  // namespace pybind11::detail
+
+namespace math {
+template <class T>
+struct Vector2;
+template <class T>
+struct Vector3;
+template <class T>
+struct Vector4;
+template <class T>
+struct Matrix2;
+template <class T>
+struct Matrix3;
+template <class T>
+struct Matrix4;
+template <class T>
+struct Quaternion;
+template <class T>
+struct Euler;
+template <class T>
+struct Pose3d;
+template <class T>
+struct Line;
+template <class T>
+struct Plane;
+template <class T>
+struct AABB;
+}  // namespace math
+
+namespace internals {
+
+// The classes wrapping math value types, bound with py::class_.
+template <class C>
+struct IsValueType : std::false_type {};
+template <template <class> class K, class T>
+struct IsValueType<K<T>>
+    : std::bool_constant<(std::is_same_v<T, float> || std::is_same_v<T, double>) &&
+                         (std::is_same_v<K<T>, math::Vector2<T>> ||
+                          std::is_same_v<K<T>, math::Vector3<T>> ||
+                          std::is_same_v<K<T>, math::Vector4<T>> ||
+                          std::is_same_v<K<T>, math::Matrix2<T>> ||
+                          std::is_same_v<K<T>, math::Matrix3<T>> ||
+                          std::is_same_v<K<T>, math::Matrix4<T>> ||
+                          std::is_same_v<K<T>, math::Quaternion<T>> ||
+                          std::is_same_v<K<T>, math::Euler<T>> ||
+                          std::is_same_v<K<T>, math::Pose3d<T>> ||
+                          std::is_same_v<K<T>, math::Line<T>> ||
+                          std::is_same_v<K<T>, math::Plane<T>> ||
+                          std::is_same_v<K<T>, math::AABB<T>>)> {};
+
+// The registered Python class of C, looked up once it exists.
+template <class C>
+PyTypeObject* registered_type() {
+    static PyTypeObject* const type = type_info_of<C>()->type;
+    return type;
+}
+
+// pybind11's generic loader also takes None (left to the reference cast to
+// refuse), a module-local class of another extension that wraps the same C++
+// type, and registered implicit conversions; only these need it besides the
+// class and its subclasses. The module-local marker is looked up without the
+// AttributeError a miss raises through pybind11's metaclass.
+inline bool may_load_otherwise(PyObject* src, const TypeInfo* info) {
+    if (src == Py_None || !info->implicit_conversions.empty()) return true;
+    static const bool direct =
+        py::detail::get_internals().direct_conversions.count(*info->cpptype) != 0;
+    if (direct) return true;
+    static PyObject* const key = PyUnicode_InternFromString(PYBIND11_MODULE_LOCAL_ID);
+    return _PyType_Lookup(Py_TYPE(src), key) != nullptr ||
+           _PyType_Lookup(Py_TYPE(Py_TYPE(src)), key) != nullptr;
+}
+
+}  // namespace internals
+
+namespace pybind11::detail {
+
+// Refuses an object of another class with one type check, so that a refused
+// overload costs almost nothing; whatever else pybind11 accepts takes its path.
+template <class C>
+struct value_type_caster : type_caster_base<C> {
+    bool load(handle src, bool convert) {
+        static const ::internals::TypeInfo* const info = ::internals::type_info_of<C>();
+        PyTypeObject* const type = Py_TYPE(src.ptr());
+        if (type != info->type && !PyType_IsSubtype(type, info->type) &&
+            !::internals::may_load_otherwise(src.ptr(), info)) {
+            return false;
+        }
+        return type_caster_base<C>::load(src, convert);
+    }
+};
+
+#define ORVANE_VALUE_CASTER(K)                                              \
+    template <class T>                                                      \
+    struct type_caster<::math::K<T>> : value_type_caster<::math::K<T>> {};
+ORVANE_VALUE_CASTER(Vector2)
+ORVANE_VALUE_CASTER(Vector3)
+ORVANE_VALUE_CASTER(Vector4)
+ORVANE_VALUE_CASTER(Matrix2)
+ORVANE_VALUE_CASTER(Matrix3)
+ORVANE_VALUE_CASTER(Matrix4)
+ORVANE_VALUE_CASTER(Quaternion)
+ORVANE_VALUE_CASTER(Euler)
+ORVANE_VALUE_CASTER(Pose3d)
+ORVANE_VALUE_CASTER(Line)
+ORVANE_VALUE_CASTER(Plane)
+ORVANE_VALUE_CASTER(AABB)
+#undef ORVANE_VALUE_CASTER
+
+}  // namespace pybind11::detail
+
+namespace internals {
+
+// pybind11's record of one overload of a bound function.
+using FunctionRecord = py::detail::function_record;
+
+// The function object pybind11 made behind a class attribute or module
+// function (unwrapping instancemethod and staticmethod), or nullptr.
+inline PyObject* bound_function(PyObject* attribute) {
+    if (PyInstanceMethod_Check(attribute)) attribute = PyInstanceMethod_GET_FUNCTION(attribute);
+    if (!Py_IS_TYPE(attribute, &PyCFunction_Type)) return nullptr;
+    PyObject* self = PyCFunction_GET_SELF(attribute);
+    if (self == nullptr || !PyCapsule_CheckExact(self) ||
+        PyCapsule_GetName(self) != py::detail::get_function_record_capsule_name()) {
+        return nullptr;
+    }
+    return attribute;
+}
+
+// The records of a function object pybind11 made, in overload order.
+inline const FunctionRecord* first_record(PyObject* func) {
+    return static_cast<const FunctionRecord*>(PyCapsule_GetPointer(
+        PyCFunction_GET_SELF(func), py::detail::get_function_record_capsule_name()));
+}
+
+// A PyMethodDef followed by data of our own: the function object's method
+// definition is replaced by a copy of it that also leads to its fast table.
+struct FastMethodDef {
+    PyMethodDef def;
+    const void* table;
+};
+
+// Gives a function object pybind11 made a vectorcall entry with its table.
+// Every overload must be bound before: later ones would update the method
+// definition this replaces.
+inline void install_vectorcall(PyObject* func, const void* table, vectorcallfunc entry) {
+    static const PyCFunction dispatcher = [] {
+        const py::cpp_function probe([] {});
+        return reinterpret_cast<PyCFunctionObject*>(probe.ptr())->m_ml->ml_meth;
+    }();
+    auto* f = reinterpret_cast<PyCFunctionObject*>(func);
+    const FunctionRecord* rec = first_record(func);
+    if (rec == nullptr || f->m_ml != rec->def || f->vectorcall != nullptr ||
+        f->m_ml->ml_flags != (METH_VARARGS | METH_KEYWORDS) || f->m_ml->ml_meth != dispatcher ||
+        PyCFunction_Type.tp_call == &PyVectorcall_Call) {
+        throw std::runtime_error(std::string("orvane_bindings: ") + rec->name +
+                                 " is not the function object pybind11 2.13.6 makes on "
+                                 "CPython 3.12; refusing to give it a fast entry");
+    }
+    auto* def = new FastMethodDef{*f->m_ml, table};  // kept as long as the function
+    f->m_ml = &def->def;
+    f->vectorcall = entry;
+}
+
+inline vectorcallfunc vectorcall_of(PyObject* func) {
+    return reinterpret_cast<PyCFunctionObject*>(func)->vectorcall;
+}
+
+inline const void* fast_table_of(PyObject* func) {
+    return reinterpret_cast<const FastMethodDef*>(reinterpret_cast<PyCFunctionObject*>(func)->m_ml)
+        ->table;
+}
+
+// The call as CPython makes it without a vectorcall entry: pybind11's
+// dispatcher with an argument tuple and a keyword dict.
+inline PyObject* generic_call(PyObject* func, PyObject* const* args, size_t nargsf,
+                              PyObject* kwnames) {
+    const Py_ssize_t n = PyVectorcall_NARGS(nargsf);
+    PyObject* tuple = PyTuple_New(n);
+    if (tuple == nullptr) return nullptr;
+    for (Py_ssize_t i = 0; i < n; ++i) PyTuple_SET_ITEM(tuple, i, Py_NewRef(args[i]));
+    PyObject* kwargs = nullptr;
+    if (kwnames != nullptr && PyTuple_GET_SIZE(kwnames) > 0) {
+        kwargs = _PyStack_AsDict(args + n, kwnames);
+        if (kwargs == nullptr) {
+            Py_DECREF(tuple);
+            return nullptr;
+        }
+    }
+    PyObject* result = PyCFunction_Type.tp_call(func, tuple, kwargs);
+    Py_DECREF(tuple);
+    Py_XDECREF(kwargs);
+    return result;
+}
+
+}  // namespace internals

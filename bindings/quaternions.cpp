@@ -5,6 +5,7 @@
 #include "array_rules.hpp"
 #include "index_check.hpp"
 #include "internals.hpp"
+#include "fast_calls.hpp"
 #include "fast_operators.hpp"
 #include "math/quaternion.hpp"
 #include "registration.hpp"
@@ -48,37 +49,37 @@ void register_quaternion(py::module_& m) {
         }));
     internals::ExportedBuffer<Q, T, 4>::install(cls);
 
-    cls.def_readwrite("w", &Q::w)
-        .def_readwrite("x", &Q::x)
-        .def_readwrite("y", &Q::y)
-        .def_readwrite("z", &Q::z)
-        .def("__getitem__",
-             [](const Q& q, int i) {
-                 check_index<4>(i);
-                 return q[i];
-             })
-        .def("__setitem__",
-             [](Q& q, int i, T value) {
-                 check_index<4>(i);
-                 q[i] = value;
-             })
-        .def(py::self + py::self)
+    namespace fc = fast_calls;
+    fc::def_readwrite(cls, "w", &Q::w);
+    fc::def_readwrite(cls, "x", &Q::x);
+    fc::def_readwrite(cls, "y", &Q::y);
+    fc::def_readwrite(cls, "z", &Q::z);
+    fc::def(cls, "__getitem__", [](const Q& q, int i) {
+        check_index<4>(i);
+        return q[i];
+    });
+    fc::def(cls, "__setitem__", [](Q& q, int i, T value) {
+        check_index<4>(i);
+        q[i] = value;
+    });
+    cls.def(py::self + py::self)
         .def(py::self - py::self)
         .def(py::self * py::self)
         .def("__mul__", &fast_operators::scaled<Q, T>)
         .def("__rmul__", &fast_operators::scaled<Q, T>)
         .def("__eq__", [](const Q& a, const Q& b) { return a == b; })
         .def("__neq__", [](const Q& a, const Q& b) { return a != b; })
-        .def_static("RotationX", &Q::RotationX)
-        .def_static("RotationY", &Q::RotationY)
-        .def_static("RotationZ", &Q::RotationZ)
-        .def("length", &Q::length)
-        .def("lengthSquare", &Q::lengthSquare)
-        .def("normalize", &Q::normalize)
-        .def("normalize_", &Q::normalize_)
-        .def("conjugate", &Q::conjugate)
-        .def("inverse", &Q::inverse)
-        .def("rotate",
+        ;
+    fc::def_static(cls, "RotationX", &Q::RotationX);
+    fc::def_static(cls, "RotationY", &Q::RotationY);
+    fc::def_static(cls, "RotationZ", &Q::RotationZ);
+    fc::def(cls, "length", &Q::length);
+    fc::def(cls, "lengthSquare", &Q::lengthSquare);
+    fc::def(cls, "normalize", &Q::normalize);
+    fc::def(cls, "normalize_", &Q::normalize_);
+    fc::def(cls, "conjugate", &Q::conjugate);
+    fc::def(cls, "inverse", &Q::inverse);
+    cls.def("rotate",
              [](const Q& q, const Array& a) {
                  math::Vector3<T> v;
                  read_elements(a, 3, v.data(), [] { return element_count_error(3); });
