@@ -362,6 +362,7 @@ inline void install_attribute(PyObject* attribute) {
 
 // Once every class and function of the module is bound.
 inline void install(const py::module_& m) {
+    if (!ORVANE_FAST_PATHS) return;
     const py::dict items = py::reinterpret_borrow<py::dict>(PyModule_GetDict(m.ptr()));
     for (const auto item : items) {
         PyObject* value = item.second.ptr();

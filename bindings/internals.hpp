@@ -14,6 +14,12 @@
 #include <typeinfo>
 #include <utility>
 
+// 0 builds the module without fast paths: pybind11's loaders, dispatcher
+// and CPython's operator slots for methods throughout.
+#ifndef ORVANE_FAST_PATHS
+#define ORVANE_FAST_PATHS 1
+#endif
+
 static_assert(PYBIND11_VERSION_HEX == 0x020D0600,
               "bindings/internals.hpp was checked against pybind11 2.13.6 only");
 static_assert(PY_VERSION_HEX >= 0x030C0000 && PY_VERSION_HEX < 0x030D0000,
@@ -373,6 +379,7 @@ struct value_type_caster : type_caster_base<C> {
     }
 };
 
+#if ORVANE_FAST_PATHS
 #define ORVANE_VALUE_CASTER(K)                                              \
     template <class T>                                                      \
     struct type_caster<::math::K<T>> : value_type_caster<::math::K<T>> {};
@@ -389,6 +396,7 @@ ORVANE_VALUE_CASTER(Line)
 ORVANE_VALUE_CASTER(Plane)
 ORVANE_VALUE_CASTER(AABB)
 #undef ORVANE_VALUE_CASTER
+#endif
 
 }  // namespace pybind11::detail
 
@@ -474,6 +482,53 @@ inline PyObject* generic_call(PyObject* func, PyObject* const* args, size_t narg
     Py_DECREF(tuple);
     Py_XDECREF(kwargs);
     return result;
+}
+
+}  // namespace internals
+
+namespace internals {
+
+// Called after a class of pybind11's metaclass is made or has an attribute
+// set, deleted or patched: CPython then gives it (and its subclasses) its
+// generic slots again, whatever __init_subclass__ did.
+using ClassHook = void (*)(PyTypeObject*);
+
+struct MetaclassHooks {
+    static inline ClassHook hook = nullptr;
+    static inline setattrofunc setattro = nullptr;
+    static inline initproc init = nullptr;
+
+    static int set(PyObject* type, PyObject* name, PyObject* value) {
+        const int r = setattro(type, name, value);
+        if (r == 0 && PyType_Check(type)) hook(reinterpret_cast<PyTypeObject*>(type));
+        return r;
+    }
+    static int made(PyObject* type, PyObject* args, PyObject* kwargs) {
+        const int r = init(type, args, kwargs);
+        if (r == 0) hook(reinterpret_cast<PyTypeObject*>(type));
+        return r;
+    }
+};
+
+// Installs the hook on the metaclass of `cls`, pybind11's, once.
+inline void hook_metaclass(PyTypeObject* cls, ClassHook hook) {
+    PyTypeObject* meta = Py_TYPE(cls);
+    if (MetaclassHooks::hook != nullptr) {
+        if (meta->tp_setattro != &MetaclassHooks::set || meta->tp_init != &MetaclassHooks::made) {
+            refuse_slot(meta, "tp_setattro");
+        }
+        return;
+    }
+    if (meta == &PyType_Type || meta->tp_setattro == nullptr ||
+        meta->tp_setattro == PyType_Type.tp_setattro || meta->tp_init != PyType_Type.tp_init) {
+        refuse_slot(meta, "tp_setattro");
+    }
+    MetaclassHooks::hook = hook;
+    MetaclassHooks::setattro = meta->tp_setattro;
+    MetaclassHooks::init = meta->tp_init;
+    meta->tp_setattro = &MetaclassHooks::set;
+    meta->tp_init = &MetaclassHooks::made;
+    PyType_Modified(meta);
 }
 
 }  // namespace internals
