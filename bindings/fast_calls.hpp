@@ -214,6 +214,7 @@ struct Overload {
 
 struct Table {
     std::vector<Overload> overloads;
+    PyTypeObject* constructs = nullptr;  // the class, for __init__
 };
 
 // The declared overloads by pybind11 record, until the tables are made.
@@ -240,9 +241,15 @@ inline Outcome pass(const Table& t, PyObject* const* args, Py_ssize_t n, bool ov
 }
 
 inline PyObject* entry(PyObject* func, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+    const auto& t = *static_cast<const Table*>(internals::fast_table_of(func));
+    const Py_ssize_t n = PyVectorcall_NARGS(nargsf);
+    // pybind11 ignores __init__ on an instance it has registered, which a
+    // constructed one always is; ours are constructed without the registry.
+    if (t.constructs != nullptr && n > 0 &&
+        internals::constructed_unregistered(args[0], t.constructs)) {
+        Py_RETURN_NONE;
+    }
     if (kwnames == nullptr || PyTuple_GET_SIZE(kwnames) == 0) {
-        const auto& t = *static_cast<const Table*>(internals::fast_table_of(func));
-        const Py_ssize_t n = PyVectorcall_NARGS(nargsf);
         const bool overloaded = t.overloads.size() > 1;
         PyObject* result = nullptr;
         Outcome r = pass(t, args, n, overloaded, !overloaded, &result);
@@ -319,7 +326,12 @@ Cls& def_readwrite(Cls& cls, const char* name, D C::*field) {
 inline void install_function(PyObject* func) {
     auto table = std::make_unique<Table>();
     bool any = false;
-    for (auto* rec = internals::first_record(func); rec != nullptr; rec = rec->next) {
+    const internals::FunctionRecord* first = internals::first_record(func);
+    if (first->is_constructor) {
+        table->constructs = reinterpret_cast<PyTypeObject*>(first->scope.ptr());
+        any = true;
+    }
+    for (auto* rec = first; rec != nullptr; rec = rec->next) {
         Overload o;
         auto found = declared().find(rec);
         if (found != declared().end()) {

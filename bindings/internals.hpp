@@ -9,6 +9,7 @@
 #include <pybind11/pybind11.h>
 
 #include <exception>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <typeinfo>
@@ -89,7 +90,7 @@ struct Self {
 // A new instance of the registered class of V owning the value, made as
 // pybind11 makes the results of bound functions.
 template <class V>
-PyObject* new_instance(V&& value, const TypeInfo* info) {
+PyObject* generic_new_instance(V&& value, const TypeInfo* info) {
     using D = std::decay_t<V>;
     auto copy = [](const void* p) -> void* { return new D(*static_cast<const D*>(p)); };
     auto move = [](const void* p) -> void* {
@@ -98,6 +99,47 @@ PyObject* new_instance(V&& value, const TypeInfo* info) {
     return py::detail::type_caster_generic::cast(&value, py::return_value_policy::move, nullptr,
                                                  info, copy, move)
         .ptr();
+}
+
+// The same instance without the entry in pybind11's registry of live
+// instances, which only finds a Python object for a C++ address: nothing
+// refers into a new value (views and properties keep their owner through
+// the object itself). A repeated __init__ on such an instance must still do
+// nothing, as on a registered one: see constructed_unregistered.
+template <class V>
+PyObject* new_instance(V&& value, const TypeInfo* info) {
+#if ORVANE_FAST_PATHS
+    using D = std::decay_t<V>;
+    PyObject* self = py::detail::make_new_instance(info->type);
+    if (self == nullptr) return nullptr;
+    auto* inst = reinterpret_cast<py::detail::instance*>(self);
+    if (!inst->simple_layout) {
+        Py_DECREF(self);
+        return generic_new_instance(std::forward<V>(value), info);
+    }
+    D* held = nullptr;
+    try {
+        held = new D(std::forward<V>(value));
+    } catch (...) {
+        Py_DECREF(self);
+        throw;
+    }
+    inst->simple_value_holder[0] = held;
+    py::detail::value_and_holder v_h = inst->get_value_and_holder(info, false);
+    new (std::addressof(v_h.holder<std::unique_ptr<D>>())) std::unique_ptr<D>(held);
+    v_h.set_holder_constructed();
+    return self;
+#else
+    return generic_new_instance(std::forward<V>(value), info);
+#endif
+}
+
+// Whether self, of class `type`, holds a value made by new_instance.
+inline bool constructed_unregistered(PyObject* self, PyTypeObject* type) {
+    if (!PyObject_TypeCheck(self, type)) return false;
+    auto* inst = reinterpret_cast<py::detail::instance*>(self);
+    return inst->simple_layout && inst->simple_holder_constructed &&
+           !inst->simple_instance_registered;
 }
 
 // Sets the Python error pybind11 would set for the exception being handled.

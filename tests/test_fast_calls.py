@@ -190,3 +190,12 @@ def test_operators_follow_python_rules_with_subclasses_changed_later(cls):
     with mock.patch.object(patched, "__mul__", lambda a, b: "patched", create=True):
         assert run() == []
     assert run() == []
+
+
+def test_results_ignore_a_second_init_as_constructed_instances_do():
+    a = ob.Vector3f(1.0, 2.0, 3.0)
+    for made in (ob.Vector3f(1.0, 2.0, 3.0), a + a, ob.normalize(a), a * 2.0,
+                 ob.Matrix4f.RotationZ(0.5), ob.Quaterniond.RotationZ(0.5).normalize()):
+        before = bytes(memoryview(made))
+        assert made.__init__(9.0) is None
+        assert bytes(memoryview(made)) == before
