@@ -57,13 +57,13 @@ void register_euler(py::module_& m) {
     const std::string name = std::string("Euler") + ScalarTraits<T>::suffix;
 
     py::class_<E> cls(m, name.c_str());
-    cls.def(py::init<>())
-        .def(py::init<T, T, T>())
-        .def(py::init<const math::Matrix3<T>&>())
-        .def(py::init<const math::Matrix4<T>&>())
-        .def(py::init<const math::Quaternion<T>&>())
-        .def(py::init<const math::Vector3<T>&, T>())
-        .def_readwrite("order", &E::order)
+    fast_calls::def_init<>(cls);
+    fast_calls::def_init<T, T, T>(cls);
+    fast_calls::def_init<const math::Matrix3<T>&>(cls);
+    fast_calls::def_init<const math::Matrix4<T>&>(cls);
+    fast_calls::def_init<const math::Quaternion<T>&>(cls);
+    fast_calls::def_init<const math::Vector3<T>&, T>(cls);
+    cls.def_readwrite("order", &E::order)
         .def_readwrite("convention", &E::convention);
     fast_calls::def_readwrite(cls, "x", &E::x);
     fast_calls::def_readwrite(cls, "y", &E::y);

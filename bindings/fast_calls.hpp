@@ -76,6 +76,25 @@ struct Arg<internals::Self<C>> {
     internals::Self<C>& get() { return value; }
 };
 
+// The instance an __init__ is called on: exactly the class, untouched.
+template <class C>
+struct Fresh {
+    PyObject* self = nullptr;
+};
+
+template <class C>
+struct Arg<Fresh<C>> {
+    Fresh<C> value;
+    Outcome read(PyObject* o, bool) {
+        if (Py_TYPE(o) != internals::registered_type<C>() || !internals::fresh_instance(o)) {
+            return Outcome::Unknown;
+        }
+        value.self = o;
+        return Outcome::Done;
+    }
+    Fresh<C>& get() { return value; }
+};
+
 // float and double: an exact float in either pass, an exact int when
 // converting, rounded as pybind11 rounds them.
 template <class T>
@@ -190,6 +209,13 @@ Outcome call_member(const void* fn, PyObject* const* args, bool convert, PyObjec
     const M m = *static_cast<const M*>(fn);
     return invoke<C, P...>(args, convert, result,
                            [m](C& self, auto&&... x) -> R { return (self.*m)(x...); });
+}
+
+template <class C, class... P>
+Outcome construct(const void*, PyObject* const* args, bool convert, PyObject** result) {
+    return invoke<Fresh<C>, P...>(args, convert, result, [](Fresh<C>& self, auto&&... x) {
+        internals::construct_in<C, P...>(self.self, std::forward<decltype(x)>(x)...);
+    });
 }
 
 template <class C, class D>
@@ -311,6 +337,15 @@ Cls& def_static(Cls& cls, const char* name, F f) {
     return cls;
 }
 
+// py::init<P...>() of the class.
+template <class... P, class Cls>
+Cls& def_init(Cls& cls) {
+    using C = typename Cls::type;
+    cls.def(py::init<P...>());
+    remember(py::getattr(cls, "__init__"), {&construct<C, P...>, nullptr, 0, false, true});
+    return cls;
+}
+
 template <class Cls, class C, class D>
 Cls& def_readwrite(Cls& cls, const char* name, D C::*field) {
     cls.def_readwrite(name, field);
@@ -345,7 +380,7 @@ inline void install_function(PyObject* func) {
             if (a.value) o.exact_arity = false;
             if (!a.convert) o.invoke = nullptr;
         }
-        if (!o.exact_arity || rec->is_constructor) o.invoke = nullptr;
+        if (!o.exact_arity) o.invoke = nullptr;
         table->overloads.push_back(o);
     }
     if (!any || internals::vectorcall_of(func) == &entry) return;

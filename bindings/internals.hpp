@@ -134,6 +134,27 @@ PyObject* new_instance(V&& value, const TypeInfo* info) {
 #endif
 }
 
+// Whether self, of exactly its registered class, has had no __init__ and no
+// method called yet: no value, no holder, not registered.
+inline bool fresh_instance(PyObject* self) {
+    auto* inst = reinterpret_cast<py::detail::instance*>(self);
+    return inst->simple_layout && inst->simple_value_holder[0] == nullptr &&
+           !inst->simple_holder_constructed && !inst->simple_instance_registered;
+}
+
+// What pybind11's py::init<P...>() does to a fresh instance, but for the
+// registry (see new_instance).
+template <class C, class... P>
+void construct_in(PyObject* self, P&&... args) {
+    static const TypeInfo* const info = type_info_of<C>();
+    auto* inst = reinterpret_cast<py::detail::instance*>(self);
+    C* held = py::detail::initimpl::construct_or_initialize<C>(std::forward<P>(args)...);
+    inst->simple_value_holder[0] = held;
+    py::detail::value_and_holder v_h = inst->get_value_and_holder(info, false);
+    new (std::addressof(v_h.holder<std::unique_ptr<C>>())) std::unique_ptr<C>(held);
+    v_h.set_holder_constructed();
+}
+
 // Whether self, of class `type`, holds a value made by new_instance.
 inline bool constructed_unregistered(PyObject* self, PyTypeObject* type) {
     if (!PyObject_TypeCheck(self, type)) return false;

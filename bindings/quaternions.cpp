@@ -32,11 +32,11 @@ void register_quaternion(py::module_& m) {
     // the array overload in the first pass, other buffers fail the format
     // check there, and lists reach the array overload in the second pass.
     py::class_<Q> cls(m, name.c_str(), py::buffer_protocol());
-    cls.def(py::init<>())
-        .def(py::init<T>())
-        .def(py::init<T, T, T, T>())
-        .def(py::init<const math::Matrix3<T>&>())
-        .def(py::init([](const Array& a) {
+    fast_calls::def_init<>(cls);
+    fast_calls::def_init<T>(cls);
+    fast_calls::def_init<T, T, T, T>(cls);
+    fast_calls::def_init<const math::Matrix3<T>&>(cls);
+    cls.def(py::init([](const Array& a) {
             if (a.size() != 4) throw std::runtime_error(quaternion_count_error(a.size()));
             Q q;
             copy_elements(a, 4, q.data());

@@ -49,9 +49,12 @@ void register_vector(py::module_& m) {
     const std::string name = std::string(VectorText<N>::name) + ScalarTraits<T>::letter;
 
     py::class_<V> cls(m, name.c_str(), py::buffer_protocol());
-    cls.def(py::init<>()).def(py::init<T>()).def(py::init<T, T>());
-    if constexpr (N >= 3) cls.def(py::init<T, T, T>());
-    if constexpr (N == 4) cls.def(py::init<T, T, T, T>());
+    namespace fc = fast_calls;
+    fc::def_init<>(cls);
+    fc::def_init<T>(cls);
+    fc::def_init<T, T>(cls);
+    if constexpr (N >= 3) fc::def_init<T, T, T>(cls);
+    if constexpr (N == 4) fc::def_init<T, T, T, T>(cls);
     cls.def(py::init([](const py::buffer& b) {
         V v;
         read_column_shaped<T>(b, N, v.data(), kVectorShapeError);
@@ -59,7 +62,6 @@ void register_vector(py::module_& m) {
     }));
     internals::ExportedBuffer<V, T, N>::install(cls);
 
-    namespace fc = fast_calls;
     fc::def_readwrite(cls, "x", &V::x);
     fc::def_readwrite(cls, "y", &V::y);
     if constexpr (N >= 3) fc::def_readwrite(cls, "z", &V::z);
