@@ -19,6 +19,14 @@ std::string quaternion_count_error(py::ssize_t count) {
     return "Quaternion> incompatible array size; expected 4, got " + std::to_string(count);
 }
 
+// One compiled rotation for the array overload and its fast entry, which
+// takes an exact vector of the same precision: NumPy would copy its three
+// elements unchanged.
+template <class T>
+[[gnu::noinline]] math::Vector3<T> rotated(const math::Quaternion<T>& q, const math::Vector3<T>& v) {
+    return q.rotate(v);
+}
+
 }  // namespace
 
 template <class T>
@@ -83,7 +91,7 @@ void register_quaternion(py::module_& m) {
              [](const Q& q, const Array& a) {
                  math::Vector3<T> v;
                  read_elements(a, 3, v.data(), [] { return element_count_error(3); });
-                 return q.rotate(v);
+                 return rotated(q, v);
              })
         .def("__repr__", [](const Q& q) {
             return py::str(kQuaternionRepr)
@@ -91,6 +99,8 @@ void register_quaternion(py::module_& m) {
                         static_cast<double>(q.x), static_cast<double>(q.y),
                         static_cast<double>(q.z));
         });
+
+    fast_calls::remember(cls.attr("rotate"), fast_calls::overload_of(&rotated<T>));
 
     namespace fast = fast_operators;
     fast::install<Q, fast::AddSame<Q>, fast::SubtractSame<Q>, fast::MultiplySameOrNumber<Q, T>>(cls);
