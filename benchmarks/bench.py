@@ -190,6 +190,88 @@ def rows():
     ]
 
 
+# Each call the targets name, beside its pyglm statement; the limit is ours/pyglm.
+# Calls returning a float or bool must be at most as slow as pyglm.
+TARGETS = [
+    ("a + b", "a + b", "a + b", 2.0), ("a * 2.0", "a * 2.0", "a * 2.0", 2.0),
+    ("-a", "-a", "-a", 2.0), ("a.x", "a.x", "a.x", 1.0), ("a.x = 1.0", "a.x = 1.0", "a.x = 1.0", 2.0),
+    ("a[1]", "a[1]", "a[1]", 1.0),
+    ("Vector3f(1., 2., 3.)", "Vector3f(1., 2., 3.)", "vec3(1., 2., 3.)", 2.0),
+    ("a.dot(b)", "a.dot(b)", "dot(a, b)", 1.0), ("dot(a, b)", "dot(a, b)", "dot(a, b)", 1.0),
+    ("a.cross(b)", "a.cross(b)", "cross(a, b)", 2.0),
+    ("cross(a, b)", "cross(a, b)", "cross(a, b)", 2.0),
+    ("a.normalize()", "a.normalize()", "normalize(a)", 2.0),
+    ("normalize(a)", "normalize(a)", "normalize(a)", 2.0),
+    ("a.norm()", "a.norm()", "length(a)", 1.0),
+    ("lerp(a, b, 0.5)", "lerp(a, b, 0.5)", "lerp(a, b, 0.5)", 2.0),
+    ("Matrix4f * Matrix4f", "m * n", "m * n", 2.0), ("Matrix4f * Vector4f", "m * v", "m * v", 2.0),
+    ("Matrix4f.inverse()", "m.inverse()", "inverse(m)", 2.0),
+    ("Matrix4f.determinant()", "m.determinant()", "determinant(m)", 1.0),
+    ("Matrix4f.RotationZ(0.3)", "Matrix4f.RotationZ(0.3)", "rotate(0.3, vec3(0, 0, 1))", 2.0),
+    ("Quaterniond * Quaterniond", "q * r", "q * r", 2.0),
+    ("q.normalize()", "q.normalize()", "normalize(q)", 2.0),
+    ("Quaterniond.RotationZ(0.5)", "Quaterniond.RotationZ(0.5)",
+     "angleAxis(0.5, dvec3(0, 0, 1))", 2.0),
+    ("q.rotate(Vector3d)", "q.rotate(vd)", "q * vd", 2.0),
+    ("q.rotate(list)", "q.rotate(lst)", "q * lst", 2.0),
+    ("Euler_d(q)", "Euler_d(q)", "eulerAngles(q)", 2.0),
+    ("pose * pose", "pose * pose2", "(t + q * t2, normalize(q * r))", 2.0),
+    ("pose * v", "pose * vd", "t + q * vd", 2.0),
+    ("Vector3f(ndarray)", "Vector3f(a32)", "vec3(a32)", 2.0),
+    ("v.numpy()", "a.numpy()", "asarray(a)", 2.0),
+]
+
+
+def target_cases():
+    """Ours and pyglm for each target row, and the floor for the two geometry
+    calls pyglm has no counterpart of."""
+    q0 = ob.Quaterniond(0.8, 0.2, -0.3, 0.4).normalize()
+    m16 = [1.0, 2, 0, 1, 0, 1, 3, 2, 2, 0, 1, 0, 1, 1, 0, 4]
+    ours = {"a": ob.Vector3f(1, 2, 3), "b": ob.Vector3f(4, 5, 6), "m": ob.Matrix4f(*m16),
+            "n": ob.Matrix4f(*m16[::-1]), "v": ob.Vector4f(1, 2, 3, 1), "q": q0,
+            "r": ob.Quaterniond(0.9, 0.1, 0.3, -0.2), "vd": ob.Vector3d(1, 2, 3),
+            "lst": [1.0, 2.0, 3.0], "a32": np.array([1.0, 2.0, 3.0], np.float32),
+            "pose": ob.Pose3d_d(ob.Vector3d(1, 2, 3), q0),
+            "pose2": ob.Pose3d_d(ob.Vector3d(-1, 0, 2), ob.Quaterniond(0.9, 0.1, 0.3, -0.2)),
+            **{k: getattr(ob, k) for k in ("Vector3f", "Matrix4f", "Quaterniond", "Euler_d",
+                                           "dot", "cross", "normalize", "lerp")}}
+    gq = glm.normalize(glm.dquat(0.8, 0.2, -0.3, 0.4))
+    g = {"a": glm.vec3(1, 2, 3), "b": glm.vec3(4, 5, 6), "m": glm.mat4(*range(16)),
+         "n": glm.mat4(*range(16)), "v": glm.vec4(1, 2, 3, 1), "q": gq,
+         "r": glm.dquat(0.9, 0.1, 0.3, -0.2), "vd": glm.dvec3(1, 2, 3), "lst": [1.0, 2.0, 3.0],
+         "t": glm.dvec3(1, 2, 3), "t2": glm.dvec3(-1, 0, 2),
+         "a32": np.array([1.0, 2.0, 3.0], np.float32), "asarray": np.asarray,
+         **{k: getattr(glm, k) for k in ("vec3", "dvec3", "dot", "cross", "normalize", "length",
+                                         "lerp", "inverse", "determinant", "rotate",
+                                         "angleAxis", "eulerAngles")}}
+    rows = [Row(label, Case(stmt, ours), None, Case(peer, g)) for label, stmt, peer, _ in TARGETS]
+    v = {"v": ob.Vector3f(1, 2, 3), "line": ob.Line_f(ob.Vector3f(0, 0, 0), ob.Vector3f(1, 1, 0)),
+         "plane": ob.Plane_f(ob.Vector3f(0, 0, 0), ob.Vector3f(0, 0, 1))}
+    fv = {"v": fl.Vector3f(1, 2, 3), "line": fl.Line_f()}
+    rows.append(Row("Line_f.distanceTo(v)", Case("line.distanceTo(v)", v),
+                    Case("line.distanceTo(v)", fv), None))
+    rows.append(Row("Plane_f.signedDistanceTo(v)", Case("plane.signedDistanceTo(v)", v), None,
+                    None))
+    return rows
+
+
+def target_table(rows, times):
+    lines = ["| operation | ours | pyglm | ours/pyglm | limit | floor |",
+             "|---|---:|---:|---:|---:|---:|"]
+    ratios = []
+    for r, limit in zip(rows, [t[3] for t in TARGETS] + [None, None]):
+        ours = times[id(r.ours)]
+        g = None if r.pyglm is None else times[id(r.pyglm)]
+        floor = None if r.floor is None else times[id(r.floor)]
+        if g is not None:
+            ratios.append(ours / g)
+        mark = "" if g is None else (" ✓" if ours / g <= limit else " ✗")
+        lines.append(f"| {r.label} | {fmt_ns(ours)} | {fmt_ns(g)} | {fmt_ratio(ours, g)}{mark} | "
+                     f"{'' if limit is None else f'{limit:.1f}'} | {fmt_ns(floor)} |")
+    lines += ["", f"Median ours/pyglm over the rows: {statistics.median(ratios):.2f} (limit 1.5)."]
+    return "\n".join(lines)
+
+
 def copy_check_rows():
     """The same conversion given an array of its own dtype and of the other one."""
     def arrays(mod, real):
@@ -400,10 +482,10 @@ def main():
     parser.add_argument("--output", required=True)
     args = parser.parse_args()
 
-    main_rows, check_rows = rows(), copy_check_rows()
+    main_rows, check_rows, targets = rows(), copy_check_rows(), target_cases()
     extra_rows = package_rows.function_rows(Case, Row) + package_rows.single_query_rows(Case, Row)
     load_before = os.getloadavg()
-    loop, times = measure(main_rows + check_rows + extra_rows, args.rounds)
+    loop, times = measure(main_rows + check_rows + targets + extra_rows, args.rounds)
     load_after = os.getloadavg()
     big = batch_rows() + package_rows.batch_query_rows(Case, BatchRow, BATCH_SIZE)
     small = throughput_rows()
@@ -427,6 +509,12 @@ def main():
         "return a default value",
         "",
         table(main_rows, times, with_peers=True),
+        "",
+        "## Targets against pyglm",
+        "",
+        "Every call the targets name, beside the pyglm statement doing the same work.",
+        "",
+        target_table(targets, times),
         "",
         "## Arrays of the argument's own dtype are read in place",
         "",
@@ -471,7 +559,7 @@ def main():
     if args.build:
         with open(args.build) as f:
             report += [f.read().rstrip(), ""]
-    report += ["## Statements timed", "", statements(main_rows), ""]
+    report += ["## Statements timed", "", statements(main_rows + targets), ""]
     if args.notes:
         with open(args.notes) as f:
             report += [f.read().rstrip(), ""]

@@ -1,6 +1,7 @@
 #include <cstdint>
 #include <string>
 
+#include "fast_calls.hpp"
 #include "math/euler.hpp"
 #include "registration.hpp"
 #include "scalar_traits.hpp"
@@ -55,19 +56,19 @@ void register_euler(py::module_& m) {
     using E = math::Euler<T>;
     const std::string name = std::string("Euler") + ScalarTraits<T>::suffix;
 
-    py::class_<E>(m, name.c_str())
-        .def(py::init<>())
-        .def(py::init<T, T, T>())
-        .def(py::init<const math::Matrix3<T>&>())
-        .def(py::init<const math::Matrix4<T>&>())
-        .def(py::init<const math::Quaternion<T>&>())
-        .def(py::init<const math::Vector3<T>&, T>())
-        .def_readwrite("order", &E::order)
-        .def_readwrite("convention", &E::convention)
-        .def_readwrite("x", &E::x)
-        .def_readwrite("y", &E::y)
-        .def_readwrite("z", &E::z)
-        .def("setFromRotationMatrix", &E::setFromRotationMatrix)
+    py::class_<E> cls(m, name.c_str());
+    fast_calls::def_init<>(cls);
+    fast_calls::def_init<T, T, T>(cls);
+    fast_calls::def_init<const math::Matrix3<T>&>(cls);
+    fast_calls::def_init<const math::Matrix4<T>&>(cls);
+    fast_calls::def_init<const math::Quaternion<T>&>(cls);
+    fast_calls::def_init<const math::Vector3<T>&, T>(cls);
+    cls.def_readwrite("order", &E::order)
+        .def_readwrite("convention", &E::convention);
+    fast_calls::def_readwrite(cls, "x", &E::x);
+    fast_calls::def_readwrite(cls, "y", &E::y);
+    fast_calls::def_readwrite(cls, "z", &E::z);
+    cls.def("setFromRotationMatrix", &E::setFromRotationMatrix)
         .def("setFromTransform", &E::setFromTransform)
         .def("setFromQuaternion", &E::setFromQuaternion)
         .def("setFromAxisAngle", &E::setFromAxisAngle)

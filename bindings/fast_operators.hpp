@@ -13,6 +13,7 @@
 #include <functional>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
 #include "internals.hpp"
 
@@ -381,6 +382,45 @@ void share_with_subclasses(PyTypeObject* type) {
     }
 }
 
+// Each class with slots of ours, and what a Python subclass of it takes.
+struct Sharing {
+    PyTypeObject* type;
+    void (*share)(PyTypeObject* subclass);
+};
+inline std::vector<Sharing>& sharing() {
+    static std::vector<Sharing> classes;
+    return classes;
+}
+
+template <class... Slots>
+void share(PyTypeObject* subclass) {
+    (Slots::share_with(subclass), ...);
+}
+
+// A subclass made or changed gets our slots back where CPython reset them
+// to its generic ones, and so do its own subclasses, which CPython updates
+// with it.
+inline void reshare(PyTypeObject* type) {
+    bool changed = false;
+    for (const Sharing& s : sharing()) {
+        if (type != s.type && PyType_IsSubtype(type, s.type)) {
+            s.share(type);
+            changed = true;
+        }
+    }
+    if (!changed) return;
+    PyType_Modified(type);
+    PyObject* subclasses = PyObject_CallMethod(reinterpret_cast<PyObject*>(type), "__subclasses__", nullptr);
+    if (subclasses == nullptr) {
+        PyErr_Clear();  // nothing to update that CPython could list
+        return;
+    }
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(subclasses); ++i) {
+        reshare(reinterpret_cast<PyTypeObject*>(PyList_GET_ITEM(subclasses, i)));
+    }
+    Py_DECREF(subclasses);
+}
+
 // Registers class C for fast operands and replaces its number slots, after
 // all its methods are bound. Every class a rule yields must be installed
 // before, or its results could not be made.
@@ -389,11 +429,20 @@ void install(const py::handle& cls) {
     auto* type = reinterpret_cast<PyTypeObject*>(cls.ptr());
     Registered<C>::type = type;
     Registered<C>::info = internals::type_info_of<C>();
+    // Without fast paths the class keeps only the __init_subclass__ it shows.
+    if (!ORVANE_FAST_PATHS) {
+        if ((Slots::has_reflected(type) || ...)) share_with_subclasses<C, Slots...>(type);
+        return;
+    }
     if (!(Slots::results_registered() && ...)) {
         throw std::logic_error("fast operators: a result class is not installed yet");
     }
     (Slots::install(type), ...);
-    if ((Slots::has_reflected(type) || ...)) share_with_subclasses<C, Slots...>(type);
+    if ((Slots::has_reflected(type) || ...)) {
+        share_with_subclasses<C, Slots...>(type);
+        sharing().push_back({type, &share<Slots...>});
+        internals::hook_metaclass(type, &reshare);
+    }
     PyType_Modified(type);
 }
 

@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "array_rules.hpp"
+#include "fast_calls.hpp"
 #include "fast_operators.hpp"
 #include "math/geometry.hpp"
 #include "math/pose.hpp"
@@ -41,7 +42,7 @@ std::string class_name(const char* stem) {
 template <class C, class T, class R>
 void def_point_method(py::class_<C>& cls, const char* name,
                       R (C::*method)(const math::Vector3<T>&) const) {
-    cls.def(name, method);
+    fast_calls::def(cls, name, method);
     cls.def(name, [method](const C& self, const NdArray<T>& a) {
         if constexpr (std::is_same_v<R, math::Vector3<T>>) {
             return array_from((self.*method)(vector_from(a)));
@@ -101,7 +102,8 @@ void register_pose(py::module_& m) {
         .def_readwrite("position", &Pose::position)
         .def_readwrite("orientation", &Pose::orientation);
     def_point_method(cls, "apply", &Pose::apply);
-    cls.def("inverse", &Pose::inverse).def("toMatrix", &Pose::toMatrix);
+    fast_calls::def(cls, "inverse", &Pose::inverse);
+    fast_calls::def(cls, "toMatrix", &Pose::toMatrix);
     def_point_method(cls, "__mul__", &Pose::apply);
     cls.def(py::self * py::self);
     cls.def("__repr__", [](const Pose& p) {

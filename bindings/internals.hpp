@@ -9,10 +9,17 @@
 #include <pybind11/pybind11.h>
 
 #include <exception>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <typeinfo>
 #include <utility>
+
+// 0 builds the module without fast paths: pybind11's loaders, dispatcher
+// and CPython's operator slots for methods throughout.
+#ifndef ORVANE_FAST_PATHS
+#define ORVANE_FAST_PATHS 1
+#endif
 
 static_assert(PYBIND11_VERSION_HEX == 0x020D0600,
               "bindings/internals.hpp was checked against pybind11 2.13.6 only");
@@ -83,7 +90,7 @@ struct Self {
 // A new instance of the registered class of V owning the value, made as
 // pybind11 makes the results of bound functions.
 template <class V>
-PyObject* new_instance(V&& value, const TypeInfo* info) {
+PyObject* generic_new_instance(V&& value, const TypeInfo* info) {
     using D = std::decay_t<V>;
     auto copy = [](const void* p) -> void* { return new D(*static_cast<const D*>(p)); };
     auto move = [](const void* p) -> void* {
@@ -92,6 +99,68 @@ PyObject* new_instance(V&& value, const TypeInfo* info) {
     return py::detail::type_caster_generic::cast(&value, py::return_value_policy::move, nullptr,
                                                  info, copy, move)
         .ptr();
+}
+
+// The same instance without the entry in pybind11's registry of live
+// instances, which only finds a Python object for a C++ address: nothing
+// refers into a new value (views and properties keep their owner through
+// the object itself). A repeated __init__ on such an instance must still do
+// nothing, as on a registered one: see constructed_unregistered.
+template <class V>
+PyObject* new_instance(V&& value, const TypeInfo* info) {
+#if ORVANE_FAST_PATHS
+    using D = std::decay_t<V>;
+    PyObject* self = py::detail::make_new_instance(info->type);
+    if (self == nullptr) return nullptr;
+    auto* inst = reinterpret_cast<py::detail::instance*>(self);
+    if (!inst->simple_layout) {
+        Py_DECREF(self);
+        return generic_new_instance(std::forward<V>(value), info);
+    }
+    D* held = nullptr;
+    try {
+        held = new D(std::forward<V>(value));
+    } catch (...) {
+        Py_DECREF(self);
+        throw;
+    }
+    inst->simple_value_holder[0] = held;
+    py::detail::value_and_holder v_h = inst->get_value_and_holder(info, false);
+    new (std::addressof(v_h.holder<std::unique_ptr<D>>())) std::unique_ptr<D>(held);
+    v_h.set_holder_constructed();
+    return self;
+#else
+    return generic_new_instance(std::forward<V>(value), info);
+#endif
+}
+
+// Whether self, of exactly its registered class, has had no __init__ and no
+// method called yet: no value, no holder, not registered.
+inline bool fresh_instance(PyObject* self) {
+    auto* inst = reinterpret_cast<py::detail::instance*>(self);
+    return inst->simple_layout && inst->simple_value_holder[0] == nullptr &&
+           !inst->simple_holder_constructed && !inst->simple_instance_registered;
+}
+
+// What pybind11's py::init<P...>() does to a fresh instance, but for the
+// registry (see new_instance).
+template <class C, class... P>
+void construct_in(PyObject* self, P&&... args) {
+    static const TypeInfo* const info = type_info_of<C>();
+    auto* inst = reinterpret_cast<py::detail::instance*>(self);
+    C* held = py::detail::initimpl::construct_or_initialize<C>(std::forward<P>(args)...);
+    inst->simple_value_holder[0] = held;
+    py::detail::value_and_holder v_h = inst->get_value_and_holder(info, false);
+    new (std::addressof(v_h.holder<std::unique_ptr<C>>())) std::unique_ptr<C>(held);
+    v_h.set_holder_constructed();
+}
+
+// Whether self, of class `type`, holds a value made by new_instance.
+inline bool constructed_unregistered(PyObject* self, PyTypeObject* type) {
+    if (!PyObject_TypeCheck(self, type)) return false;
+    auto* inst = reinterpret_cast<py::detail::instance*>(self);
+    return inst->simple_layout && inst->simple_holder_constructed &&
+           !inst->simple_instance_registered;
 }
 
 // Sets the Python error pybind11 would set for the exception being handled.
@@ -283,3 +352,246 @@ struct type_caster<::internals::Self<C>> {
 };
 
 }  // namespace pybind11::detail
+
+namespace math {
+template <class T>
+struct Vector2;
+template <class T>
+struct Vector3;
+template <class T>
+struct Vector4;
+template <class T>
+struct Matrix2;
+template <class T>
+struct Matrix3;
+template <class T>
+struct Matrix4;
+template <class T>
+struct Quaternion;
+template <class T>
+struct Euler;
+template <class T>
+struct Pose3d;
+template <class T>
+struct Line;
+template <class T>
+struct Plane;
+template <class T>
+struct AABB;
+}  // namespace math
+
+namespace internals {
+
+// The classes wrapping math value types, bound with py::class_.
+template <class C>
+struct IsValueType : std::false_type {};
+template <template <class> class K, class T>
+struct IsValueType<K<T>>
+    : std::bool_constant<(std::is_same_v<T, float> || std::is_same_v<T, double>) &&
+                         (std::is_same_v<K<T>, math::Vector2<T>> ||
+                          std::is_same_v<K<T>, math::Vector3<T>> ||
+                          std::is_same_v<K<T>, math::Vector4<T>> ||
+                          std::is_same_v<K<T>, math::Matrix2<T>> ||
+                          std::is_same_v<K<T>, math::Matrix3<T>> ||
+                          std::is_same_v<K<T>, math::Matrix4<T>> ||
+                          std::is_same_v<K<T>, math::Quaternion<T>> ||
+                          std::is_same_v<K<T>, math::Euler<T>> ||
+                          std::is_same_v<K<T>, math::Pose3d<T>> ||
+                          std::is_same_v<K<T>, math::Line<T>> ||
+                          std::is_same_v<K<T>, math::Plane<T>> ||
+                          std::is_same_v<K<T>, math::AABB<T>>)> {};
+
+// The registered Python class of C, looked up once it exists.
+template <class C>
+PyTypeObject* registered_type() {
+    static PyTypeObject* const type = type_info_of<C>()->type;
+    return type;
+}
+
+// pybind11's generic loader also takes None (left to the reference cast to
+// refuse), a module-local class of another extension that wraps the same C++
+// type, and registered implicit conversions; only these need it besides the
+// class and its subclasses. The module-local marker is looked up without the
+// AttributeError a miss raises through pybind11's metaclass.
+inline bool may_load_otherwise(PyObject* src, const TypeInfo* info) {
+    if (src == Py_None || !info->implicit_conversions.empty()) return true;
+    static const bool direct =
+        py::detail::get_internals().direct_conversions.count(*info->cpptype) != 0;
+    if (direct) return true;
+    static PyObject* const key = PyUnicode_InternFromString(PYBIND11_MODULE_LOCAL_ID);
+    return _PyType_Lookup(Py_TYPE(src), key) != nullptr ||
+           _PyType_Lookup(Py_TYPE(Py_TYPE(src)), key) != nullptr;
+}
+
+}  // namespace internals
+
+namespace pybind11::detail {
+
+// Refuses an object of another class with one type check, so that a refused
+// overload costs almost nothing; whatever else pybind11 accepts takes its path.
+template <class C>
+struct value_type_caster : type_caster_base<C> {
+    bool load(handle src, bool convert) {
+        static const ::internals::TypeInfo* const info = ::internals::type_info_of<C>();
+        PyTypeObject* const type = Py_TYPE(src.ptr());
+        if (type != info->type && !PyType_IsSubtype(type, info->type) &&
+            !::internals::may_load_otherwise(src.ptr(), info)) {
+            return false;
+        }
+        return type_caster_base<C>::load(src, convert);
+    }
+};
+
+#if ORVANE_FAST_PATHS
+#define ORVANE_VALUE_CASTER(K)                                              \
+    template <class T>                                                      \
+    struct type_caster<::math::K<T>> : value_type_caster<::math::K<T>> {};
+ORVANE_VALUE_CASTER(Vector2)
+ORVANE_VALUE_CASTER(Vector3)
+ORVANE_VALUE_CASTER(Vector4)
+ORVANE_VALUE_CASTER(Matrix2)
+ORVANE_VALUE_CASTER(Matrix3)
+ORVANE_VALUE_CASTER(Matrix4)
+ORVANE_VALUE_CASTER(Quaternion)
+ORVANE_VALUE_CASTER(Euler)
+ORVANE_VALUE_CASTER(Pose3d)
+ORVANE_VALUE_CASTER(Line)
+ORVANE_VALUE_CASTER(Plane)
+ORVANE_VALUE_CASTER(AABB)
+#undef ORVANE_VALUE_CASTER
+#endif
+
+}  // namespace pybind11::detail
+
+namespace internals {
+
+// pybind11's record of one overload of a bound function.
+using FunctionRecord = py::detail::function_record;
+
+// The function object pybind11 made behind a class attribute or module
+// function (unwrapping instancemethod and staticmethod), or nullptr.
+inline PyObject* bound_function(PyObject* attribute) {
+    if (PyInstanceMethod_Check(attribute)) attribute = PyInstanceMethod_GET_FUNCTION(attribute);
+    if (!Py_IS_TYPE(attribute, &PyCFunction_Type)) return nullptr;
+    PyObject* self = PyCFunction_GET_SELF(attribute);
+    if (self == nullptr || !PyCapsule_CheckExact(self) ||
+        PyCapsule_GetName(self) != py::detail::get_function_record_capsule_name()) {
+        return nullptr;
+    }
+    return attribute;
+}
+
+// The records of a function object pybind11 made, in overload order.
+inline const FunctionRecord* first_record(PyObject* func) {
+    return static_cast<const FunctionRecord*>(PyCapsule_GetPointer(
+        PyCFunction_GET_SELF(func), py::detail::get_function_record_capsule_name()));
+}
+
+// A PyMethodDef followed by data of our own: the function object's method
+// definition is replaced by a copy of it that also leads to its fast table.
+struct FastMethodDef {
+    PyMethodDef def;
+    const void* table;
+};
+
+// Gives a function object pybind11 made a vectorcall entry with its table.
+// Every overload must be bound before: later ones would update the method
+// definition this replaces.
+inline void install_vectorcall(PyObject* func, const void* table, vectorcallfunc entry) {
+    static const PyCFunction dispatcher = [] {
+        const py::cpp_function probe([] {});
+        return reinterpret_cast<PyCFunctionObject*>(probe.ptr())->m_ml->ml_meth;
+    }();
+    auto* f = reinterpret_cast<PyCFunctionObject*>(func);
+    const FunctionRecord* rec = first_record(func);
+    if (rec == nullptr || f->m_ml != rec->def || f->vectorcall != nullptr ||
+        f->m_ml->ml_flags != (METH_VARARGS | METH_KEYWORDS) || f->m_ml->ml_meth != dispatcher ||
+        PyCFunction_Type.tp_call == &PyVectorcall_Call) {
+        throw std::runtime_error(std::string("orvane_bindings: ") + rec->name +
+                                 " is not the function object pybind11 2.13.6 makes on "
+                                 "CPython 3.12; refusing to give it a fast entry");
+    }
+    auto* def = new FastMethodDef{*f->m_ml, table};  // kept as long as the function
+    f->m_ml = &def->def;
+    f->vectorcall = entry;
+}
+
+inline vectorcallfunc vectorcall_of(PyObject* func) {
+    return reinterpret_cast<PyCFunctionObject*>(func)->vectorcall;
+}
+
+inline const void* fast_table_of(PyObject* func) {
+    return reinterpret_cast<const FastMethodDef*>(reinterpret_cast<PyCFunctionObject*>(func)->m_ml)
+        ->table;
+}
+
+// The call as CPython makes it without a vectorcall entry: pybind11's
+// dispatcher with an argument tuple and a keyword dict.
+inline PyObject* generic_call(PyObject* func, PyObject* const* args, size_t nargsf,
+                              PyObject* kwnames) {
+    const Py_ssize_t n = PyVectorcall_NARGS(nargsf);
+    PyObject* tuple = PyTuple_New(n);
+    if (tuple == nullptr) return nullptr;
+    for (Py_ssize_t i = 0; i < n; ++i) PyTuple_SET_ITEM(tuple, i, Py_NewRef(args[i]));
+    PyObject* kwargs = nullptr;
+    if (kwnames != nullptr && PyTuple_GET_SIZE(kwnames) > 0) {
+        kwargs = _PyStack_AsDict(args + n, kwnames);
+        if (kwargs == nullptr) {
+            Py_DECREF(tuple);
+            return nullptr;
+        }
+    }
+    PyObject* result = PyCFunction_Type.tp_call(func, tuple, kwargs);
+    Py_DECREF(tuple);
+    Py_XDECREF(kwargs);
+    return result;
+}
+
+}  // namespace internals
+
+namespace internals {
+
+// Called after a class of pybind11's metaclass is made or has an attribute
+// set, deleted or patched: CPython then gives it (and its subclasses) its
+// generic slots again, whatever __init_subclass__ did.
+using ClassHook = void (*)(PyTypeObject*);
+
+struct MetaclassHooks {
+    static inline ClassHook hook = nullptr;
+    static inline setattrofunc setattro = nullptr;
+    static inline initproc init = nullptr;
+
+    static int set(PyObject* type, PyObject* name, PyObject* value) {
+        const int r = setattro(type, name, value);
+        if (r == 0 && PyType_Check(type)) hook(reinterpret_cast<PyTypeObject*>(type));
+        return r;
+    }
+    static int made(PyObject* type, PyObject* args, PyObject* kwargs) {
+        const int r = init(type, args, kwargs);
+        if (r == 0) hook(reinterpret_cast<PyTypeObject*>(type));
+        return r;
+    }
+};
+
+// Installs the hook on the metaclass of `cls`, pybind11's, once.
+inline void hook_metaclass(PyTypeObject* cls, ClassHook hook) {
+    PyTypeObject* meta = Py_TYPE(cls);
+    if (MetaclassHooks::hook != nullptr) {
+        if (meta->tp_setattro != &MetaclassHooks::set || meta->tp_init != &MetaclassHooks::made) {
+            refuse_slot(meta, "tp_setattro");
+        }
+        return;
+    }
+    if (meta == &PyType_Type || meta->tp_setattro == nullptr ||
+        meta->tp_setattro == PyType_Type.tp_setattro || meta->tp_init != PyType_Type.tp_init) {
+        refuse_slot(meta, "tp_setattro");
+    }
+    MetaclassHooks::hook = hook;
+    MetaclassHooks::setattro = meta->tp_setattro;
+    MetaclassHooks::init = meta->tp_init;
+    meta->tp_setattro = &MetaclassHooks::set;
+    meta->tp_init = &MetaclassHooks::made;
+    PyType_Modified(meta);
+}
+
+}  // namespace internals

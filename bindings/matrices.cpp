@@ -7,6 +7,7 @@
 #include "array_rules.hpp"
 #include "index_check.hpp"
 #include "internals.hpp"
+#include "fast_calls.hpp"
 #include "fast_operators.hpp"
 #include "math/matrix.hpp"
 #include "registration.hpp"
@@ -59,10 +60,10 @@ void def_factories(py::class_<M>& cls) {
             .def_static("Scale", py::overload_cast<T, T>(&M::Scale))
             .def_static("Scale", py::overload_cast<const math::Vector2<T>&>(&M::Scale));
     } else {
-        cls.def_static("RotationX", &M::RotationX)
-            .def_static("RotationY", &M::RotationY)
-            .def_static("RotationZ", &M::RotationZ)
-            .def_static("Scale", py::overload_cast<T, T, T>(&M::Scale))
+        fast_calls::def_static(cls, "RotationX", &M::RotationX);
+        fast_calls::def_static(cls, "RotationY", &M::RotationY);
+        fast_calls::def_static(cls, "RotationZ", &M::RotationZ);
+        cls.def_static("Scale", py::overload_cast<T, T, T>(&M::Scale))
             .def_static("Scale", py::overload_cast<const math::Vector3<T>&>(&M::Scale));
     }
     if constexpr (n == 4) {
@@ -101,16 +102,16 @@ void register_matrix(py::module_& m) {
         .def("__mul__", &fast_operators::product<M, Column>)
         .def("__eq__", [](const M& a, const M& b) { return a == b; })
         .def("__neq__", [](const M& a, const M& b) { return a != b; })
-        .def("transpose", [](const M& a) { return math::transpose(a); })
-        .def("trace", [](const M& a) { return math::trace(a); })
-        .def("determinant", [](const M& a) { return math::determinant(a); })
-        .def("inverse", [](const M& a) { return math::inverse(a); })
-        .def("__getitem__",
-             [](const M& a, int j) {
-                 check_index<n>(j);
-                 return math::column(a, j);
-             })
-        .def("__getitem__",
+        ;
+    fast_calls::def(cls, "transpose", [](const M& a) { return math::transpose(a); });
+    fast_calls::def(cls, "trace", [](const M& a) { return math::trace(a); });
+    fast_calls::def(cls, "determinant", [](const M& a) { return math::determinant(a); });
+    fast_calls::def(cls, "inverse", [](const M& a) { return math::inverse(a); });
+    fast_calls::def(cls, "__getitem__", [](const M& a, int j) {
+        check_index<n>(j);
+        return math::column(a, j);
+    });
+    cls.def("__getitem__",
              [](const M& a, std::pair<int, int> ij) {
                  check_index<n>(ij.first);
                  check_index<n>(ij.second);

@@ -1,5 +1,6 @@
 #include <pybind11/pybind11.h>
 
+#include "fast_calls.hpp"
 #include "internals.hpp"
 #include "math/matrix.hpp"
 #include "math/vector.hpp"
@@ -37,5 +38,6 @@ PYBIND11_MODULE(orvane_bindings, m) {
     register_vector_functions<2>(m);
     register_vector_functions<3>(m);
     register_vector_functions<4>(m);
+    fast_calls::install(m);
     internals::refuse_class_assignment(m);
 }

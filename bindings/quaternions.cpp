@@ -5,6 +5,7 @@
 #include "array_rules.hpp"
 #include "index_check.hpp"
 #include "internals.hpp"
+#include "fast_calls.hpp"
 #include "fast_operators.hpp"
 #include "math/quaternion.hpp"
 #include "registration.hpp"
@@ -16,6 +17,14 @@ constexpr const char* kQuaternionRepr = "Quaternion{}(w={:.8f}, x={:.8f}, y={:.8
 
 std::string quaternion_count_error(py::ssize_t count) {
     return "Quaternion> incompatible array size; expected 4, got " + std::to_string(count);
+}
+
+// One compiled rotation for the array overload and its fast entry, which
+// takes an exact vector of the same precision: NumPy would copy its three
+// elements unchanged.
+template <class T>
+[[gnu::noinline]] math::Vector3<T> rotated(const math::Quaternion<T>& q, const math::Vector3<T>& v) {
+    return q.rotate(v);
 }
 
 }  // namespace
@@ -31,11 +40,11 @@ void register_quaternion(py::module_& m) {
     // the array overload in the first pass, other buffers fail the format
     // check there, and lists reach the array overload in the second pass.
     py::class_<Q> cls(m, name.c_str(), py::buffer_protocol());
-    cls.def(py::init<>())
-        .def(py::init<T>())
-        .def(py::init<T, T, T, T>())
-        .def(py::init<const math::Matrix3<T>&>())
-        .def(py::init([](const Array& a) {
+    fast_calls::def_init<>(cls);
+    fast_calls::def_init<T>(cls);
+    fast_calls::def_init<T, T, T, T>(cls);
+    fast_calls::def_init<const math::Matrix3<T>&>(cls);
+    cls.def(py::init([](const Array& a) {
             if (a.size() != 4) throw std::runtime_error(quaternion_count_error(a.size()));
             Q q;
             copy_elements(a, 4, q.data());
@@ -48,41 +57,41 @@ void register_quaternion(py::module_& m) {
         }));
     internals::ExportedBuffer<Q, T, 4>::install(cls);
 
-    cls.def_readwrite("w", &Q::w)
-        .def_readwrite("x", &Q::x)
-        .def_readwrite("y", &Q::y)
-        .def_readwrite("z", &Q::z)
-        .def("__getitem__",
-             [](const Q& q, int i) {
-                 check_index<4>(i);
-                 return q[i];
-             })
-        .def("__setitem__",
-             [](Q& q, int i, T value) {
-                 check_index<4>(i);
-                 q[i] = value;
-             })
-        .def(py::self + py::self)
+    namespace fc = fast_calls;
+    fc::def_readwrite(cls, "w", &Q::w);
+    fc::def_readwrite(cls, "x", &Q::x);
+    fc::def_readwrite(cls, "y", &Q::y);
+    fc::def_readwrite(cls, "z", &Q::z);
+    fc::def(cls, "__getitem__", [](const Q& q, int i) {
+        check_index<4>(i);
+        return q[i];
+    });
+    fc::def(cls, "__setitem__", [](Q& q, int i, T value) {
+        check_index<4>(i);
+        q[i] = value;
+    });
+    cls.def(py::self + py::self)
         .def(py::self - py::self)
         .def(py::self * py::self)
         .def("__mul__", &fast_operators::scaled<Q, T>)
         .def("__rmul__", &fast_operators::scaled<Q, T>)
         .def("__eq__", [](const Q& a, const Q& b) { return a == b; })
         .def("__neq__", [](const Q& a, const Q& b) { return a != b; })
-        .def_static("RotationX", &Q::RotationX)
-        .def_static("RotationY", &Q::RotationY)
-        .def_static("RotationZ", &Q::RotationZ)
-        .def("length", &Q::length)
-        .def("lengthSquare", &Q::lengthSquare)
-        .def("normalize", &Q::normalize)
-        .def("normalize_", &Q::normalize_)
-        .def("conjugate", &Q::conjugate)
-        .def("inverse", &Q::inverse)
-        .def("rotate",
+        ;
+    fc::def_static(cls, "RotationX", &Q::RotationX);
+    fc::def_static(cls, "RotationY", &Q::RotationY);
+    fc::def_static(cls, "RotationZ", &Q::RotationZ);
+    fc::def(cls, "length", &Q::length);
+    fc::def(cls, "lengthSquare", &Q::lengthSquare);
+    fc::def(cls, "normalize", &Q::normalize);
+    fc::def(cls, "normalize_", &Q::normalize_);
+    fc::def(cls, "conjugate", &Q::conjugate);
+    fc::def(cls, "inverse", &Q::inverse);
+    cls.def("rotate",
              [](const Q& q, const Array& a) {
                  math::Vector3<T> v;
                  read_elements(a, 3, v.data(), [] { return element_count_error(3); });
-                 return q.rotate(v);
+                 return rotated(q, v);
              })
         .def("__repr__", [](const Q& q) {
             return py::str(kQuaternionRepr)
@@ -90,6 +99,8 @@ void register_quaternion(py::module_& m) {
                         static_cast<double>(q.x), static_cast<double>(q.y),
                         static_cast<double>(q.z));
         });
+
+    fast_calls::remember(cls.attr("rotate"), fast_calls::overload_of(&rotated<T>));
 
     namespace fast = fast_operators;
     fast::install<Q, fast::AddSame<Q>, fast::SubtractSame<Q>, fast::MultiplySameOrNumber<Q, T>>(cls);

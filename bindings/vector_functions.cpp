@@ -1,3 +1,4 @@
+#include "fast_calls.hpp"
 #include "math/vector.hpp"
 #include "registration.hpp"
 
@@ -26,13 +27,14 @@ template <int N>
 void register_vector_functions(py::module_& m) {
     using F = typename VectorOfSize<N, float>::type;
     using D = typename VectorOfSize<N, double>::type;
-    m.def("dot", &math::dot<F>).def("dot", &math::dot<D>);
-    if constexpr (N == 3) m.def("cross", &math::cross<float>).def("cross", &math::cross<double>);
-    m.def("squareNorm", &math::squareNorm<F>).def("squareNorm", &math::squareNorm<D>);
-    m.def("norm", &math::norm<F>).def("norm", &math::norm<D>);
-    m.def("normalize", &math::normalize<F>).def("normalize", &math::normalize<D>);
-    m.def("normalize_", &math::normalize_<F>).def("normalize_", &math::normalize_<D>);
-    m.def("lerp", &math::lerp<F>).def("lerp", &math::lerp<D>);
+    using fast_calls::def;
+    def(def(m, "dot", &math::dot<F>), "dot", &math::dot<D>);
+    if constexpr (N == 3) def(def(m, "cross", &math::cross<float>), "cross", &math::cross<double>);
+    def(def(m, "squareNorm", &math::squareNorm<F>), "squareNorm", &math::squareNorm<D>);
+    def(def(m, "norm", &math::norm<F>), "norm", &math::norm<D>);
+    def(def(m, "normalize", &math::normalize<F>), "normalize", &math::normalize<D>);
+    def(def(m, "normalize_", &math::normalize_<F>), "normalize_", &math::normalize_<D>);
+    def(def(m, "lerp", &math::lerp<F>), "lerp", &math::lerp<D>);
 }
 
 template void register_vector_functions<2>(py::module_&);

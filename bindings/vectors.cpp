@@ -6,6 +6,7 @@
 #include "array_rules.hpp"
 #include "index_check.hpp"
 #include "internals.hpp"
+#include "fast_calls.hpp"
 #include "fast_operators.hpp"
 #include "math/vector.hpp"
 #include "registration.hpp"
@@ -48,9 +49,12 @@ void register_vector(py::module_& m) {
     const std::string name = std::string(VectorText<N>::name) + ScalarTraits<T>::letter;
 
     py::class_<V> cls(m, name.c_str(), py::buffer_protocol());
-    cls.def(py::init<>()).def(py::init<T>()).def(py::init<T, T>());
-    if constexpr (N >= 3) cls.def(py::init<T, T, T>());
-    if constexpr (N == 4) cls.def(py::init<T, T, T, T>());
+    namespace fc = fast_calls;
+    fc::def_init<>(cls);
+    fc::def_init<T>(cls);
+    fc::def_init<T, T>(cls);
+    if constexpr (N >= 3) fc::def_init<T, T, T>(cls);
+    if constexpr (N == 4) fc::def_init<T, T, T, T>(cls);
     cls.def(py::init([](const py::buffer& b) {
         V v;
         read_column_shaped<T>(b, N, v.data(), kVectorShapeError);
@@ -58,9 +62,10 @@ void register_vector(py::module_& m) {
     }));
     internals::ExportedBuffer<V, T, N>::install(cls);
 
-    cls.def_readwrite("x", &V::x).def_readwrite("y", &V::y);
-    if constexpr (N >= 3) cls.def_readwrite("z", &V::z);
-    if constexpr (N == 4) cls.def_readwrite("w", &V::w);
+    fc::def_readwrite(cls, "x", &V::x);
+    fc::def_readwrite(cls, "y", &V::y);
+    if constexpr (N >= 3) fc::def_readwrite(cls, "z", &V::z);
+    if constexpr (N == 4) fc::def_readwrite(cls, "w", &V::w);
 
     cls.def(py::self + py::self)
         .def(py::self - py::self)
@@ -69,23 +74,21 @@ void register_vector(py::module_& m) {
         .def("__rmul__", &fast_operators::scaled<V, T>)
         .def("__eq__", [](const V& a, const V& b) { return a == b; })
         .def("__neq__", [](const V& a, const V& b) { return a != b; })
-        .def("__neg__", &fast_operators::negated<V>)
-        .def("__getitem__",
-             [](const V& v, int i) {
-                 check_index<N>(i);
-                 return v[i];
-             })
-        .def("__setitem__",
-             [](V& v, int i, T value) {
-                 check_index<N>(i);
-                 v[i] = value;
-             })
-        .def("dot", &math::dot<V>)
-        .def("norm", &math::norm<V>)
-        .def("squareNorm", &math::squareNorm<V>)
-        .def("normalize", &math::normalize<V>)
-        .def("normalize_", &math::normalize_<V>);
-    if constexpr (N == 3) cls.def("cross", &math::cross<T>);
+        .def("__neg__", &fast_operators::negated<V>);
+    fc::def(cls, "__getitem__", [](const V& v, int i) {
+        check_index<N>(i);
+        return v[i];
+    });
+    fc::def(cls, "__setitem__", [](V& v, int i, T value) {
+        check_index<N>(i);
+        v[i] = value;
+    });
+    fc::def(cls, "dot", &math::dot<V>);
+    fc::def(cls, "norm", &math::norm<V>);
+    fc::def(cls, "squareNorm", &math::squareNorm<V>);
+    fc::def(cls, "normalize", &math::normalize<V>);
+    fc::def(cls, "normalize_", &math::normalize_<V>);
+    if constexpr (N == 3) fc::def(cls, "cross", &math::cross<T>);
     cls.def("numpy",
             [](const internals::Self<V>& self) {
                 return make_view<T>(self, {N}, {static_cast<py::ssize_t>(sizeof(T))});

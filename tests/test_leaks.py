@@ -153,3 +153,42 @@ def test_memory_stays_flat_over_many_calls():
     assert python_growth < 256 * 1024
     if not sanitizer_allocator():
         assert rss_growth < 4 * 1024 * 1024
+
+
+def fast_calls():
+    """One call of each kind of fast entry: results, floats, properties,
+    constructors, refusals that end in the dispatcher's error."""
+    a, b = ob.Vector3f(1, 2, 3), ob.Vector3d(4, 5, 6)
+    m, q = ob.Matrix4f(2.0, 1.0, 3.0, 0.5), ob.Quaterniond(0.8, 0.2, -0.3, 0.4)
+    line, e = ob.Line_f(a, a + a), ob.Euler_d()
+
+    def set_x():
+        a.x = 1.5
+        a[2] = 3
+
+    return (a, b, m, q, line, e), [
+        lambda: ob.dot(b, b), lambda: a.dot(a), lambda: ob.normalize(a), lambda: a.cross(a),
+        lambda: ob.lerp(b, b, 0.5), lambda: a.x, set_x, lambda: a[1], lambda: m.inverse(),
+        lambda: m.determinant(), lambda: ob.Matrix4f.RotationZ(0.3), lambda: q.normalize(),
+        lambda: ob.Vector3f(1.0, 2.0, 3.0), lambda: ob.Euler_d(q), lambda: ob.Quaterniond(2),
+        lambda: line.distanceTo(a), lambda: a + a, lambda: m * m, lambda: 2.0 * q,
+        lambda: call_quietly(ob.dot, a), lambda: call_quietly(lambda x: ob.dot(x, b), a),
+        lambda: call_quietly(lambda x: a.__getitem__(x), 7),
+    ]
+
+
+@pytest.mark.skipif(not Path("/proc/self/statm").exists(), reason="needs /proc")
+def test_fast_calls_keep_counts_and_memory_flat():
+    watched, every_call = fast_calls()
+    for call in every_call:
+        call()
+    gc.collect()
+    counts = [sys.getrefcount(x) for x in watched]
+    rss_before = resident_bytes()
+    for call in every_call:
+        for _ in range(200_000):
+            call()
+    gc.collect()
+    assert [sys.getrefcount(x) for x in watched] == counts
+    if not sanitizer_allocator():
+        assert resident_bytes() - rss_before < 4 * 1024 * 1024

@@ -1,0 +1,435 @@
+#pragma once
+
+// Vectorcall entries for the bound functions, methods and property accessors.
+// A callable declared here is bound by pybind11 as usual; its function object
+// then also gets an entry that, for arguments that are exact instances of the
+// registered classes, exact floats or exact ints, walks the overloads as
+// pybind11's dispatcher does and calls the same C++ function directly. Any
+// argument it cannot classify for certain (subclasses, sequences, arrays,
+// keywords, other objects) sends the whole call to pybind11's dispatcher.
+
+#include <pybind11/pybind11.h>
+
+#include <climits>
+#include <tuple>
+#include <type_traits>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "internals.hpp"
+
+namespace py = pybind11;
+
+namespace fast_calls {
+
+// What an overload does with the arguments in one pass of the dispatcher.
+enum class Outcome { Refused, Unknown, Done };
+
+// Classes of this module: an exact instance of one is refused by a
+// parameter of any other class and by a number parameter.
+inline std::vector<PyTypeObject*>& module_types() {
+    static std::vector<PyTypeObject*> types;
+    return types;
+}
+inline bool of_module_type(PyObject* o) {
+    for (PyTypeObject* t : module_types()) {
+        if (Py_TYPE(o) == t) return true;
+    }
+    return false;
+}
+
+template <class P, class = void>
+struct Arg;
+
+// A parameter of a math value type: an exact instance that holds a value.
+template <class C>
+struct Arg<C, std::enable_if_t<internals::IsValueType<C>::value>> {
+    C* value = nullptr;
+    Outcome read(PyObject* o, bool) {
+        if (Py_TYPE(o) == internals::registered_type<C>()) {
+            value = internals::held_value<C>(o);
+            return value != nullptr ? Outcome::Done : Outcome::Unknown;
+        }
+        if (PyFloat_CheckExact(o) || PyLong_CheckExact(o) || of_module_type(o)) {
+            return Outcome::Refused;
+        }
+        return Outcome::Unknown;
+    }
+    C& get() { return *value; }
+};
+
+// The object a method is called on.
+template <class C>
+struct Arg<internals::Self<C>> {
+    internals::Self<C> value;
+    Outcome read(PyObject* o, bool) {
+        if (Py_TYPE(o) == internals::registered_type<C>()) {
+            value.object = o;
+            return Outcome::Done;
+        }
+        if (PyFloat_CheckExact(o) || PyLong_CheckExact(o) || of_module_type(o)) {
+            return Outcome::Refused;
+        }
+        return Outcome::Unknown;
+    }
+    internals::Self<C>& get() { return value; }
+};
+
+// The instance an __init__ is called on: exactly the class, untouched.
+template <class C>
+struct Fresh {
+    PyObject* self = nullptr;
+};
+
+template <class C>
+struct Arg<Fresh<C>> {
+    Fresh<C> value;
+    Outcome read(PyObject* o, bool) {
+        if (Py_TYPE(o) != internals::registered_type<C>() || !internals::fresh_instance(o)) {
+            return Outcome::Unknown;
+        }
+        value.self = o;
+        return Outcome::Done;
+    }
+    Fresh<C>& get() { return value; }
+};
+
+// float and double: an exact float in either pass, an exact int when
+// converting, rounded as pybind11 rounds them.
+template <class T>
+struct Arg<T, std::enable_if_t<std::is_floating_point_v<T>>> {
+    T value{};
+    Outcome read(PyObject* o, bool convert) {
+        if (PyFloat_CheckExact(o)) {
+            value = static_cast<T>(PyFloat_AS_DOUBLE(o));
+            return Outcome::Done;
+        }
+        if (PyLong_CheckExact(o)) {
+            if (!convert) return Outcome::Refused;
+            const double d = PyLong_AsDouble(o);
+            if (d == -1.0 && PyErr_Occurred()) {
+                PyErr_Clear();
+                return Outcome::Unknown;
+            }
+            value = static_cast<T>(d);
+            return Outcome::Done;
+        }
+        return of_module_type(o) ? Outcome::Refused : Outcome::Unknown;
+    }
+    T get() const { return value; }
+};
+
+// int: an exact int in range; floats are never taken.
+template <>
+struct Arg<int> {
+    int value = 0;
+    Outcome read(PyObject* o, bool) {
+        if (PyLong_CheckExact(o)) {
+            int overflow = 0;
+            const long v = PyLong_AsLongAndOverflow(o, &overflow);
+            if (overflow != 0 || v < INT_MIN || v > INT_MAX) return Outcome::Unknown;
+            value = static_cast<int>(v);
+            return Outcome::Done;
+        }
+        return PyFloat_CheckExact(o) || of_module_type(o) ? Outcome::Refused : Outcome::Unknown;
+    }
+    int get() const { return value; }
+};
+
+// The Python object for a result, as pybind11 makes it for a value returned.
+template <class R>
+PyObject* to_python(R&& r) {
+    using D = std::decay_t<R>;
+    if constexpr (std::is_same_v<D, bool>) {
+        return PyBool_FromLong(r);
+    } else if constexpr (std::is_floating_point_v<D>) {
+        return PyFloat_FromDouble(static_cast<double>(r));
+    } else if constexpr (std::is_same_v<D, int>) {
+        return PyLong_FromLong(r);
+    } else {
+        static_assert(internals::IsValueType<D>::value, "no fast result for this type");
+        static const internals::TypeInfo* const info = internals::type_info_of<D>();
+        return internals::new_instance(D(std::forward<R>(r)), info);
+    }
+}
+
+// Unknown outweighs Refused: the dispatcher would still load that argument.
+constexpr Outcome combine(Outcome a, Outcome b) {
+    if (a == Outcome::Unknown || b == Outcome::Unknown) return Outcome::Unknown;
+    if (a == Outcome::Refused || b == Outcome::Refused) return Outcome::Refused;
+    return Outcome::Done;
+}
+
+// Reads every argument (pybind11 loads every one before deciding), then
+// calls `call` with them.
+template <class... P, class Call>
+Outcome invoke(PyObject* const* args, bool convert, PyObject** result, Call&& call) {
+    std::tuple<Arg<std::decay_t<P>>...> a;
+    const Outcome loaded = std::apply(
+        [&](auto&... x) {
+            std::size_t i = 0;
+            Outcome all = Outcome::Done;
+            ((all = combine(all, x.read(args[i++], convert))), ...);
+            return all;
+        },
+        a);
+    if (loaded != Outcome::Done) return loaded;
+    try {
+        std::apply(
+            [&](auto&... x) {
+                using R = decltype(call(x.get()...));
+                if constexpr (std::is_void_v<R>) {
+                    call(x.get()...);
+                    *result = Py_NewRef(Py_None);
+                } else {
+                    *result = to_python(call(x.get()...));
+                }
+            },
+            a);
+    } catch (...) {
+        internals::set_error_from_current_exception();
+        *result = nullptr;
+    }
+    return Outcome::Done;
+}
+
+using Invoke = Outcome (*)(const void* fn, PyObject* const* args, bool convert, PyObject** result);
+
+// Calls through a pointer kept at run time, so every call runs the compiled
+// function pybind11 binds, never an inlined copy.
+template <class R, class... P>
+Outcome call_function(const void* fn, PyObject* const* args, bool convert, PyObject** result) {
+    auto f = *static_cast<R (*const*)(P...)>(fn);
+    return invoke<P...>(args, convert, result, [f](auto&&... x) -> R { return f(x...); });
+}
+
+template <class M, class C, class R, class... P>
+Outcome call_member(const void* fn, PyObject* const* args, bool convert, PyObject** result) {
+    const M m = *static_cast<const M*>(fn);
+    return invoke<C, P...>(args, convert, result,
+                           [m](C& self, auto&&... x) -> R { return (self.*m)(x...); });
+}
+
+template <class C, class... P>
+Outcome construct(const void*, PyObject* const* args, bool convert, PyObject** result) {
+    return invoke<Fresh<C>, P...>(args, convert, result, [](Fresh<C>& self, auto&&... x) {
+        internals::construct_in<C, P...>(self.self, std::forward<decltype(x)>(x)...);
+    });
+}
+
+template <class C, class D>
+Outcome get_field(const void* fn, PyObject* const* args, bool convert, PyObject** result) {
+    const auto m = *static_cast<D C::* const*>(fn);
+    return invoke<C>(args, convert, result, [m](C& self) -> D { return self.*m; });
+}
+
+template <class C, class D>
+Outcome set_field(const void* fn, PyObject* const* args, bool convert, PyObject** result) {
+    const auto m = *static_cast<D C::* const*>(fn);
+    return invoke<C, D>(args, convert, result, [m](C& self, D value) { self.*m = value; });
+}
+
+struct Overload {
+    Invoke invoke = nullptr;  // nullptr: not declared here, so Unknown
+    const void* fn = nullptr;
+    Py_ssize_t arity = 0;
+    bool is_method = false;
+    bool exact_arity = true;  // no defaults, *args or **kwargs
+};
+
+struct Table {
+    std::vector<Overload> overloads;
+    PyTypeObject* constructs = nullptr;  // the class, for __init__
+};
+
+// The declared overloads by pybind11 record, until the tables are made.
+inline std::unordered_map<const internals::FunctionRecord*, Overload>& declared() {
+    static std::unordered_map<const internals::FunctionRecord*, Overload> map;
+    return map;
+}
+
+// One pass of pybind11's dispatcher over the overloads.
+inline Outcome pass(const Table& t, PyObject* const* args, Py_ssize_t n, bool overloaded,
+                    bool convert, PyObject** result) {
+    for (const Overload& o : t.overloads) {
+        if (n != o.arity) {
+            if (!o.exact_arity) return Outcome::Unknown;
+            continue;
+        }
+        // The second pass only retries overloads with a parameter besides self.
+        if (overloaded && convert && n <= (o.is_method ? 1 : 0)) continue;
+        if (o.invoke == nullptr) return Outcome::Unknown;
+        const Outcome r = o.invoke(o.fn, args, convert, result);
+        if (r != Outcome::Refused) return r;
+    }
+    return Outcome::Refused;
+}
+
+inline PyObject* entry(PyObject* func, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+    const auto& t = *static_cast<const Table*>(internals::fast_table_of(func));
+    const Py_ssize_t n = PyVectorcall_NARGS(nargsf);
+    // pybind11 ignores __init__ on an instance it has registered, which a
+    // constructed one always is; ours are constructed without the registry.
+    if (t.constructs != nullptr && n > 0 &&
+        internals::constructed_unregistered(args[0], t.constructs)) {
+        Py_RETURN_NONE;
+    }
+    if (kwnames == nullptr || PyTuple_GET_SIZE(kwnames) == 0) {
+        const bool overloaded = t.overloads.size() > 1;
+        PyObject* result = nullptr;
+        Outcome r = pass(t, args, n, overloaded, !overloaded, &result);
+        if (r == Outcome::Refused && overloaded) r = pass(t, args, n, true, true, &result);
+        if (r == Outcome::Done) return result;
+        // Refused by all: the dispatcher gives its own error or NotImplemented.
+    }
+    return internals::generic_call(func, args, nargsf, kwnames);
+}
+
+template <class R, class... P>
+Overload overload_of(R (*f)(P...)) {
+    using Pointer = R (*)(P...);
+    return {&call_function<R, P...>, new Pointer(f), 0, false, true};
+}
+template <class R, class C, class... P>
+Overload overload_of(R (C::*f)(P...) const) {
+    return {&call_member<R (C::*)(P...) const, const C, R, P...>, new auto(f), 0, false, true};
+}
+template <class R, class C, class... P>
+Overload overload_of(R (C::*f)(P...)) {
+    return {&call_member<R (C::*)(P...), C, R, P...>, new auto(f), 0, false, true};
+}
+
+// Records the overload just appended to the function object behind `attribute`.
+inline void remember(const py::handle& attribute, Overload o) {
+    PyObject* func = internals::bound_function(attribute.ptr());
+    if (func == nullptr) throw std::logic_error("fast calls: not a pybind11 function");
+    const internals::FunctionRecord* last = internals::first_record(func);
+    while (last->next != nullptr) last = last->next;
+    declared()[last] = o;
+}
+
+// Declarations: each binds with pybind11 and records the fast overload.
+// A lambda is bound as its function pointer, so that pybind11 and the fast
+// entry call the one compiled function.
+template <class F>
+auto pointer(F f) {
+    if constexpr (std::is_class_v<F>) {
+        return +f;
+    } else {
+        return f;
+    }
+}
+
+template <class Scope, class F>
+Scope& def(Scope& scope, const char* name, F f) {
+    const auto p = pointer(f);
+    scope.def(name, p);
+    remember(py::getattr(scope, name), overload_of(p));
+    return scope;
+}
+
+template <class Cls, class F>
+Cls& def_static(Cls& cls, const char* name, F f) {
+    const auto p = pointer(f);
+    cls.def_static(name, p);
+    remember(py::getattr(cls, name), overload_of(p));
+    return cls;
+}
+
+// py::init<P...>() of the class.
+template <class... P, class Cls>
+Cls& def_init(Cls& cls) {
+    using C = typename Cls::type;
+    cls.def(py::init<P...>());
+    remember(py::getattr(cls, "__init__"), {&construct<C, P...>, nullptr, 0, false, true});
+    return cls;
+}
+
+template <class Cls, class C, class D>
+Cls& def_readwrite(Cls& cls, const char* name, D C::*field) {
+    cls.def_readwrite(name, field);
+    const py::object property = cls.attr("__dict__")[name];
+    auto* kept = new (D C::*)(field);
+    remember(property.attr("fget"), {&get_field<C, D>, kept, 0, false, true});
+    remember(property.attr("fset"), {&set_field<C, D>, kept, 0, false, true});
+    return cls;
+}
+
+// Makes the table of one function object from its records, in overload
+// order, and installs its entry if any overload was declared here.
+inline void install_function(PyObject* func) {
+    auto table = std::make_unique<Table>();
+    bool any = false;
+    const internals::FunctionRecord* first = internals::first_record(func);
+    if (first->is_constructor) {
+        table->constructs = reinterpret_cast<PyTypeObject*>(first->scope.ptr());
+        any = true;
+    }
+    for (auto* rec = first; rec != nullptr; rec = rec->next) {
+        Overload o;
+        auto found = declared().find(rec);
+        if (found != declared().end()) {
+            o = found->second;
+            any = true;
+        }
+        o.arity = rec->nargs;
+        o.is_method = rec->is_method;
+        o.exact_arity = !rec->has_args && !rec->has_kwargs;
+        for (const auto& a : rec->args) {
+            if (a.value) o.exact_arity = false;
+            if (!a.convert) o.invoke = nullptr;
+        }
+        if (!o.exact_arity) o.invoke = nullptr;
+        table->overloads.push_back(o);
+    }
+    if (!any || internals::vectorcall_of(func) == &entry) return;
+    internals::install_vectorcall(func, table.release(), &entry);
+}
+
+inline void install_attribute(PyObject* attribute) {
+    if (PyObject_TypeCheck(attribute, &PyProperty_Type)) {
+        for (const char* accessor : {"fget", "fset"}) {
+            py::object f = py::reinterpret_steal<py::object>(
+                PyObject_GetAttrString(attribute, accessor));
+            if (!f) throw py::error_already_set();
+            if (PyObject* func = internals::bound_function(f.ptr())) install_function(func);
+        }
+        return;
+    }
+    if (Py_IS_TYPE(attribute, &PyStaticMethod_Type)) {
+        py::object f = py::reinterpret_steal<py::object>(PyObject_GetAttrString(attribute, "__func__"));
+        if (!f) throw py::error_already_set();
+        attribute = f.ptr();
+        if (PyObject* func = internals::bound_function(attribute)) install_function(func);
+        return;
+    }
+    if (PyObject* func = internals::bound_function(attribute)) install_function(func);
+}
+
+// Once every class and function of the module is bound.
+inline void install(const py::module_& m) {
+    if (!ORVANE_FAST_PATHS) return;
+    const py::dict items = py::reinterpret_borrow<py::dict>(PyModule_GetDict(m.ptr()));
+    for (const auto item : items) {
+        PyObject* value = item.second.ptr();
+        if (PyType_Check(value)) {
+            auto* type = reinterpret_cast<PyTypeObject*>(value);
+            // Enums convert to numbers, so they are left to the dispatcher.
+            const PyNumberMethods* nb = type->tp_as_number;
+            if (nb == nullptr || (nb->nb_index == nullptr && nb->nb_int == nullptr &&
+                                  nb->nb_float == nullptr)) {
+                module_types().push_back(type);
+            }
+            PyObject* key = nullptr;
+            PyObject* attribute = nullptr;
+            Py_ssize_t pos = 0;
+            while (PyDict_Next(type->tp_dict, &pos, &key, &attribute)) install_attribute(attribute);
+        } else {
+            install_attribute(value);
+        }
+    }
+    declared().clear();
+}
+
+}  // namespace fast_calls
