@@ -2,6 +2,7 @@
 
 #include <type_traits>
 
+#include "docs.hpp"
 #include "math/vector.hpp"
 #include "registration.hpp"
 
@@ -9,8 +10,8 @@ namespace {
 
 template <class V>
 void register_vector_functions(py::module_& m) {
-    const bool first = std::is_same_v<V, math::Vector2<float>>;
-    auto doc = [first](const char* text) { return first ? text : ""; };
+    constexpr bool first = std::is_same_v<V, math::Vector2<float>>;
+    auto doc = [](const char* text) { return doc_if_first(first, text); };
     m.def("distance", &math::distance<V>, py::arg("a"), py::arg("b"),
           doc("The Euclidean distance between ``a`` and ``b``."));
     m.def("angle", &math::angle<V>, py::arg("a"), py::arg("b"),
