@@ -247,11 +247,11 @@ def target_cases():
     rows = [Row(label, Case(stmt, ours), None, Case(peer, g)) for label, stmt, peer, _ in TARGETS]
     v = {"v": ob.Vector3f(1, 2, 3), "line": ob.Line_f(ob.Vector3f(0, 0, 0), ob.Vector3f(1, 1, 0)),
          "plane": ob.Plane_f(ob.Vector3f(0, 0, 0), ob.Vector3f(0, 0, 1))}
-    fv = {"v": fl.Vector3f(1, 2, 3), "line": fl.Line_f()}
+    fv = {"v": fl.Vector3f(1, 2, 3), "line": fl.Line_f(), "plane": fl.Plane_f()}
     rows.append(Row("Line_f.distanceTo(v)", Case("line.distanceTo(v)", v),
                     Case("line.distanceTo(v)", fv), None))
-    rows.append(Row("Plane_f.signedDistanceTo(v)", Case("plane.signedDistanceTo(v)", v), None,
-                    None))
+    rows.append(Row("Plane_f.signedDistanceTo(v)", Case("plane.signedDistanceTo(v)", v),
+                    Case("plane.signedDistanceTo(v)", fv), None))
     return rows
 
 

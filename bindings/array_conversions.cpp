@@ -1,6 +1,7 @@
 #include <string>
 
 #include "array_rules.hpp"
+#include "declarations.hpp"
 #include "math/matrix.hpp"
 #include "math/quaternion.hpp"
 #include "math/vector.hpp"
@@ -117,12 +118,12 @@ std::string suffixed(std::string name) {
 void register_array_conversions(py::module_& m) {
     ConvertedClasses::for_each([&m](auto tag) {
         using C = typename decltype(tag)::type;
-        m.def(suffixed<C>(std::string(Conversion<C>::word) + "_to_nparray").c_str(),
-              &to_array<C>);
+        declare::def(m, suffixed<C>(std::string(Conversion<C>::word) + "_to_nparray").c_str(),
+                     &to_array<C>);
     });
     ConvertedClasses::for_each([&m](auto tag) {
         using C = typename decltype(tag)::type;
-        m.def(suffixed<C>(std::string("nparray_to_") + Conversion<C>::word).c_str(),
-              &from_array<C>);
+        declare::def(m, suffixed<C>(std::string("nparray_to_") + Conversion<C>::word).c_str(),
+                     &from_array<C>);
     });
 }

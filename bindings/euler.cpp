@@ -1,7 +1,7 @@
 #include <cstdint>
 #include <string>
 
-#include "fast_calls.hpp"
+#include "declarations.hpp"
 #include "math/euler.hpp"
 #include "registration.hpp"
 #include "scalar_traits.hpp"
@@ -57,26 +57,26 @@ void register_euler(py::module_& m) {
     const std::string name = std::string("Euler") + ScalarTraits<T>::suffix;
 
     py::class_<E> cls(m, name.c_str());
-    fast_calls::def_init<>(cls);
-    fast_calls::def_init<T, T, T>(cls);
-    fast_calls::def_init<const math::Matrix3<T>&>(cls);
-    fast_calls::def_init<const math::Matrix4<T>&>(cls);
-    fast_calls::def_init<const math::Quaternion<T>&>(cls);
-    fast_calls::def_init<const math::Vector3<T>&, T>(cls);
-    cls.def_readwrite("order", &E::order)
-        .def_readwrite("convention", &E::convention);
-    fast_calls::def_readwrite(cls, "x", &E::x);
-    fast_calls::def_readwrite(cls, "y", &E::y);
-    fast_calls::def_readwrite(cls, "z", &E::z);
-    cls.def("setFromRotationMatrix", &E::setFromRotationMatrix)
-        .def("setFromTransform", &E::setFromTransform)
-        .def("setFromQuaternion", &E::setFromQuaternion)
-        .def("setFromAxisAngle", &E::setFromAxisAngle)
-        .def("__repr__", [](const E& e) {
-            return py::str(kEulerRepr).format(static_cast<double>(e.x), static_cast<double>(e.y),
-                                              static_cast<double>(e.z), ScalarTraits<T>::dtype,
-                                              orderName(e.order), conventionName(e.convention));
-        });
+    declare::def_init<>(cls);
+    declare::def_init<T, T, T>(cls);
+    declare::def_init<const math::Matrix3<T>&>(cls);
+    declare::def_init<const math::Matrix4<T>&>(cls);
+    declare::def_init<const math::Quaternion<T>&>(cls);
+    declare::def_init<const math::Vector3<T>&, T>(cls);
+    declare::def_readwrite(cls, "order", &E::order);
+    declare::def_readwrite(cls, "convention", &E::convention);
+    declare::def_readwrite(cls, "x", &E::x);
+    declare::def_readwrite(cls, "y", &E::y);
+    declare::def_readwrite(cls, "z", &E::z);
+    declare::def(cls, "setFromRotationMatrix", &E::setFromRotationMatrix);
+    declare::def(cls, "setFromTransform", &E::setFromTransform);
+    declare::def(cls, "setFromQuaternion", &E::setFromQuaternion);
+    declare::def(cls, "setFromAxisAngle", &E::setFromAxisAngle);
+    declare::def(cls, "__repr__", [](const E& e) {
+        return py::str(kEulerRepr).format(static_cast<double>(e.x), static_cast<double>(e.y),
+                                          static_cast<double>(e.z), ScalarTraits<T>::dtype,
+                                          orderName(e.order), conventionName(e.convention));
+    });
 }
 
 template void register_euler<float>(py::module_&);

@@ -266,6 +266,14 @@ inline Outcome pass(const Table& t, PyObject* const* args, Py_ssize_t n, bool ov
     return Outcome::Refused;
 }
 
+// Both passes of pybind11's dispatcher over positional arguments.
+inline Outcome run(const Table& t, PyObject* const* args, Py_ssize_t n, PyObject** result) {
+    const bool overloaded = t.overloads.size() > 1;
+    Outcome r = pass(t, args, n, overloaded, !overloaded, result);
+    if (r == Outcome::Refused && overloaded) r = pass(t, args, n, true, true, result);
+    return r;
+}
+
 inline PyObject* entry(PyObject* func, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
     const auto& t = *static_cast<const Table*>(internals::fast_table_of(func));
     const Py_ssize_t n = PyVectorcall_NARGS(nargsf);
@@ -276,14 +284,45 @@ inline PyObject* entry(PyObject* func, PyObject* const* args, size_t nargsf, PyO
         Py_RETURN_NONE;
     }
     if (kwnames == nullptr || PyTuple_GET_SIZE(kwnames) == 0) {
-        const bool overloaded = t.overloads.size() > 1;
         PyObject* result = nullptr;
-        Outcome r = pass(t, args, n, overloaded, !overloaded, &result);
-        if (r == Outcome::Refused && overloaded) r = pass(t, args, n, true, true, &result);
-        if (r == Outcome::Done) return result;
+        if (run(t, args, n, &result) == Outcome::Done) return result;
         // Refused by all: the dispatcher gives its own error or NotImplemented.
     }
     return internals::generic_call(func, args, nargsf, kwnames);
+}
+
+// Parameters and results with a fast form.
+template <class P, class = void>
+struct Readable : std::false_type {};
+template <class P>
+struct Readable<P, std::void_t<decltype(sizeof(Arg<std::decay_t<P>>))>> : std::true_type {};
+
+template <class R>
+struct Returnable
+    : std::bool_constant<std::is_void_v<R> || std::is_same_v<R, bool> ||
+                         std::is_floating_point_v<R> || std::is_same_v<R, int> ||
+                         internals::IsValueType<R>::value> {};
+
+template <class F>
+struct Fast : std::false_type {};
+template <class R, class... P>
+struct Fast<R (*)(P...)> : std::bool_constant<Returnable<R>::value && (Readable<P>::value && ...)> {};
+template <class R, class C, class... P>
+struct Fast<R (C::*)(P...) const> : Fast<R (*)(const C&, P...)> {};
+template <class R, class C, class... P>
+struct Fast<R (C::*)(P...)> : Fast<R (*)(C&, P...)> {};
+
+template <class C, class... P>
+Overload constructor_of() {
+    return {&construct<C, P...>, nullptr, 0, false, true};
+}
+template <class C, class D>
+Overload getter_of(D C::*field) {
+    return {&get_field<C, D>, new (D C::*)(field), 0, false, true};
+}
+template <class C, class D>
+Overload setter_of(D C::*field) {
+    return {&set_field<C, D>, new (D C::*)(field), 0, false, true};
 }
 
 template <class R, class... P>
@@ -307,53 +346,6 @@ inline void remember(const py::handle& attribute, Overload o) {
     const internals::FunctionRecord* last = internals::first_record(func);
     while (last->next != nullptr) last = last->next;
     declared()[last] = o;
-}
-
-// Declarations: each binds with pybind11 and records the fast overload.
-// A lambda is bound as its function pointer, so that pybind11 and the fast
-// entry call the one compiled function.
-template <class F>
-auto pointer(F f) {
-    if constexpr (std::is_class_v<F>) {
-        return +f;
-    } else {
-        return f;
-    }
-}
-
-template <class Scope, class F>
-Scope& def(Scope& scope, const char* name, F f) {
-    const auto p = pointer(f);
-    scope.def(name, p);
-    remember(py::getattr(scope, name), overload_of(p));
-    return scope;
-}
-
-template <class Cls, class F>
-Cls& def_static(Cls& cls, const char* name, F f) {
-    const auto p = pointer(f);
-    cls.def_static(name, p);
-    remember(py::getattr(cls, name), overload_of(p));
-    return cls;
-}
-
-// py::init<P...>() of the class.
-template <class... P, class Cls>
-Cls& def_init(Cls& cls) {
-    using C = typename Cls::type;
-    cls.def(py::init<P...>());
-    remember(py::getattr(cls, "__init__"), {&construct<C, P...>, nullptr, 0, false, true});
-    return cls;
-}
-
-template <class Cls, class C, class D>
-Cls& def_readwrite(Cls& cls, const char* name, D C::*field) {
-    cls.def_readwrite(name, field);
-    const py::object property = cls.attr("__dict__")[name];
-    auto* kept = new (D C::*)(field);
-    remember(property.attr("fget"), {&get_field<C, D>, kept, 0, false, true});
-    remember(property.attr("fset"), {&set_field<C, D>, kept, 0, false, true});
-    return cls;
 }
 
 // Makes the table of one function object from its records, in overload
@@ -407,9 +399,9 @@ inline void install_attribute(PyObject* attribute) {
     if (PyObject* func = internals::bound_function(attribute)) install_function(func);
 }
 
-// Once every class and function of the module is bound.
-inline void install(const py::module_& m) {
-    if (!ORVANE_FAST_PATHS) return;
+// Gives every function object of the module with a declared overload its
+// entry, once every class and function is bound.
+inline void install_functions(const py::module_& m) {
     const py::dict items = py::reinterpret_borrow<py::dict>(PyModule_GetDict(m.ptr()));
     for (const auto item : items) {
         PyObject* value = item.second.ptr();

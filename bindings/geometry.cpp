@@ -1,5 +1,4 @@
 #include <pybind11/numpy.h>
-#include <pybind11/operators.h>
 #include <pybind11/stl.h>
 
 #include <sstream>
@@ -7,8 +6,8 @@
 #include <type_traits>
 
 #include "array_rules.hpp"
-#include "fast_calls.hpp"
-#include "fast_operators.hpp"
+#include "arithmetic.hpp"
+#include "declarations.hpp"
 #include "math/geometry.hpp"
 #include "math/pose.hpp"
 #include "registration.hpp"
@@ -42,8 +41,8 @@ std::string class_name(const char* stem) {
 template <class C, class T, class R>
 void def_point_method(py::class_<C>& cls, const char* name,
                       R (C::*method)(const math::Vector3<T>&) const) {
-    fast_calls::def(cls, name, method);
-    cls.def(name, [method](const C& self, const NdArray<T>& a) {
+    declare::def(cls, name, method);
+    declare::def(cls, name, [method](const C& self, const NdArray<T>& a) {
         if constexpr (std::is_same_v<R, math::Vector3<T>>) {
             return array_from((self.*method)(vector_from(a)));
         } else {
@@ -57,12 +56,13 @@ void def_point_method(py::class_<C>& cls, const char* name,
 template <class C, class T>
 void def_two_vector_init(py::class_<C>& cls) {
     using V = math::Vector3<T>;
-    cls.def(py::init<>()).def(py::init<const V&, const V&>());
-    cls.def(py::init([](const NdArray<T>& a, const NdArray<T>& b) {
+    declare::def_init<>(cls);
+    declare::def_init<const V&, const V&>(cls);
+    declare::def_init(cls, [](const NdArray<T>& a, const NdArray<T>& b) {
         const V first = vector_from(a);
         const V second = vector_from(b);
         return C(first, second);
-    }));
+    });
 }
 
 template <class T>
@@ -96,27 +96,21 @@ void register_pose(py::module_& m) {
     using Pose = math::Pose3d<T>;
     using V = math::Vector3<T>;
     py::class_<Pose> cls(m, class_name<T>("Pose3d").c_str());
-    cls.def(py::init<>())
-        .def(py::init<const V&, const math::Quaternion<T>&>())
-        .def(py::init<const V&, const math::Matrix3<T>&>())
-        .def_readwrite("position", &Pose::position)
-        .def_readwrite("orientation", &Pose::orientation);
+    declare::def_init<>(cls);
+    declare::def_init<const V&, const math::Quaternion<T>&>(cls);
+    declare::def_init<const V&, const math::Matrix3<T>&>(cls);
+    declare::def_readwrite(cls, "position", &Pose::position);
+    declare::def_readwrite(cls, "orientation", &Pose::orientation);
     def_point_method(cls, "apply", &Pose::apply);
-    fast_calls::def(cls, "inverse", &Pose::inverse);
-    fast_calls::def(cls, "toMatrix", &Pose::toMatrix);
+    declare::def(cls, "inverse", &Pose::inverse);
+    declare::def(cls, "toMatrix", &Pose::toMatrix);
     def_point_method(cls, "__mul__", &Pose::apply);
-    cls.def(py::self * py::self);
-    cls.def("__repr__", [](const Pose& p) {
+    declare::def(cls, "__mul__", &arithmetic::product<Pose, Pose>, py::is_operator());
+    declare::def(cls, "__repr__", [](const Pose& p) {
         return py::str("<Pose3d\n  pos: {}\n  quat: {}\n  dtype: {}\n>")
             .format(math::toString(p.position), quaternion_text(p.orientation),
                     ScalarTraits<T>::dtype);
     });
-
-    namespace fast = fast_operators;
-    fast::install<Pose, fast::Binary<fast::Multiply, fast::Rule<Pose, V, &Pose::apply>,
-                                     fast::Rule<Pose, Pose,
-                                                fast::same_class_operator<internals::op_mul, Pose>>>>(
-        cls);
 }
 
 template <class T>
@@ -124,9 +118,10 @@ void register_line(py::module_& m) {
     using Line = math::Line<T>;
     py::class_<Line> cls(m, class_name<T>("Line").c_str());
     def_two_vector_init<Line, T>(cls);
-    cls.def_readwrite("start", &Line::start).def_readwrite("end", &Line::end);
+    declare::def_readwrite(cls, "start", &Line::start);
+    declare::def_readwrite(cls, "end", &Line::end);
     def_point_method(cls, "distanceTo", &Line::distanceTo);
-    cls.def("__repr__", [](const Line& l) {
+    declare::def(cls, "__repr__", [](const Line& l) {
         return two_vector_text("Line", "start", l.start, "end", l.end);
     });
 }
@@ -136,11 +131,12 @@ void register_plane(py::module_& m) {
     using Plane = math::Plane<T>;
     py::class_<Plane> cls(m, class_name<T>("Plane").c_str());
     def_two_vector_init<Plane, T>(cls);
-    cls.def_readwrite("point", &Plane::point).def_readwrite("normal", &Plane::normal);
+    declare::def_readwrite(cls, "point", &Plane::point);
+    declare::def_readwrite(cls, "normal", &Plane::normal);
     def_point_method(cls, "signedDistanceTo", &Plane::signedDistanceTo);
     def_point_method(cls, "distanceTo", &Plane::distanceTo);
     def_point_method(cls, "project", &Plane::project);
-    cls.def("__repr__", [](const Plane& p) {
+    declare::def(cls, "__repr__", [](const Plane& p) {
         return two_vector_text("Plane", "point", p.point, "normal", p.normal);
     });
 }
@@ -150,14 +146,14 @@ void register_aabb(py::module_& m) {
     using Box = math::AABB<T>;
     py::class_<Box> cls(m, class_name<T>("AABB").c_str());
     def_two_vector_init<Box, T>(cls);
-    cls.def_readwrite("min", &Box::min)
-        .def_readwrite("max", &Box::max)
-        .def("computeCenter", &Box::computeCenter)
-        .def("computeCorners", &Box::computeCorners)
-        .def("intersects", &Box::intersects)
-        .def("__repr__", [](const Box& b) {
-            return two_vector_text("AABB", "min", b.min, "max", b.max);
-        });
+    declare::def_readwrite(cls, "min", &Box::min);
+    declare::def_readwrite(cls, "max", &Box::max);
+    declare::def(cls, "computeCenter", &Box::computeCenter);
+    declare::def(cls, "computeCorners", &Box::computeCorners);
+    declare::def(cls, "intersects", &Box::intersects);
+    declare::def(cls, "__repr__", [](const Box& b) {
+        return two_vector_text("AABB", "min", b.min, "max", b.max);
+    });
 }
 
 template void register_pose<float>(py::module_&);

@@ -5,7 +5,6 @@
 // behaviour were checked against exactly these versions; any other fails the
 // build here rather than misbehave at run time.
 
-#include <pybind11/operators.h>
 #include <pybind11/pybind11.h>
 
 #include <exception>
@@ -168,27 +167,19 @@ inline void set_error_from_current_exception() {
     py::detail::translate_exception(std::current_exception());
 }
 
-// The function pybind11 binds for `py::self <op> py::self` of class C.
-using py::detail::op_id;
-inline constexpr op_id op_add = py::detail::op_add;
-inline constexpr op_id op_sub = py::detail::op_sub;
-inline constexpr op_id op_mul = py::detail::op_mul;
-template <op_id id, class C>
-constexpr auto same_class_operator = &py::detail::op_impl<id, py::detail::op_l, C, C, C>::execute;
-
-// The number slots CPython gives a class whose operators are Python methods,
-// as pybind11's operators and methods are: those of a plain Python class.
-inline const PyNumberMethods& method_number_slots() {
+// The slots CPython gives a class whose operators and __getitem__ are
+// Python methods, as pybind11's methods are: those of a plain Python class.
+inline const PyTypeObject& method_slots() {
     static const PyTypeObject* const reference = [] {
         PyObject* type = PyObject_CallFunction(
             reinterpret_cast<PyObject*>(&PyType_Type), "s(){}", "operators");
         if (type == nullptr) throw py::error_already_set();
-        for (const char* name : {"__add__", "__sub__", "__mul__", "__neg__"}) {
+        for (const char* name : {"__add__", "__sub__", "__mul__", "__neg__", "__getitem__"}) {
             if (PyObject_SetAttrString(type, name, Py_None) < 0) throw py::error_already_set();
         }
         return reinterpret_cast<PyTypeObject*>(type);  // kept, like the module's types
     }();
-    return *reference->tp_as_number;
+    return *reference;
 }
 
 // Replacing a slot is only sound over the one it was written against.

@@ -1,4 +1,3 @@
-#include <pybind11/operators.h>
 #include <pybind11/stl.h>
 
 #include <string>
@@ -6,9 +5,9 @@
 
 #include "array_rules.hpp"
 #include "index_check.hpp"
+#include "arithmetic.hpp"
+#include "declarations.hpp"
 #include "internals.hpp"
-#include "fast_calls.hpp"
-#include "fast_operators.hpp"
 #include "math/matrix.hpp"
 #include "registration.hpp"
 
@@ -45,10 +44,10 @@ template <class M, std::size_t... I, std::size_t... K>
 void def_value_constructors(py::class_<M>& cls, std::index_sequence<I...>,
                             std::index_sequence<K...>) {
     using T = typename M::Scalar;
-    cls.def(py::init<>())
-        .def(py::init<Repeat<T, I>...>())
-        .def(py::init<Repeat<T, K>...>())
-        .def(py::init<Repeat<const typename M::Column&, I>...>());
+    declare::def_init<>(cls);
+    declare::def_init<Repeat<T, I>...>(cls);
+    declare::def_init<Repeat<T, K>...>(cls);
+    declare::def_init<Repeat<const typename M::Column&, I>...>(cls);
 }
 
 template <class M>
@@ -56,23 +55,25 @@ void def_factories(py::class_<M>& cls) {
     using T = typename M::Scalar;
     constexpr int n = M::order;
     if constexpr (n == 2) {
-        cls.def_static("Rotation", &M::Rotation)
-            .def_static("Scale", py::overload_cast<T, T>(&M::Scale))
-            .def_static("Scale", py::overload_cast<const math::Vector2<T>&>(&M::Scale));
+        declare::def_static(cls, "Rotation", &M::Rotation);
+        declare::def_static(cls, "Scale", py::overload_cast<T, T>(&M::Scale));
+        declare::def_static(cls, "Scale", py::overload_cast<const math::Vector2<T>&>(&M::Scale));
     } else {
-        fast_calls::def_static(cls, "RotationX", &M::RotationX);
-        fast_calls::def_static(cls, "RotationY", &M::RotationY);
-        fast_calls::def_static(cls, "RotationZ", &M::RotationZ);
-        cls.def_static("Scale", py::overload_cast<T, T, T>(&M::Scale))
-            .def_static("Scale", py::overload_cast<const math::Vector3<T>&>(&M::Scale));
+        declare::def_static(cls, "RotationX", &M::RotationX);
+        declare::def_static(cls, "RotationY", &M::RotationY);
+        declare::def_static(cls, "RotationZ", &M::RotationZ);
+        declare::def_static(cls, "Scale", py::overload_cast<T, T, T>(&M::Scale));
+        declare::def_static(cls, "Scale", py::overload_cast<const math::Vector3<T>&>(&M::Scale));
     }
     if constexpr (n == 4) {
-        cls.def_static("Translation", &M::Translation)
-            .def_static("Perspective", py::overload_cast<T, T, T, T>(&M::Perspective))
-            .def_static("Perspective", py::overload_cast<T, T, T, T, T, T>(&M::Perspective))
-            .def_static("Ortho", &M::Ortho);
+        declare::def_static(cls, "Translation", &M::Translation);
+        declare::def_static(cls, "Perspective", py::overload_cast<T, T, T, T>(&M::Perspective));
+        declare::def_static(cls, "Perspective",
+                            py::overload_cast<T, T, T, T, T, T>(&M::Perspective));
+        declare::def_static(cls, "Ortho", &M::Ortho);
     }
-    cls.def_static("Identity", &M::Identity).def_static("Zeros", &M::Zeros);
+    declare::def_static(cls, "Identity", &M::Identity);
+    declare::def_static(cls, "Zeros", &M::Zeros);
 }
 
 }  // namespace
@@ -87,68 +88,52 @@ void register_matrix(py::module_& m) {
 
     py::class_<M> cls(m, name.c_str(), py::buffer_protocol());
     def_value_constructors(cls, std::make_index_sequence<n>(), std::make_index_sequence<n * n>());
-    cls.def(py::init([](const py::buffer& b) {
+    declare::def_init(cls, [](const py::buffer& b) {
         M a;
         read_square<T>(b, n, a.data());
         return a;
-    }));
+    });
     internals::ExportedBuffer<M, T, n, n>::install(cls);
 
-    cls.def(py::self + py::self)
-        .def(py::self - py::self)
-        .def(py::self * py::self)
-        .def("__mul__", &fast_operators::scaled<M, T>)
-        .def("__rmul__", &fast_operators::scaled_from_left<M, T>)
-        .def("__mul__", &fast_operators::product<M, Column>)
-        .def("__eq__", [](const M& a, const M& b) { return a == b; })
-        .def("__neq__", [](const M& a, const M& b) { return a != b; })
-        ;
-    fast_calls::def(cls, "transpose", [](const M& a) { return math::transpose(a); });
-    fast_calls::def(cls, "trace", [](const M& a) { return math::trace(a); });
-    fast_calls::def(cls, "determinant", [](const M& a) { return math::determinant(a); });
-    fast_calls::def(cls, "inverse", [](const M& a) { return math::inverse(a); });
-    fast_calls::def(cls, "__getitem__", [](const M& a, int j) {
+    arithmetic::def_same_class(cls);
+    arithmetic::def_scaling<T>(cls, &arithmetic::scaled_from_left<M, T>);
+    declare::def(cls, "__mul__", &arithmetic::product<M, Column>);
+    declare::def(cls, "__eq__", [](const M& a, const M& b) { return a == b; });
+    declare::def(cls, "__neq__", [](const M& a, const M& b) { return a != b; });
+    declare::def(cls, "transpose", [](const M& a) { return math::transpose(a); });
+    declare::def(cls, "trace", [](const M& a) { return math::trace(a); });
+    declare::def(cls, "determinant", [](const M& a) { return math::determinant(a); });
+    declare::def(cls, "inverse", [](const M& a) { return math::inverse(a); });
+    declare::def(cls, "__getitem__", [](const M& a, int j) {
         check_index<n>(j);
         return math::column(a, j);
     });
-    cls.def("__getitem__",
-             [](const M& a, std::pair<int, int> ij) {
-                 check_index<n>(ij.first);
-                 check_index<n>(ij.second);
-                 return a(ij.first, ij.second);
-             })
-        // Read into a copy first, so that a failed check leaves the matrix unchanged.
-        .def("__setitem__",
-             [](M& a, int j, const py::buffer& b) {
-                 check_index<n>(j);
-                 Column c;
-                 read_column_shaped<T>(b, n, c.data(), kColumnShapeError);
-                 math::setColumn(a, j, c);
-             })
-        .def("__setitem__",
-             [](M& a, std::pair<int, int> ij, T value) {
-                 check_index<n>(ij.first);
-                 check_index<n>(ij.second);
-                 a(ij.first, ij.second) = value;
-             })
-        .def("numpy",
-             [](const internals::Self<M>& self) {
-                 return make_view<T>(self, {n, n}, {item, n * item});
-             })
-        .def("flatten",
-             [](const internals::Self<M>& self) { return make_view<T>(self, {n * n}, {item}); })
-        .def_property_readonly("T", [](const M& a) { return math::transpose(a); });
+    declare::def(cls, "__getitem__", [](const M& a, std::pair<int, int> ij) {
+        check_index<n>(ij.first);
+        check_index<n>(ij.second);
+        return a(ij.first, ij.second);
+    });
+    // Read into a copy first, so that a failed check leaves the matrix unchanged.
+    declare::def(cls, "__setitem__", [](M& a, int j, const py::buffer& b) {
+        check_index<n>(j);
+        Column c;
+        read_column_shaped<T>(b, n, c.data(), kColumnShapeError);
+        math::setColumn(a, j, c);
+    });
+    declare::def(cls, "__setitem__", [](M& a, std::pair<int, int> ij, T value) {
+        check_index<n>(ij.first);
+        check_index<n>(ij.second);
+        a(ij.first, ij.second) = value;
+    });
+    declare::def(cls, "numpy", [](const internals::Self<M>& self) {
+        return make_view<T>(self, {n, n}, {item, n * item});
+    });
+    declare::def(cls, "flatten",
+                 [](const internals::Self<M>& self) { return make_view<T>(self, {n * n}, {item}); });
+    declare::def_property_readonly(cls, "T", [](const M& a) { return math::transpose(a); });
     def_factories(cls);
-    cls.def("__repr__",
-            [](const M& a) { return matrix_repr(a, std::make_index_sequence<n * n>()); });
-
-    namespace fast = fast_operators;
-    using Product = fast::Rule<M, M, fast::same_class_operator<internals::op_mul, M>>;
-    fast::install<M, fast::AddSame<M>, fast::SubtractSame<M>,
-                  fast::Binary<fast::Multiply, Product,
-                               fast::Rule<M, fast::Number<T>, &fast::scaled<M, T>>,
-                               fast::ReflectedRule<fast::Number<T>, M, &fast::scaled_from_left<M, T>>,
-                               fast::Rule<M, Column, &fast::product<M, Column>>>>(cls);
+    declare::def(cls, "__repr__",
+                 [](const M& a) { return matrix_repr(a, std::make_index_sequence<n * n>()); });
 }
 
 template void register_matrix<math::Matrix2<float>>(py::module_&);

@@ -1,14 +1,19 @@
 #include <pybind11/pybind11.h>
 
-#include "fast_calls.hpp"
+#include "declarations.hpp"
 #include "internals.hpp"
 #include "math/matrix.hpp"
 #include "math/vector.hpp"
 #include "registration.hpp"
 
+// The floor of the benchmarks is the same module under another name.
+#ifndef ORVANE_MODULE_NAME
+#define ORVANE_MODULE_NAME orvane_bindings
+#endif
+
 // The registration order is the module's inventory: a class is registered
 // before any signature that mentions it.
-PYBIND11_MODULE(orvane_bindings, m) {
+PYBIND11_MODULE(ORVANE_MODULE_NAME, m) {
     register_vector<math::Vector2<float>>(m);
     register_vector<math::Vector2<double>>(m);
     register_vector<math::Vector3<float>>(m);
@@ -38,6 +43,6 @@ PYBIND11_MODULE(orvane_bindings, m) {
     register_vector_functions<2>(m);
     register_vector_functions<3>(m);
     register_vector_functions<4>(m);
-    fast_calls::install(m);
+    declare::install(m);
     internals::refuse_class_assignment(m);
 }

@@ -1,12 +1,12 @@
-#include <pybind11/operators.h>
+#include <pybind11/numpy.h>
 
 #include <string>
 
 #include "array_rules.hpp"
 #include "index_check.hpp"
+#include "arithmetic.hpp"
+#include "declarations.hpp"
 #include "internals.hpp"
-#include "fast_calls.hpp"
-#include "fast_operators.hpp"
 #include "math/quaternion.hpp"
 #include "registration.hpp"
 
@@ -40,70 +40,61 @@ void register_quaternion(py::module_& m) {
     // the array overload in the first pass, other buffers fail the format
     // check there, and lists reach the array overload in the second pass.
     py::class_<Q> cls(m, name.c_str(), py::buffer_protocol());
-    fast_calls::def_init<>(cls);
-    fast_calls::def_init<T>(cls);
-    fast_calls::def_init<T, T, T, T>(cls);
-    fast_calls::def_init<const math::Matrix3<T>&>(cls);
-    cls.def(py::init([](const Array& a) {
-            if (a.size() != 4) throw std::runtime_error(quaternion_count_error(a.size()));
-            Q q;
-            copy_elements(a, 4, q.data());
-            return q;
-        }))
-        .def(py::init([](const py::buffer& b) {
-            Q q;
-            read_column_shaped<T>(b, 4, q.data(), kQuaternionShapeError);
-            return q;
-        }));
+    declare::def_init<>(cls);
+    declare::def_init<T>(cls);
+    declare::def_init<T, T, T, T>(cls);
+    declare::def_init<const math::Matrix3<T>&>(cls);
+    declare::def_init(cls, [](const Array& a) {
+        if (a.size() != 4) throw std::runtime_error(quaternion_count_error(a.size()));
+        Q q;
+        copy_elements(a, 4, q.data());
+        return q;
+    });
+    declare::def_init(cls, [](const py::buffer& b) {
+        Q q;
+        read_column_shaped<T>(b, 4, q.data(), kQuaternionShapeError);
+        return q;
+    });
     internals::ExportedBuffer<Q, T, 4>::install(cls);
 
-    namespace fc = fast_calls;
-    fc::def_readwrite(cls, "w", &Q::w);
-    fc::def_readwrite(cls, "x", &Q::x);
-    fc::def_readwrite(cls, "y", &Q::y);
-    fc::def_readwrite(cls, "z", &Q::z);
-    fc::def(cls, "__getitem__", [](const Q& q, int i) {
+    declare::def_readwrite(cls, "w", &Q::w);
+    declare::def_readwrite(cls, "x", &Q::x);
+    declare::def_readwrite(cls, "y", &Q::y);
+    declare::def_readwrite(cls, "z", &Q::z);
+    declare::def(cls, "__getitem__", [](const Q& q, int i) {
         check_index<4>(i);
         return q[i];
     });
-    fc::def(cls, "__setitem__", [](Q& q, int i, T value) {
+    declare::def(cls, "__setitem__", [](Q& q, int i, T value) {
         check_index<4>(i);
         q[i] = value;
     });
-    cls.def(py::self + py::self)
-        .def(py::self - py::self)
-        .def(py::self * py::self)
-        .def("__mul__", &fast_operators::scaled<Q, T>)
-        .def("__rmul__", &fast_operators::scaled<Q, T>)
-        .def("__eq__", [](const Q& a, const Q& b) { return a == b; })
-        .def("__neq__", [](const Q& a, const Q& b) { return a != b; })
-        ;
-    fc::def_static(cls, "RotationX", &Q::RotationX);
-    fc::def_static(cls, "RotationY", &Q::RotationY);
-    fc::def_static(cls, "RotationZ", &Q::RotationZ);
-    fc::def(cls, "length", &Q::length);
-    fc::def(cls, "lengthSquare", &Q::lengthSquare);
-    fc::def(cls, "normalize", &Q::normalize);
-    fc::def(cls, "normalize_", &Q::normalize_);
-    fc::def(cls, "conjugate", &Q::conjugate);
-    fc::def(cls, "inverse", &Q::inverse);
-    cls.def("rotate",
-             [](const Q& q, const Array& a) {
-                 math::Vector3<T> v;
-                 read_elements(a, 3, v.data(), [] { return element_count_error(3); });
-                 return rotated(q, v);
-             })
-        .def("__repr__", [](const Q& q) {
-            return py::str(kQuaternionRepr)
-                .format(ScalarTraits<T>::letter, static_cast<double>(q.w),
-                        static_cast<double>(q.x), static_cast<double>(q.y),
-                        static_cast<double>(q.z));
-        });
-
-    fast_calls::remember(cls.attr("rotate"), fast_calls::overload_of(&rotated<T>));
-
-    namespace fast = fast_operators;
-    fast::install<Q, fast::AddSame<Q>, fast::SubtractSame<Q>, fast::MultiplySameOrNumber<Q, T>>(cls);
+    arithmetic::def_same_class(cls);
+    arithmetic::def_scaling<T>(cls, &arithmetic::scaled<Q, T>);
+    declare::def(cls, "__eq__", [](const Q& a, const Q& b) { return a == b; });
+    declare::def(cls, "__neq__", [](const Q& a, const Q& b) { return a != b; });
+    declare::def_static(cls, "RotationX", &Q::RotationX);
+    declare::def_static(cls, "RotationY", &Q::RotationY);
+    declare::def_static(cls, "RotationZ", &Q::RotationZ);
+    declare::def(cls, "length", &Q::length);
+    declare::def(cls, "lengthSquare", &Q::lengthSquare);
+    declare::def(cls, "normalize", &Q::normalize);
+    declare::def(cls, "normalize_", &Q::normalize_);
+    declare::def(cls, "conjugate", &Q::conjugate);
+    declare::def(cls, "inverse", &Q::inverse);
+    declare::def_with_shortcut(
+        cls, "rotate",
+        [](const Q& q, const Array& a) {
+            math::Vector3<T> v;
+            read_elements(a, 3, v.data(), [] { return element_count_error(3); });
+            return rotated(q, v);
+        },
+        &rotated<T>);
+    declare::def(cls, "__repr__", [](const Q& q) {
+        return py::str(kQuaternionRepr)
+            .format(ScalarTraits<T>::letter, static_cast<double>(q.w), static_cast<double>(q.x),
+                    static_cast<double>(q.y), static_cast<double>(q.z));
+    });
 }
 
 template void register_quaternion<float>(py::module_&);

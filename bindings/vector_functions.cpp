@@ -1,4 +1,4 @@
-#include "fast_calls.hpp"
+#include "declarations.hpp"
 #include "math/vector.hpp"
 #include "registration.hpp"
 
@@ -27,7 +27,7 @@ template <int N>
 void register_vector_functions(py::module_& m) {
     using F = typename VectorOfSize<N, float>::type;
     using D = typename VectorOfSize<N, double>::type;
-    using fast_calls::def;
+    using declare::def;
     def(def(m, "dot", &math::dot<F>), "dot", &math::dot<D>);
     if constexpr (N == 3) def(def(m, "cross", &math::cross<float>), "cross", &math::cross<double>);
     def(def(m, "squareNorm", &math::squareNorm<F>), "squareNorm", &math::squareNorm<D>);

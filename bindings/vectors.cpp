@@ -1,13 +1,12 @@
-#include <pybind11/operators.h>
 #include <pybind11/stl.h>
 
 #include <utility>
 
 #include "array_rules.hpp"
 #include "index_check.hpp"
+#include "arithmetic.hpp"
+#include "declarations.hpp"
 #include "internals.hpp"
-#include "fast_calls.hpp"
-#include "fast_operators.hpp"
 #include "math/vector.hpp"
 #include "registration.hpp"
 
@@ -49,58 +48,49 @@ void register_vector(py::module_& m) {
     const std::string name = std::string(VectorText<N>::name) + ScalarTraits<T>::letter;
 
     py::class_<V> cls(m, name.c_str(), py::buffer_protocol());
-    namespace fc = fast_calls;
-    fc::def_init<>(cls);
-    fc::def_init<T>(cls);
-    fc::def_init<T, T>(cls);
-    if constexpr (N >= 3) fc::def_init<T, T, T>(cls);
-    if constexpr (N == 4) fc::def_init<T, T, T, T>(cls);
-    cls.def(py::init([](const py::buffer& b) {
+    declare::def_init<>(cls);
+    declare::def_init<T>(cls);
+    declare::def_init<T, T>(cls);
+    if constexpr (N >= 3) declare::def_init<T, T, T>(cls);
+    if constexpr (N == 4) declare::def_init<T, T, T, T>(cls);
+    declare::def_init(cls, [](const py::buffer& b) {
         V v;
         read_column_shaped<T>(b, N, v.data(), kVectorShapeError);
         return v;
-    }));
+    });
     internals::ExportedBuffer<V, T, N>::install(cls);
 
-    fc::def_readwrite(cls, "x", &V::x);
-    fc::def_readwrite(cls, "y", &V::y);
-    if constexpr (N >= 3) fc::def_readwrite(cls, "z", &V::z);
-    if constexpr (N == 4) fc::def_readwrite(cls, "w", &V::w);
+    declare::def_readwrite(cls, "x", &V::x);
+    declare::def_readwrite(cls, "y", &V::y);
+    if constexpr (N >= 3) declare::def_readwrite(cls, "z", &V::z);
+    if constexpr (N == 4) declare::def_readwrite(cls, "w", &V::w);
 
-    cls.def(py::self + py::self)
-        .def(py::self - py::self)
-        .def(py::self * py::self)
-        .def("__mul__", &fast_operators::scaled<V, T>)
-        .def("__rmul__", &fast_operators::scaled<V, T>)
-        .def("__eq__", [](const V& a, const V& b) { return a == b; })
-        .def("__neq__", [](const V& a, const V& b) { return a != b; })
-        .def("__neg__", &fast_operators::negated<V>);
-    fc::def(cls, "__getitem__", [](const V& v, int i) {
+    arithmetic::def_same_class(cls);
+    arithmetic::def_scaling<T>(cls, &arithmetic::scaled<V, T>);
+    declare::def(cls, "__eq__", [](const V& a, const V& b) { return a == b; });
+    declare::def(cls, "__neq__", [](const V& a, const V& b) { return a != b; });
+    declare::def(cls, "__neg__", &arithmetic::negated<V>);
+    declare::def(cls, "__getitem__", [](const V& v, int i) {
         check_index<N>(i);
         return v[i];
     });
-    fc::def(cls, "__setitem__", [](V& v, int i, T value) {
+    declare::def(cls, "__setitem__", [](V& v, int i, T value) {
         check_index<N>(i);
         v[i] = value;
     });
-    fc::def(cls, "dot", &math::dot<V>);
-    fc::def(cls, "norm", &math::norm<V>);
-    fc::def(cls, "squareNorm", &math::squareNorm<V>);
-    fc::def(cls, "normalize", &math::normalize<V>);
-    fc::def(cls, "normalize_", &math::normalize_<V>);
-    if constexpr (N == 3) fc::def(cls, "cross", &math::cross<T>);
-    cls.def("numpy",
-            [](const internals::Self<V>& self) {
-                return make_view<T>(self, {N}, {static_cast<py::ssize_t>(sizeof(T))});
-            })
-        .def_property_readonly("ndim", [](const V&) { return 1; })
-        .def_property_readonly("shape", [](const V&) { return std::make_pair(1, N); })
-        .def("__repr__",
-             [](const V& v) { return vector_repr(v, std::make_index_sequence<N>()); });
-
-    namespace fast = fast_operators;
-    fast::install<V, fast::AddSame<V>, fast::SubtractSame<V>, fast::MultiplySameOrNumber<V, T>,
-                  fast::Unary<fast::Negative, fast::UnaryRule<V, &fast::negated<V>>>>(cls);
+    declare::def(cls, "dot", &math::dot<V>);
+    declare::def(cls, "norm", &math::norm<V>);
+    declare::def(cls, "squareNorm", &math::squareNorm<V>);
+    declare::def(cls, "normalize", &math::normalize<V>);
+    declare::def(cls, "normalize_", &math::normalize_<V>);
+    if constexpr (N == 3) declare::def(cls, "cross", &math::cross<T>);
+    declare::def(cls, "numpy", [](const internals::Self<V>& self) {
+        return make_view<T>(self, {N}, {static_cast<py::ssize_t>(sizeof(T))});
+    });
+    declare::def_property_readonly(cls, "ndim", [](const V&) { return 1; });
+    declare::def_property_readonly(cls, "shape", [](const V&) { return std::make_pair(1, N); });
+    declare::def(cls, "__repr__",
+                 [](const V& v) { return vector_repr(v, std::make_index_sequence<N>()); });
 }
 
 template void register_vector<math::Vector2<float>>(py::module_&);
