@@ -2,6 +2,7 @@
 #include <string>
 
 #include "declarations.hpp"
+#include "layers.hpp"
 #include "math/euler.hpp"
 #include "registration.hpp"
 #include "scalar_traits.hpp"
@@ -54,20 +55,15 @@ void register_euler_enums(py::module_& m) {
 template <class T>
 void register_euler(py::module_& m) {
     using E = math::Euler<T>;
-    const std::string name = std::string("Euler") + ScalarTraits<T>::suffix;
 
-    py::class_<E> cls(m, name.c_str());
+    auto cls = layers::make_class<E>(m);
     declare::def_init<>(cls);
     declare::def_init<T, T, T>(cls);
     declare::def_init<const math::Matrix3<T>&>(cls);
     declare::def_init<const math::Matrix4<T>&>(cls);
     declare::def_init<const math::Quaternion<T>&>(cls);
     declare::def_init<const math::Vector3<T>&, T>(cls);
-    declare::def_readwrite(cls, "order", &E::order);
-    declare::def_readwrite(cls, "convention", &E::convention);
-    declare::def_readwrite(cls, "x", &E::x);
-    declare::def_readwrite(cls, "y", &E::y);
-    declare::def_readwrite(cls, "z", &E::z);
+    layers::def_fields(cls);
     declare::def(cls, "setFromRotationMatrix", &E::setFromRotationMatrix);
     declare::def(cls, "setFromTransform", &E::setFromTransform);
     declare::def(cls, "setFromQuaternion", &E::setFromQuaternion);

@@ -1,8 +1,8 @@
 #pragma once
 
 // Vectorcall entries for the bound functions, methods and property accessors.
-// A callable declared here is bound by pybind11 as usual; its function object
-// then also gets an entry that, for arguments that are exact instances of the
+// A callable declared in declarations.hpp is bound by pybind11 as usual; its
+// function object then also gets an entry that, for arguments that are exact instances of the
 // registered classes, exact floats or exact ints, walks the overloads as
 // pybind11's dispatcher does and calls the same C++ function directly. Any
 // argument it cannot classify for certain (subclasses, sequences, arrays,

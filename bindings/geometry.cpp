@@ -8,6 +8,7 @@
 #include "array_rules.hpp"
 #include "arithmetic.hpp"
 #include "declarations.hpp"
+#include "layers.hpp"
 #include "math/geometry.hpp"
 #include "math/pose.hpp"
 #include "registration.hpp"
@@ -27,11 +28,6 @@ math::Vector3<T> vector_from(const NdArray<T>& a) {
 template <class T>
 py::array_t<T> array_from(const math::Vector3<T>& v) {
     return fresh_array<T>({3}, {static_cast<py::ssize_t>(sizeof(T))}, v.data(), 3);
-}
-
-template <class T>
-std::string class_name(const char* stem) {
-    return std::string(stem) + ScalarTraits<T>::suffix;
 }
 
 // A method taking a point, registered twice: for the exact vector class,
@@ -95,12 +91,11 @@ template <class T>
 void register_pose(py::module_& m) {
     using Pose = math::Pose3d<T>;
     using V = math::Vector3<T>;
-    py::class_<Pose> cls(m, class_name<T>("Pose3d").c_str());
+    auto cls = layers::make_class<Pose>(m);
     declare::def_init<>(cls);
     declare::def_init<const V&, const math::Quaternion<T>&>(cls);
     declare::def_init<const V&, const math::Matrix3<T>&>(cls);
-    declare::def_readwrite(cls, "position", &Pose::position);
-    declare::def_readwrite(cls, "orientation", &Pose::orientation);
+    layers::def_fields(cls);
     def_point_method(cls, "apply", &Pose::apply);
     declare::def(cls, "inverse", &Pose::inverse);
     declare::def(cls, "toMatrix", &Pose::toMatrix);
@@ -116,10 +111,9 @@ void register_pose(py::module_& m) {
 template <class T>
 void register_line(py::module_& m) {
     using Line = math::Line<T>;
-    py::class_<Line> cls(m, class_name<T>("Line").c_str());
+    auto cls = layers::make_class<Line>(m);
     def_two_vector_init<Line, T>(cls);
-    declare::def_readwrite(cls, "start", &Line::start);
-    declare::def_readwrite(cls, "end", &Line::end);
+    layers::def_fields(cls);
     def_point_method(cls, "distanceTo", &Line::distanceTo);
     declare::def(cls, "__repr__", [](const Line& l) {
         return two_vector_text("Line", "start", l.start, "end", l.end);
@@ -129,10 +123,9 @@ void register_line(py::module_& m) {
 template <class T>
 void register_plane(py::module_& m) {
     using Plane = math::Plane<T>;
-    py::class_<Plane> cls(m, class_name<T>("Plane").c_str());
+    auto cls = layers::make_class<Plane>(m);
     def_two_vector_init<Plane, T>(cls);
-    declare::def_readwrite(cls, "point", &Plane::point);
-    declare::def_readwrite(cls, "normal", &Plane::normal);
+    layers::def_fields(cls);
     def_point_method(cls, "signedDistanceTo", &Plane::signedDistanceTo);
     def_point_method(cls, "distanceTo", &Plane::distanceTo);
     def_point_method(cls, "project", &Plane::project);
@@ -144,10 +137,9 @@ void register_plane(py::module_& m) {
 template <class T>
 void register_aabb(py::module_& m) {
     using Box = math::AABB<T>;
-    py::class_<Box> cls(m, class_name<T>("AABB").c_str());
+    auto cls = layers::make_class<Box>(m);
     def_two_vector_init<Box, T>(cls);
-    declare::def_readwrite(cls, "min", &Box::min);
-    declare::def_readwrite(cls, "max", &Box::max);
+    layers::def_fields(cls);
     declare::def(cls, "computeCenter", &Box::computeCenter);
     declare::def(cls, "computeCorners", &Box::computeCorners);
     declare::def(cls, "intersects", &Box::intersects);

@@ -14,6 +14,8 @@
 #include <typeinfo>
 #include <utility>
 
+#include "class_traits.hpp"
+
 // 0 builds the module without fast paths: pybind11's loaders, dispatcher
 // and CPython's operator slots for methods throughout.
 #ifndef ORVANE_FAST_PATHS
@@ -344,53 +346,11 @@ struct type_caster<::internals::Self<C>> {
 
 }  // namespace pybind11::detail
 
-namespace math {
-template <class T>
-struct Vector2;
-template <class T>
-struct Vector3;
-template <class T>
-struct Vector4;
-template <class T>
-struct Matrix2;
-template <class T>
-struct Matrix3;
-template <class T>
-struct Matrix4;
-template <class T>
-struct Quaternion;
-template <class T>
-struct Euler;
-template <class T>
-struct Pose3d;
-template <class T>
-struct Line;
-template <class T>
-struct Plane;
-template <class T>
-struct AABB;
-}  // namespace math
-
 namespace internals {
 
 // The classes wrapping math value types, bound with py::class_.
 template <class C>
-struct IsValueType : std::false_type {};
-template <template <class> class K, class T>
-struct IsValueType<K<T>>
-    : std::bool_constant<(std::is_same_v<T, float> || std::is_same_v<T, double>) &&
-                         (std::is_same_v<K<T>, math::Vector2<T>> ||
-                          std::is_same_v<K<T>, math::Vector3<T>> ||
-                          std::is_same_v<K<T>, math::Vector4<T>> ||
-                          std::is_same_v<K<T>, math::Matrix2<T>> ||
-                          std::is_same_v<K<T>, math::Matrix3<T>> ||
-                          std::is_same_v<K<T>, math::Matrix4<T>> ||
-                          std::is_same_v<K<T>, math::Quaternion<T>> ||
-                          std::is_same_v<K<T>, math::Euler<T>> ||
-                          std::is_same_v<K<T>, math::Pose3d<T>> ||
-                          std::is_same_v<K<T>, math::Line<T>> ||
-                          std::is_same_v<K<T>, math::Plane<T>> ||
-                          std::is_same_v<K<T>, math::AABB<T>>)> {};
+using IsValueType = IsModuleClass<C>;
 
 // The registered Python class of C, looked up once it exists.
 template <class C>
@@ -434,22 +394,8 @@ struct value_type_caster : type_caster_base<C> {
 };
 
 #if ORVANE_FAST_PATHS
-#define ORVANE_VALUE_CASTER(K)                                              \
-    template <class T>                                                      \
-    struct type_caster<::math::K<T>> : value_type_caster<::math::K<T>> {};
-ORVANE_VALUE_CASTER(Vector2)
-ORVANE_VALUE_CASTER(Vector3)
-ORVANE_VALUE_CASTER(Vector4)
-ORVANE_VALUE_CASTER(Matrix2)
-ORVANE_VALUE_CASTER(Matrix3)
-ORVANE_VALUE_CASTER(Matrix4)
-ORVANE_VALUE_CASTER(Quaternion)
-ORVANE_VALUE_CASTER(Euler)
-ORVANE_VALUE_CASTER(Pose3d)
-ORVANE_VALUE_CASTER(Line)
-ORVANE_VALUE_CASTER(Plane)
-ORVANE_VALUE_CASTER(AABB)
-#undef ORVANE_VALUE_CASTER
+template <class C>
+struct type_caster<C, std::enable_if_t<::IsModuleClass<C>::value>> : value_type_caster<C> {};
 #endif
 
 }  // namespace pybind11::detail

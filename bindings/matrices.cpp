@@ -8,6 +8,7 @@
 #include "arithmetic.hpp"
 #include "declarations.hpp"
 #include "internals.hpp"
+#include "layers.hpp"
 #include "math/matrix.hpp"
 #include "registration.hpp"
 
@@ -84,9 +85,8 @@ void register_matrix(py::module_& m) {
     using Column = typename M::Column;
     static constexpr int n = M::order;
     constexpr auto item = static_cast<py::ssize_t>(sizeof(T));
-    const std::string name = "Matrix" + std::to_string(n) + ScalarTraits<T>::letter;
 
-    py::class_<M> cls(m, name.c_str(), py::buffer_protocol());
+    auto cls = layers::make_class<M>(m, py::buffer_protocol());
     def_value_constructors(cls, std::make_index_sequence<n>(), std::make_index_sequence<n * n>());
     declare::def_init(cls, [](const py::buffer& b) {
         M a;
@@ -98,8 +98,7 @@ void register_matrix(py::module_& m) {
     arithmetic::def_same_class(cls);
     arithmetic::def_scaling<T>(cls, &arithmetic::scaled_from_left<M, T>);
     declare::def(cls, "__mul__", &arithmetic::product<M, Column>);
-    declare::def(cls, "__eq__", [](const M& a, const M& b) { return a == b; });
-    declare::def(cls, "__neq__", [](const M& a, const M& b) { return a != b; });
+    layers::def_equality(cls);
     declare::def(cls, "transpose", [](const M& a) { return math::transpose(a); });
     declare::def(cls, "trace", [](const M& a) { return math::trace(a); });
     declare::def(cls, "determinant", [](const M& a) { return math::determinant(a); });

@@ -3,17 +3,16 @@
 #include <string>
 
 #include "array_rules.hpp"
-#include "index_check.hpp"
 #include "arithmetic.hpp"
 #include "declarations.hpp"
 #include "internals.hpp"
+#include "layers.hpp"
 #include "math/quaternion.hpp"
 #include "registration.hpp"
 
 namespace {
 
 constexpr const char* kQuaternionShapeError = "Incompatible shape: expected (,4), (1,4), (4,1)";
-constexpr const char* kQuaternionRepr = "Quaternion{}(w={:.8f}, x={:.8f}, y={:.8f}, z={:.8f})";
 
 std::string quaternion_count_error(py::ssize_t count) {
     return "Quaternion> incompatible array size; expected 4, got " + std::to_string(count);
@@ -33,13 +32,12 @@ template <class T>
 void register_quaternion(py::module_& m) {
     using Q = math::Quaternion<T>;
     using Array = py::array_t<T, py::array::forcecast>;
-    const std::string name = std::string("Quaternion") + ScalarTraits<T>::letter;
 
     // The order decides dispatch: an instance of this class has no copy
     // constructor and is copied through its buffer; arrays of this dtype take
     // the array overload in the first pass, other buffers fail the format
     // check there, and lists reach the array overload in the second pass.
-    py::class_<Q> cls(m, name.c_str(), py::buffer_protocol());
+    auto cls = layers::make_class<Q>(m, py::buffer_protocol());
     declare::def_init<>(cls);
     declare::def_init<T>(cls);
     declare::def_init<T, T, T, T>(cls);
@@ -57,22 +55,11 @@ void register_quaternion(py::module_& m) {
     });
     internals::ExportedBuffer<Q, T, 4>::install(cls);
 
-    declare::def_readwrite(cls, "w", &Q::w);
-    declare::def_readwrite(cls, "x", &Q::x);
-    declare::def_readwrite(cls, "y", &Q::y);
-    declare::def_readwrite(cls, "z", &Q::z);
-    declare::def(cls, "__getitem__", [](const Q& q, int i) {
-        check_index<4>(i);
-        return q[i];
-    });
-    declare::def(cls, "__setitem__", [](Q& q, int i, T value) {
-        check_index<4>(i);
-        q[i] = value;
-    });
+    layers::def_fields(cls);
+    layers::def_components(cls);
     arithmetic::def_same_class(cls);
     arithmetic::def_scaling<T>(cls, &arithmetic::scaled<Q, T>);
-    declare::def(cls, "__eq__", [](const Q& a, const Q& b) { return a == b; });
-    declare::def(cls, "__neq__", [](const Q& a, const Q& b) { return a != b; });
+    layers::def_equality(cls);
     declare::def_static(cls, "RotationX", &Q::RotationX);
     declare::def_static(cls, "RotationY", &Q::RotationY);
     declare::def_static(cls, "RotationZ", &Q::RotationZ);
@@ -90,11 +77,7 @@ void register_quaternion(py::module_& m) {
             return rotated(q, v);
         },
         &rotated<T>);
-    declare::def(cls, "__repr__", [](const Q& q) {
-        return py::str(kQuaternionRepr)
-            .format(ScalarTraits<T>::letter, static_cast<double>(q.w), static_cast<double>(q.x),
-                    static_cast<double>(q.y), static_cast<double>(q.z));
-    });
+    layers::def_field_repr(cls);
 }
 
 template void register_quaternion<float>(py::module_&);

@@ -2,11 +2,11 @@
 
 #include <utility>
 
-#include "array_rules.hpp"
-#include "index_check.hpp"
 #include "arithmetic.hpp"
+#include "array_rules.hpp"
 #include "declarations.hpp"
 #include "internals.hpp"
+#include "layers.hpp"
 #include "math/vector.hpp"
 #include "registration.hpp"
 
@@ -14,40 +14,14 @@ namespace {
 
 constexpr const char* kVectorShapeError = "Incompatible shape: expected (, n), (1, n), (n, 1)";
 
-template <int N>
-struct VectorText;
-template <>
-struct VectorText<2> {
-    static constexpr const char* name = "Vector2";
-    static constexpr const char* repr = "Vector2{}(x={}, y={})";
-};
-template <>
-struct VectorText<3> {
-    static constexpr const char* name = "Vector3";
-    static constexpr const char* repr = "Vector3{}(x={}, y={}, z={})";
-};
-template <>
-struct VectorText<4> {
-    static constexpr const char* name = "Vector4";
-    static constexpr const char* repr = "Vector4{}(x={}, y={}, z={}, w={})";
-};
-
-template <class V, std::size_t... I>
-py::str vector_repr(const V& v, std::index_sequence<I...>) {
-    using T = typename math::VectorTraits<V>::Scalar;
-    return py::str(VectorText<math::VectorTraits<V>::size>::repr)
-        .format(ScalarTraits<T>::letter, static_cast<double>(v[I])...);
-}
-
 }  // namespace
 
 template <class V>
 void register_vector(py::module_& m) {
-    using T = typename math::VectorTraits<V>::Scalar;
-    static constexpr int N = math::VectorTraits<V>::size;
-    const std::string name = std::string(VectorText<N>::name) + ScalarTraits<T>::letter;
+    using T = typename ClassTraits<V>::Scalar;
+    static constexpr int N = ClassTraits<V>::size;
 
-    py::class_<V> cls(m, name.c_str(), py::buffer_protocol());
+    auto cls = layers::make_class<V>(m, py::buffer_protocol());
     declare::def_init<>(cls);
     declare::def_init<T>(cls);
     declare::def_init<T, T>(cls);
@@ -60,24 +34,12 @@ void register_vector(py::module_& m) {
     });
     internals::ExportedBuffer<V, T, N>::install(cls);
 
-    declare::def_readwrite(cls, "x", &V::x);
-    declare::def_readwrite(cls, "y", &V::y);
-    if constexpr (N >= 3) declare::def_readwrite(cls, "z", &V::z);
-    if constexpr (N == 4) declare::def_readwrite(cls, "w", &V::w);
-
+    layers::def_fields(cls);
     arithmetic::def_same_class(cls);
     arithmetic::def_scaling<T>(cls, &arithmetic::scaled<V, T>);
-    declare::def(cls, "__eq__", [](const V& a, const V& b) { return a == b; });
-    declare::def(cls, "__neq__", [](const V& a, const V& b) { return a != b; });
+    layers::def_equality(cls);
     declare::def(cls, "__neg__", &arithmetic::negated<V>);
-    declare::def(cls, "__getitem__", [](const V& v, int i) {
-        check_index<N>(i);
-        return v[i];
-    });
-    declare::def(cls, "__setitem__", [](V& v, int i, T value) {
-        check_index<N>(i);
-        v[i] = value;
-    });
+    layers::def_components(cls);
     declare::def(cls, "dot", &math::dot<V>);
     declare::def(cls, "norm", &math::norm<V>);
     declare::def(cls, "squareNorm", &math::squareNorm<V>);
@@ -89,8 +51,7 @@ void register_vector(py::module_& m) {
     });
     declare::def_property_readonly(cls, "ndim", [](const V&) { return 1; });
     declare::def_property_readonly(cls, "shape", [](const V&) { return std::make_pair(1, N); });
-    declare::def(cls, "__repr__",
-                 [](const V& v) { return vector_repr(v, std::make_index_sequence<N>()); });
+    layers::def_field_repr(cls);
 }
 
 template void register_vector<math::Vector2<float>>(py::module_&);

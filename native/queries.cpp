@@ -204,7 +204,6 @@ void register_boxes(py::module_& m) {
 
 template <class T>
 void register_planes(py::module_& m) {
-    using Plane = math::Plane<T>;
     m.def("plane_from_points", &math::planeFromPoints<T>, py::arg("a"), py::arg("b"),
           py::arg("c"),
           doc_once<T>("The plane through a with the unit normal (b - a) x (c - a): a, b, c run\n"

@@ -201,7 +201,8 @@ def test_results_ignore_a_second_init_as_constructed_instances_do():
         assert bytes(memoryview(made)) == before
 
 
-INITIALIZED = ALGEBRA + [ob.Euler_f, ob.Euler_d]
+INITIALIZED = ALGEBRA + [getattr(ob, f"{k}_{p}") for k in ("Euler", "Pose3d", "Line", "Plane", "AABB")
+                         for p in "fd"]
 
 
 @pytest.mark.parametrize("cls", INITIALIZED, ids=lambda c: c.__name__)
@@ -217,4 +218,26 @@ def test_fast_constructors_match_the_dispatcher(cls):
             made.append((r, frozen(args[0]) if r[0] is type(None) else None))
         if made[0] != made[1]:
             wrong.append(made)
+    assert wrong[:3] == []
+
+
+KEYS = [0, 1, 3, 4, -1, True, 2**70, 1.0, np.int64(1), (1, 0), (0, -1), "x", None, FloatSub(1.0)]
+
+
+@pytest.mark.parametrize("cls", ALGEBRA, ids=lambda c: c.__name__)
+def test_slots_give_what_the_dispatcher_gives(cls):
+    """obj[key] and -obj take the class's own slots, which run the fast tables."""
+    getitem = vars(cls)["__getitem__"].__func__
+    wrong = []
+    for make in instance_makers(cls)[:-1]:
+        for key in KEYS:
+            got = outcome(lambda o, k: o[k], [make(), key])
+            want = outcome(lambda o, k: type(getitem).__call__(getitem, o, k), [make(), key])
+            if got != want:
+                wrong.append((key, got, want))
+        if "__neg__" in vars(cls):
+            neg = vars(cls)["__neg__"].__func__
+            got, want = outcome(lambda o: -o, [make()]), outcome(type(neg).__call__, [neg, make()])
+            if got != (want[0], want[1][1:]):
+                wrong.append(("neg", got, want))
     assert wrong[:3] == []

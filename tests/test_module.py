@@ -180,6 +180,7 @@ def test_internals_header_refuses_versions_it_was_not_checked_against(macro, val
                     + f'#include "{BINDINGS / "internals.hpp"}"\n')
     result = subprocess.run(
         [compiler, "-std=c++17", "-fsyntax-only", f"-I{pybind11.get_include()}",
+         f"-I{BINDINGS.parent / 'include'}",
          f"-I{sysconfig.get_paths()['include']}", str(unit)],
         capture_output=True, text=True, timeout=300, env=TOOL_ENV)
     assert (result.returncode == 0) == (macro is None), result.stderr

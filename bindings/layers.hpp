@@ -1,0 +1,74 @@
+#pragma once
+
+// Capability layers: each declares one family of attributes for any class
+// whose traits entry gives what the layer needs.
+
+#include <pybind11/pybind11.h>
+
+#include <tuple>
+#include <utility>
+
+#include "class_traits.hpp"
+#include "declarations.hpp"
+#include "index_check.hpp"
+
+namespace layers {
+
+namespace py = pybind11;
+
+// The Python class of C under its name, with pybind11's options.
+template <class C, class... Options>
+py::class_<C> make_class(py::module_& m, const Options&... options) {
+    return py::class_<C>(m, class_name<C>().c_str(), options...);
+}
+
+// A read-write attribute per field of the entry.
+template <class Cls>
+void def_fields(Cls& cls) {
+    using C = typename Cls::type;
+    std::apply([&cls](auto... f) { (declare::def_readwrite(cls, f.name, f.member), ...); },
+               ClassTraits<C>::fields);
+}
+
+// c[i] and c[i] = s over the components, the index checked first.
+template <class Cls>
+void def_components(Cls& cls) {
+    using C = typename Cls::type;
+    using T = typename ClassTraits<C>::Scalar;
+    constexpr int n = ClassTraits<C>::size;
+    declare::def(cls, "__getitem__", [](const C& c, int i) {
+        check_index<n>(i);
+        return c[i];
+    });
+    declare::def(cls, "__setitem__", [](C& c, int i, T value) {
+        check_index<n>(i);
+        c[i] = value;
+    });
+}
+
+template <class C, std::size_t... I>
+py::str field_repr(const C& c, std::index_sequence<I...>) {
+    using T = typename ClassTraits<C>::Scalar;
+    return py::str(ClassTraits<C>::repr)
+        .format(ScalarTraits<T>::letter,
+                static_cast<double>(c.*(std::get<I>(ClassTraits<C>::fields).member))...);
+}
+
+// The entry's repr template, filled with the precision letter and the fields.
+template <class Cls>
+void def_field_repr(Cls& cls) {
+    using C = typename Cls::type;
+    constexpr std::size_t n = std::tuple_size_v<decltype(ClassTraits<C>::fields)>;
+    declare::def(cls, "__repr__",
+                 [](const C& c) { return field_repr(c, std::make_index_sequence<n>()); });
+}
+
+// Tolerance equality and its negation, as the value types define them.
+template <class Cls>
+void def_equality(Cls& cls) {
+    using C = typename Cls::type;
+    declare::def(cls, "__eq__", [](const C& a, const C& b) { return a == b; });
+    declare::def(cls, "__neq__", [](const C& a, const C& b) { return a != b; });
+}
+
+}  // namespace layers
