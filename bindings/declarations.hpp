@@ -200,9 +200,13 @@ Cls& def_property_readonly(Cls& cls, const char* name, F f) {
 }
 
 // Once every class and function of the module is declared: the fast
-// entries of the function objects, then the slots that run them.
-inline void install(const py::module_& m) {
-    if (ORVANE_FAST_PATHS && !ORVANE_FLOOR) fast_calls::install_functions(m);
+// entries of the function objects, then the slots that run them. `classes`
+// is the module whose classes the functions take.
+inline void install(const py::module_& m, const py::module_& classes) {
+    if (ORVANE_FAST_PATHS && !ORVANE_FLOOR) {
+        fast_calls::note_module_types(classes);
+        fast_calls::install_functions(m);
+    }
     for (const DeclaredClass& d : declared_classes()) d.install(d.type);
     declared_classes().clear();
 }

@@ -399,23 +399,31 @@ inline void install_attribute(PyObject* attribute) {
     if (PyObject* func = internals::bound_function(attribute)) install_function(func);
 }
 
+// The classes of a module, whose exact instances every parameter of another
+// class refuses.
+inline void note_module_types(const py::module_& m) {
+    for (const auto item : py::reinterpret_borrow<py::dict>(PyModule_GetDict(m.ptr()))) {
+        if (!PyType_Check(item.second.ptr())) continue;
+        auto* type = reinterpret_cast<PyTypeObject*>(item.second.ptr());
+        // Enums convert to numbers, so they are left to the dispatcher.
+        const PyNumberMethods* nb = type->tp_as_number;
+        if (nb == nullptr ||
+            (nb->nb_index == nullptr && nb->nb_int == nullptr && nb->nb_float == nullptr)) {
+            module_types().push_back(type);
+        }
+    }
+}
+
 // Gives every function object of the module with a declared overload its
 // entry, once every class and function is bound.
 inline void install_functions(const py::module_& m) {
-    const py::dict items = py::reinterpret_borrow<py::dict>(PyModule_GetDict(m.ptr()));
-    for (const auto item : items) {
+    for (const auto item : py::reinterpret_borrow<py::dict>(PyModule_GetDict(m.ptr()))) {
         PyObject* value = item.second.ptr();
         if (PyType_Check(value)) {
-            auto* type = reinterpret_cast<PyTypeObject*>(value);
-            // Enums convert to numbers, so they are left to the dispatcher.
-            const PyNumberMethods* nb = type->tp_as_number;
-            if (nb == nullptr || (nb->nb_index == nullptr && nb->nb_int == nullptr &&
-                                  nb->nb_float == nullptr)) {
-                module_types().push_back(type);
-            }
             PyObject* key = nullptr;
             PyObject* attribute = nullptr;
             Py_ssize_t pos = 0;
+            auto* type = reinterpret_cast<PyTypeObject*>(value);
             while (PyDict_Next(type->tp_dict, &pos, &key, &attribute)) install_attribute(attribute);
         } else {
             install_attribute(value);

@@ -43,6 +43,6 @@ PYBIND11_MODULE(ORVANE_MODULE_NAME, m) {
     register_vector_functions<2>(m);
     register_vector_functions<3>(m);
     register_vector_functions<4>(m);
-    declare::install(m);
+    declare::install(m, m);
     internals::refuse_class_assignment(m);
 }

@@ -3,6 +3,7 @@
 
 #include <array>
 
+#include "declarations.hpp"
 #include "docs.hpp"
 #include "math/matrix.hpp"
 #include "registration.hpp"
@@ -19,17 +20,17 @@ template <class T>
 void register_camera_functions(py::module_& m) {
     using V = math::Vector3<T>;
     using M = math::Matrix4<T>;
-    m.def("look_at", &math::lookAt<T>, py::arg("eye"), py::arg("target"), py::arg("up"),
+    declare::def(m, "look_at", &math::lookAt<T>, py::arg("eye"), py::arg("target"), py::arg("up"),
           doc_once<T>("The view matrix of a camera at ``eye`` looking at ``target``, with "
                       "``up`` giving the upward direction: it takes world coordinates to camera "
                       "coordinates (right-handed, the camera looking along -z). ``eye`` equal to "
                       "``target``, or ``up`` parallel to the view direction, gives NaN."));
     // ortho takes numbers only, so the package picks the precision by dtype.
-    m.def((std::string("_ortho") + ScalarTraits<T>::array_suffix).c_str(), &math::ortho<T>,
+    declare::def(m, (std::string("_ortho") + ScalarTraits<T>::array_suffix).c_str(), &math::ortho<T>,
           py::arg("left"), py::arg("right"), py::arg("bottom"), py::arg("top"), py::arg("near"),
           py::arg("far"));
-    m.def(
-        "project",
+    declare::def(
+        m, "project",
         [](const V& point, const M& view_projection, const std::array<T, 4>& viewport) {
             return math::project(point, view_projection, viewport_of(viewport));
         },
@@ -38,8 +39,8 @@ void register_camera_functions(py::module_& m) {
                     "the viewport's corner ``(x, y, width, height)``, as image rows do, and "
                     "depth runs over [0, 1] from the near to the far plane. A point in the "
                     "camera's plane (w = 0) gives infinities or NaN."));
-    m.def(
-        "unproject",
+    declare::def(
+        m, "unproject",
         [](const V& window, const M& view_projection, const std::array<T, 4>& viewport) {
             return math::unproject(window, view_projection, viewport_of(viewport));
         },

@@ -1,12 +1,13 @@
 #include <pybind11/pybind11.h>
 
+#include "declarations.hpp"
 #include "registration.hpp"
 
 // The native part of the orvane package. Its signatures name the classes of
 // orvane_bindings, which pybind11 shares between modules built together, so
 // that module is imported first.
 PYBIND11_MODULE(_native, m) {
-    py::module_::import("orvane_bindings");
+    const py::module_ bindings = py::module_::import("orvane_bindings");
     register_pickling(m);
     register_precision_conversions(m);
     register_vectors(m);
@@ -14,4 +15,5 @@ PYBIND11_MODULE(_native, m) {
     register_cameras(m);
     register_geometry_queries(m);
     register_gufuncs(m);
+    declare::install(m, bindings);
 }

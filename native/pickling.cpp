@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "declarations.hpp"
 #include "classes.hpp"
 #include "registration.hpp"
 
@@ -79,7 +80,7 @@ C from_state(const py::bytes& state) {
 void register_pickling(py::module_& m) {
     for_each_class([&m](auto tag, const std::string& name) {
         using C = typename decltype(tag)::type;
-        m.def(("_state_" + name).c_str(), &state_of<C>);
-        m.def(("_restore_" + name).c_str(), &from_state<C>);
+        declare::def(m, ("_state_" + name).c_str(), &state_of<C>);
+        declare::def(m, ("_restore_" + name).c_str(), &from_state<C>);
     });
 }

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "declarations.hpp"
 #include "classes.hpp"
 #include "registration.hpp"
 
@@ -10,7 +11,7 @@
 void register_precision_conversions(py::module_& m) {
     for_each_class([&m](auto tag, const std::string& name) {
         using C = typename decltype(tag)::type;
-        m.def(("_to_float_" + name).c_str(), [](const C& x) { return math::convert<float>(x); });
-        m.def(("_to_double_" + name).c_str(), [](const C& x) { return math::convert<double>(x); });
+        declare::def(m, ("_to_float_" + name).c_str(), [](const C& x) { return math::convert<float>(x); });
+        declare::def(m, ("_to_double_" + name).c_str(), [](const C& x) { return math::convert<double>(x); });
     });
 }

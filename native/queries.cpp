@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "declarations.hpp"
 #include "docs.hpp"
 #include "math/bounds.hpp"
 #include "math/closest_points.hpp"
@@ -95,8 +96,8 @@ py::array plane_rows(const py::object& planes) {
 
 template <class T>
 void register_rays(py::module_& m) {
-    m.def(
-        "ray_plane",
+    declare::def(
+        m, "ray_plane",
         [](const V3<T>& origin, const V3<T>& direction, const math::Plane<T>& plane) {
             return math::rayPlane(origin, direction, plane);
         },
@@ -107,8 +108,8 @@ void register_rays(py::module_& m) {
                     "direction, a zero normal), when the plane is behind the origin, and for NaN\n"
                     "input. An origin on the plane gives 0 (-0.0 when the direction points\n"
                     "against the normal)."));
-    m.def(
-        "ray_aabb",
+    declare::def(
+        m, "ray_aabb",
         [](const V3<T>& origin, const V3<T>& direction, const math::AABB<T>& box)
             -> std::optional<std::pair<T, T>> {
             const auto hit = math::rayAabb(origin, direction, box);
@@ -121,8 +122,8 @@ void register_rays(py::module_& m) {
                     "is a hit (t_near == t_far). None for a box behind the origin, an inverted\n"
                     "or empty box (min > max on an axis) and NaN input. A zero direction gives\n"
                     "(0, inf) from inside the box and None from outside."));
-    m.def(
-        "ray_triangle",
+    declare::def(
+        m, "ray_triangle",
         [](const V3<T>& origin, const V3<T>& direction, const V3<T>& a, const V3<T>& b,
            const V3<T>& c) -> std::optional<std::tuple<T, T, T>> {
             const auto hit = math::rayTriangle(origin, direction, a, b, c);
@@ -140,16 +141,16 @@ void register_rays(py::module_& m) {
 template <class T>
 void register_closest_points(py::module_& m) {
     using Line = math::Line<T>;
-    m.def("closest_point_on_line", &math::closestPointOnLine<T>, py::arg("line"), py::arg("p"),
+    declare::def(m, "closest_point_on_line", &math::closestPointOnLine<T>, py::arg("line"), py::arg("p"),
           doc_once<T>("The point of the infinite line through line.start and line.end nearest p.\n"
                       "A zero-length line gives line.start."));
-    m.def("closest_point_on_segment", &math::closestPointOnSegment<T>, py::arg("line"),
+    declare::def(m, "closest_point_on_segment", &math::closestPointOnSegment<T>, py::arg("line"),
           py::arg("p"),
           doc_once<T>("The point of the segment from line.start to line.end nearest p; beyond\n"
                       "either end it is that end point, exactly. A zero-length segment gives\n"
                       "line.start."));
-    m.def(
-        "closest_points_segments",
+    declare::def(
+        m, "closest_points_segments",
         [](const Line& l1, const Line& l2) {
             const auto points = math::closestPointsSegments(l1, l2);
             return std::make_pair(points.onFirst, points.onSecond);
@@ -161,7 +162,7 @@ void register_closest_points(py::module_& m) {
                     "l1.start lies beyond. A zero-length segment contributes its start; two\n"
                     "give both starts. Finite input gives no NaN unless the squared lengths\n"
                     "overflow."));
-    m.def("distance_point_segment", &math::distancePointSegment<T>, py::arg("line"), py::arg("p"),
+    declare::def(m, "distance_point_segment", &math::distancePointSegment<T>, py::arg("line"), py::arg("p"),
           doc_once<T>("Distance from p to the segment from line.start to line.end (to line.start\n"
                       "when the two coincide)."));
 }
@@ -169,22 +170,22 @@ void register_closest_points(py::module_& m) {
 template <class T>
 void register_boxes(py::module_& m) {
     using Box = math::AABB<T>;
-    m.def("aabb_contains", &math::contains<T>, py::arg("box"), py::arg("p"),
+    declare::def(m, "aabb_contains", &math::contains<T>, py::arg("box"), py::arg("p"),
           doc_once<T>("Whether p lies in the closed box (a point on a face is inside). An\n"
                       "inverted or empty box and a NaN coordinate contain nothing."));
-    m.def("aabb_union", &math::merged<T>, py::arg("a"), py::arg("b"),
+    declare::def(m, "aabb_union", &math::merged<T>, py::arg("a"), py::arg("b"),
           doc_once<T>("The smallest box holding both. The empty box (min +inf, max -inf) leaves\n"
                       "the other unchanged; a NaN coordinate of either stays NaN."));
-    m.def("aabb_expand", &math::expanded<T>, py::arg("box"), py::arg("p"),
+    declare::def(m, "aabb_expand", &math::expanded<T>, py::arg("box"), py::arg("p"),
           doc_once<T>("The smallest box holding the box and p; the empty box gives the box of p\n"
                       "alone. A NaN coordinate stays NaN."));
-    m.def("aabb_center", &math::center<T>, py::arg("box"),
+    declare::def(m, "aabb_center", &math::center<T>, py::arg("box"),
           doc_once<T>("(max + min) * 0.5. NaN for the default all-space box and the empty box."));
-    m.def("aabb_extent", &math::extent<T>, py::arg("box"),
+    declare::def(m, "aabb_extent", &math::extent<T>, py::arg("box"),
           doc_once<T>("The full size max - min (not half of it); negative on an inverted axis,\n"
                       "-inf for the empty box."));
-    m.def(
-        "aabb_transform", [](const Box& box, const math::Pose3d<T>& pose) {
+    declare::def(
+        m, "aabb_transform", [](const Box& box, const math::Pose3d<T>& pose) {
             return math::transformed(box, pose);
         },
         py::arg("box"), py::arg("transform"),
@@ -192,8 +193,8 @@ void register_boxes(py::module_& m) {
                     "pose.apply, the half extents through the rotation of the normalized\n"
                     "orientation (an unnormalized orientation does not scale). Infinite and\n"
                     "empty boxes and a zero orientation give NaN."));
-    m.def(
-        "aabb_transform", [](const Box& box, const math::Matrix4<T>& matrix) {
+    declare::def(
+        m, "aabb_transform", [](const Box& box, const math::Matrix4<T>& matrix) {
             return math::transformed(box, matrix);
         },
         py::arg("box"), py::arg("transform"),
@@ -204,23 +205,23 @@ void register_boxes(py::module_& m) {
 
 template <class T>
 void register_planes(py::module_& m) {
-    m.def("plane_from_points", &math::planeFromPoints<T>, py::arg("a"), py::arg("b"),
+    declare::def(m, "plane_from_points", &math::planeFromPoints<T>, py::arg("a"), py::arg("b"),
           py::arg("c"),
           doc_once<T>("The plane through a with the unit normal (b - a) x (c - a): a, b, c run\n"
                       "counter-clockwise seen from the normal side. Collinear or coinciding\n"
                       "points give a NaN normal."));
-    m.def("intersect_planes", &math::intersectPlanes<T>, py::arg("p1"), py::arg("p2"),
+    declare::def(m, "intersect_planes", &math::intersectPlanes<T>, py::arg("p1"), py::arg("p2"),
           py::arg("p3"),
           doc_once<T>("The point common to three planes (normals of any length), or None when\n"
                       "the normals are dependent (parallel planes, or three planes through one\n"
                       "line). NaN input gives NaN components."));
-    m.def("frustum_planes", &math::frustumPlanes<T>, py::arg("view_projection"),
+    declare::def(m, "frustum_planes", &math::frustumPlanes<T>, py::arg("view_projection"),
           doc_once<T>("The 6 planes [left, right, bottom, top, near, far] of the volume that the\n"
                       "matrix maps into the clip cube, with unit normals pointing inwards.\n"
                       "A plane with a zero normal (the far plane of an infinite projection) comes\n"
                       "out NaN, and classify_aabb ignores it."));
-    m.def(
-        "classify_aabb",
+    declare::def(
+        m, "classify_aabb",
         [](const math::AABB<T>& box, const py::object& planes) {
             return math::classify(box, six_planes<T>(planes));
         },
@@ -319,11 +320,11 @@ void register_queries(py::module_& m) {
 void register_geometry_queries(py::module_& m) {
     register_queries<float>(m);
     register_queries<double>(m);
-    m.def("plane_rows", &plane_rows, py::arg("planes"),
+    declare::def(m, "plane_rows", &plane_rows, py::arg("planes"),
           "The 6 planes (as frustum_planes gives them) as a (6, 4) array of rows\n"
           "(a, b, c, d) of their precision, inside where a*x + b*y + c*z + d >= 0: the\n"
           "form orvane.arrays.classify_aabb takes.");
-    m.def("aabb_from_points", &aabb_from_points, py::arg("points"), py::arg("dtype") = py::none(),
+    declare::def(m, "aabb_from_points", &aabb_from_points, py::arg("points"), py::arg("dtype") = py::none(),
           "The smallest box holding the points: an (N, 3) array-like, cast to dtype\n"
           "(float32 or float64; float64 when not given) as numpy.asarray does, or a\n"
           "sequence of Vector3 of one precision, which fixes the precision (mixing\n"

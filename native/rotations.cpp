@@ -2,6 +2,7 @@
 
 #include <type_traits>
 
+#include "declarations.hpp"
 #include "docs.hpp"
 #include "math/euler.hpp"
 #include "math/pose.hpp"
@@ -13,12 +14,12 @@ namespace {
 template <class T>
 void register_rotation_functions(py::module_& m) {
     using Q = math::Quaternion<T>;
-    m.def("quat_from_axis_angle", &math::quaternionFromAxisAngle<T>, py::arg("axis"),
+    declare::def(m, "quat_from_axis_angle", &math::quaternionFromAxisAngle<T>, py::arg("axis"),
           py::arg("angle"),
           doc_once<T>("The rotation by ``angle`` radians about ``axis``, right-handed. The axis "
                       "need not have unit length; a zero axis gives NaN components."));
-    m.def(
-        "axis_angle",
+    declare::def(
+        m, "axis_angle",
         [](const Q& q) {
             const math::AxisAngle<T> r = math::toAxisAngle(q);
             return py::make_tuple(r.axis, r.angle);
@@ -28,32 +29,32 @@ void register_rotation_functions(py::module_& m) {
                     "[0, pi]. ``q`` and ``-q`` give the same result. A rotation by 0 (the "
                     "identity, or any ``q`` whose vector part is zero) gives the axis (1, 0, 0) "
                     "and angle 0. ``q`` need not be normalized."));
-    m.def("quat_from_rotation_vector", &math::quaternionFromRotationVector<T>,
+    declare::def(m, "quat_from_rotation_vector", &math::quaternionFromRotationVector<T>,
           py::arg("rotation_vector"),
           doc_once<T>("The rotation by ``|v|`` radians about ``v``; the zero vector gives the "
                       "identity. Accurate for small angles."));
-    m.def("rotation_vector", &math::toRotationVector<T>, py::arg("q"),
+    declare::def(m, "rotation_vector", &math::toRotationVector<T>, py::arg("q"),
           doc_once<T>("The rotation vector (axis times angle, angle in [0, pi]) of ``q``; the "
                       "identity gives the zero vector. ``q`` and ``-q`` give the same result."));
-    m.def("quat_between", &math::quaternionBetween<T>, py::arg("a"), py::arg("b"),
+    declare::def(m, "quat_between", &math::quaternionBetween<T>, py::arg("a"), py::arg("b"),
           doc_once<T>("The shortest rotation taking direction ``a`` to direction ``b`` (neither "
                       "need have unit length). Opposite directions give a rotation by pi about "
                       "an axis perpendicular to ``a``; a zero vector gives NaN components."));
-    m.def("slerp", &math::slerp<T>, py::arg("q0"), py::arg("q1"), py::arg("t"),
+    declare::def(m, "slerp", &math::slerp<T>, py::arg("q0"), py::arg("q1"), py::arg("t"),
           doc_once<T>("Spherical linear interpolation along the shorter arc between the "
                       "normalized ``q0`` (t = 0, exactly) and ``q1`` or ``-q1`` (t = 1, exactly). "
                       "Nearly equal inputs fall back to normalized linear interpolation; t "
                       "outside [0, 1] extrapolates."));
-    m.def("nlerp", &math::nlerp<T>, py::arg("q0"), py::arg("q1"), py::arg("t"),
+    declare::def(m, "nlerp", &math::nlerp<T>, py::arg("q0"), py::arg("q1"), py::arg("t"),
           doc_once<T>("Normalized linear interpolation along the shorter arc."));
-    m.def("quat_dot", static_cast<T (*)(const Q&, const Q&)>(&math::dot<T>), py::arg("q0"),
+    declare::def(m, "quat_dot", static_cast<T (*)(const Q&, const Q&)>(&math::dot<T>), py::arg("q0"),
           py::arg("q1"), doc_once<T>("The four-component dot product w0*w1 + x0*x1 + y0*y1 + z0*z1."));
-    m.def("angle_between", &math::angleBetween<T>, py::arg("q0"), py::arg("q1"),
+    declare::def(m, "angle_between", &math::angleBetween<T>, py::arg("q0"), py::arg("q1"),
           doc_once<T>("The angle of the rotation taking ``q0`` to ``q1``, in [0, pi]; accurate "
                       "near 0 and near pi."));
-    m.def("matrix3_from_axis_angle", &math::matrix3FromAxisAngle<T>, py::arg("axis"),
+    declare::def(m, "matrix3_from_axis_angle", &math::matrix3FromAxisAngle<T>, py::arg("axis"),
           py::arg("angle"), doc_once<T>("The rotation matrix of ``quat_from_axis_angle``."));
-    m.def("matrix4_from_axis_angle", &math::matrix4FromAxisAngle<T>, py::arg("axis"),
+    declare::def(m, "matrix4_from_axis_angle", &math::matrix4FromAxisAngle<T>, py::arg("axis"),
           py::arg("angle"),
           doc_once<T>("The 4x4 rotation matrix of ``quat_from_axis_angle`` (no translation)."));
 }
@@ -77,7 +78,7 @@ template <class Convert, template <class> class... Kinds>
 void def_conversion(py::module_& m, const char* name, const char* doc) {
     auto def_one = [&](auto* tag) {
         using X = std::remove_pointer_t<decltype(tag)>;
-        m.def(name, [](const X& x) { return Convert{}(x); }, py::arg("x"), doc);
+        declare::def(m, name, [](const X& x) { return Convert{}(x); }, py::arg("x"), doc);
         doc = "";
     };
     ((def_one(static_cast<Kinds<float>*>(nullptr)), def_one(static_cast<Kinds<double>*>(nullptr))),

@@ -2,6 +2,7 @@
 
 #include <type_traits>
 
+#include "declarations.hpp"
 #include "docs.hpp"
 #include "math/vector.hpp"
 #include "registration.hpp"
@@ -12,14 +13,14 @@ template <class V>
 void register_vector_functions(py::module_& m) {
     constexpr bool first = std::is_same_v<V, math::Vector2<float>>;
     auto doc = [](const char* text) { return doc_if_first(first, text); };
-    m.def("distance", &math::distance<V>, py::arg("a"), py::arg("b"),
+    declare::def(m, "distance", &math::distance<V>, py::arg("a"), py::arg("b"),
           doc("The Euclidean distance between ``a`` and ``b``."));
-    m.def("angle", &math::angle<V>, py::arg("a"), py::arg("b"),
+    declare::def(m, "angle", &math::angle<V>, py::arg("a"), py::arg("b"),
           doc("The angle between ``a`` and ``b`` in [0, pi], accurate near 0 and near pi. A "
               "zero vector gives NaN."));
-    m.def("reflect", &math::reflect<V>, py::arg("v"), py::arg("normal"),
+    declare::def(m, "reflect", &math::reflect<V>, py::arg("v"), py::arg("normal"),
           doc("``v`` reflected about the plane of the unit ``normal``: v - 2 dot(v, n) n."));
-    m.def("project_onto", &math::projectOnto<V>, py::arg("v"), py::arg("onto"),
+    declare::def(m, "project_onto", &math::projectOnto<V>, py::arg("v"), py::arg("onto"),
           doc("The component of ``v`` along ``onto``; a zero ``onto`` gives NaN."));
 }
 

@@ -16,6 +16,7 @@ import pytest
 from test_fast_operators import OPERATORS, by_methods, by_operator, filled
 
 import orvane_bindings as ob
+from orvane import _native as native
 
 
 class FloatSub(float):
@@ -127,6 +128,9 @@ def callables():
                         found.append((f"{name}.{attr}{kind}", f, selfs))
         elif type(value).__name__ == "builtin_function_or_method":
             found.append((name, value, None))
+    # The package's functions take the same entries.
+    found += [(f"_native.{name}", value, None) for name, value in vars(native).items()
+              if type(value).__name__ == "builtin_function_or_method"]
     return found
 
 
@@ -136,6 +140,9 @@ CALLABLES = callables()
 def argument_tuples(func, selfs, rng, limit=300):
     pool = [m for c in ALGEBRA[:6] + ALGEBRA[12:] for m in instance_makers(c)[:3]] + others()
     pool += [lambda: filled(ob.Matrix4f, [1.0, 2.0]), lambda: filled(ob.Matrix3d, [0.5])]
+    pool += [lambda c=c: c(v(0.5, -1.0, 2.0), v(1.0, 0.0, -0.0))
+             for c, v in ((ob.Line_f, ob.Vector3f), (ob.Plane_d, ob.Vector3d), (ob.AABB_f, ob.Vector3f),
+                          (ob.AABB_d, ob.Vector3d))]
     heads = [[s] for s in selfs] if selfs is not None else [[]]
     tuples = []
     for n in sorted(arities(func)):

@@ -12,6 +12,7 @@ from pathlib import Path
 import numpy as np
 import pytest
 
+import orvane as ov
 import orvane_bindings as ob
 
 EXPECTED_FAILURES = (RuntimeError, TypeError, IndexError, ValueError)
@@ -173,7 +174,9 @@ def fast_calls():
         lambda: ob.Vector3f(1.0, 2.0, 3.0), lambda: ob.Euler_d(q), lambda: ob.Quaterniond(2),
         lambda: line.distanceTo(a), lambda: a + a, lambda: m * m, lambda: 2.0 * q,
         lambda: call_quietly(ob.dot, a), lambda: call_quietly(lambda x: ob.dot(x, b), a),
-        lambda: call_quietly(lambda x: a.__getitem__(x), 7),
+        lambda: call_quietly(lambda x: a.__getitem__(x), 7), lambda: m[1], lambda: -a,
+        lambda: call_quietly(lambda x: a[x], 7), lambda: ov.slerp(q, q, 0.5),
+        lambda: ov.distance(b, b), lambda: ov.aabb_contains(ob.AABB_f(a, a), a),
     ]
 
 
