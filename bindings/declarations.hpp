@@ -171,11 +171,24 @@ Cls& def_init(Cls& cls) {
     return cls;
 }
 
+// Whether a function pointer P returns a C.
+template <class P, class C>
+struct Makes : std::false_type {};
+template <class C, class... A>
+struct Makes<C (*)(A...), C> : std::true_type {};
+
 // A factory __init__: the value f returns.
 template <class Cls, class F>
 Cls& def_init(Cls& cls, F f) {
     note_scope(cls);
     cls.def(py::init(body(f)));
+    if constexpr (!ORVANE_FLOOR) {
+        using C = typename Cls::type;
+        using P = std::remove_const_t<decltype(pointer(f))>;
+        if constexpr (fast_calls::Fast<P>::value && Makes<P, C>::value) {
+            fast_calls::remember(py::getattr(cls, "__init__"), fast_calls::factory_of<C>(pointer(f)));
+        }
+    }
     return cls;
 }
 

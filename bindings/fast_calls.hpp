@@ -96,7 +96,8 @@ struct Arg<Fresh<C>> {
 };
 
 // float and double: an exact float in either pass, an exact int when
-// converting, rounded as pybind11 rounds them.
+// converting, rounded as pybind11 rounds them. Without conversion pybind11
+// takes nothing but floats.
 template <class T>
 struct Arg<T, std::enable_if_t<std::is_floating_point_v<T>>> {
     T value{};
@@ -115,9 +116,21 @@ struct Arg<T, std::enable_if_t<std::is_floating_point_v<T>>> {
             value = static_cast<T>(d);
             return Outcome::Done;
         }
-        return of_module_type(o) ? Outcome::Refused : Outcome::Unknown;
+        return of_module_type(o) || (!convert && !PyFloat_Check(o)) ? Outcome::Refused
+                                                                     : Outcome::Unknown;
     }
     T get() const { return value; }
+};
+
+// Any object that exports a buffer, as pybind11 takes it.
+template <>
+struct Arg<py::buffer> {
+    PyObject* value = nullptr;
+    Outcome read(PyObject* o, bool) {
+        value = o;
+        return PyObject_CheckBuffer(o) ? Outcome::Done : Outcome::Refused;
+    }
+    py::buffer get() const { return py::reinterpret_borrow<py::buffer>(value); }
 };
 
 // int: an exact int in range; floats are never taken.
@@ -218,6 +231,15 @@ Outcome construct(const void*, PyObject* const* args, bool convert, PyObject** r
     });
 }
 
+// A factory __init__: the value f returns, moved into the fresh instance.
+template <class C, class F, class... P>
+Outcome construct_from(const void* fn, PyObject* const* args, bool convert, PyObject** result) {
+    const F f = *static_cast<const F*>(fn);
+    return invoke<Fresh<C>, P...>(args, convert, result, [f](Fresh<C>& self, auto&&... x) {
+        internals::construct_in<C>(self.self, f(x...));
+    });
+}
+
 template <class C, class D>
 Outcome get_field(const void* fn, PyObject* const* args, bool convert, PyObject** result) {
     const auto m = *static_cast<D C::* const*>(fn);
@@ -315,6 +337,11 @@ struct Fast<R (C::*)(P...)> : Fast<R (*)(C&, P...)> {};
 template <class C, class... P>
 Overload constructor_of() {
     return {&construct<C, P...>, nullptr, 0, false, true};
+}
+template <class C, class... P>
+Overload factory_of(C (*f)(P...)) {
+    using Pointer = C (*)(P...);
+    return {&construct_from<C, Pointer, P...>, new Pointer(f), 0, false, true};
 }
 template <class C, class D>
 Overload getter_of(D C::*field) {
