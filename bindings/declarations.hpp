@@ -146,12 +146,15 @@ Cls& def_static(Cls& cls, const char* name, F f, const Extra&... extra) {
 }
 
 // A method bound for one parameter type whose fast entry also takes exact
-// instances of another, which the bound overload would turn into the same
-// value (a vector where an array is bound).
-template <class Cls, class F, class G>
-Cls& def_with_shortcut(Cls& cls, const char* name, F f, G shortcut) {
+// instances of others, which the bound overload would turn into the same
+// value (a vector, or a list of floats, where an array is bound).
+template <class Cls, class F, class... G>
+Cls& def_with_shortcuts(Cls& cls, const char* name, F f, G... shortcuts) {
     def(cls, name, f);
-    remember(py::getattr(cls, name), shortcut);
+    if constexpr (!ORVANE_FLOOR) {
+        const py::object attribute = py::getattr(cls, name);
+        (fast_calls::remember_shortcut(attribute, fast_calls::overload_of(pointer(shortcuts))), ...);
+    }
     return cls;
 }
 

@@ -10,7 +10,9 @@
 
 #include <pybind11/pybind11.h>
 
+#include <algorithm>
 #include <climits>
+#include <cmath>
 #include <tuple>
 #include <type_traits>
 #include <unordered_map>
@@ -52,6 +54,11 @@ struct Arg<C, std::enable_if_t<internals::IsValueType<C>::value>> {
             return value != nullptr ? Outcome::Done : Outcome::Unknown;
         }
         if (PyFloat_CheckExact(o) || PyLong_CheckExact(o) || of_module_type(o)) {
+            return Outcome::Refused;
+        }
+        // What the value caster refuses with its one type check.
+        static const internals::TypeInfo* const info = internals::type_info_of<C>();
+        if (!PyType_IsSubtype(Py_TYPE(o), info->type) && !internals::may_load_otherwise(o, info)) {
             return Outcome::Refused;
         }
         return Outcome::Unknown;
@@ -122,6 +129,34 @@ struct Arg<T, std::enable_if_t<std::is_floating_point_v<T>>> {
     T get() const { return value; }
 };
 
+// The components of a vector V as an exact list or tuple of exact floats:
+// what NumPy makes of them for an array of V's scalar, each float rounded
+// to it. A float that NumPy would warn about overflowing is left to NumPy.
+template <class V>
+struct Floats {
+    V value;
+};
+
+template <class V>
+struct Arg<Floats<V>> {
+    Floats<V> value{};
+    Outcome read(PyObject* o, bool) {
+        using T = typename ClassTraits<V>::Scalar;
+        if (!PyList_CheckExact(o) && !PyTuple_CheckExact(o)) return Outcome::Refused;
+        if (PySequence_Fast_GET_SIZE(o) != ClassTraits<V>::size) return Outcome::Refused;
+        PyObject** items = PySequence_Fast_ITEMS(o);
+        for (int i = 0; i < ClassTraits<V>::size; ++i) {
+            if (!PyFloat_CheckExact(items[i])) return Outcome::Refused;
+            const double d = PyFloat_AS_DOUBLE(items[i]);
+            const T t = static_cast<T>(d);
+            if (std::isinf(t) && !std::isinf(d)) return Outcome::Refused;
+            value.value[i] = t;
+        }
+        return Outcome::Done;
+    }
+    const Floats<V>& get() const { return value; }
+};
+
 // Any object that exports a buffer, as pybind11 takes it.
 template <>
 struct Arg<py::buffer> {
@@ -175,7 +210,7 @@ constexpr Outcome combine(Outcome a, Outcome b) {
 }
 
 // Reads every argument (pybind11 loads every one before deciding), then
-// calls `call` with them.
+// calls `call` with them; with no place for a result, only reads them.
 template <class... P, class Call>
 Outcome invoke(PyObject* const* args, bool convert, PyObject** result, Call&& call) {
     std::tuple<Arg<std::decay_t<P>>...> a;
@@ -187,7 +222,7 @@ Outcome invoke(PyObject* const* args, bool convert, PyObject** result, Call&& ca
             return all;
         },
         a);
-    if (loaded != Outcome::Done) return loaded;
+    if (loaded != Outcome::Done || result == nullptr) return loaded;
     try {
         std::apply(
             [&](auto&... x) {
@@ -252,12 +287,22 @@ Outcome set_field(const void* fn, PyObject* const* args, bool convert, PyObject*
     return invoke<C, D>(args, convert, result, [m](C& self, D value) { self.*m = value; });
 }
 
+// A C++ function for one overload, with the arguments it reads.
+struct Call {
+    Invoke invoke = nullptr;
+    const void* fn = nullptr;
+};
+
 struct Overload {
     Invoke invoke = nullptr;  // nullptr: not declared here, so Unknown
     const void* fn = nullptr;
     Py_ssize_t arity = 0;
     bool is_method = false;
     bool exact_arity = true;  // no defaults, *args or **kwargs
+    // Functions giving the overload's result for some arguments it takes
+    // (exact vectors or float lists where it reads an array); their refusal
+    // says nothing about the overload's.
+    std::vector<Call> shortcuts;
 };
 
 struct Table {
@@ -281,6 +326,16 @@ inline Outcome pass(const Table& t, PyObject* const* args, Py_ssize_t n, bool ov
         }
         // The second pass only retries overloads with a parameter besides self.
         if (overloaded && convert && n <= (o.is_method ? 1 : 0)) continue;
+        // The overloads shortcuts stand for read arrays, which take other
+        // objects only when converting.
+        bool later = false;
+        for (const Call& c : o.shortcuts) {
+            if (c.invoke(c.fn, args, convert, convert ? result : nullptr) == Outcome::Done) {
+                if (convert) return Outcome::Done;
+                later = true;
+            }
+        }
+        if (later) continue;
         if (o.invoke == nullptr) return Outcome::Unknown;
         const Outcome r = o.invoke(o.fn, args, convert, result);
         if (r != Outcome::Refused) return r;
@@ -336,34 +391,34 @@ struct Fast<R (C::*)(P...)> : Fast<R (*)(C&, P...)> {};
 
 template <class C, class... P>
 Overload constructor_of() {
-    return {&construct<C, P...>, nullptr, 0, false, true};
+    return {&construct<C, P...>, nullptr, 0, false, true, {}};
 }
 template <class C, class... P>
 Overload factory_of(C (*f)(P...)) {
     using Pointer = C (*)(P...);
-    return {&construct_from<C, Pointer, P...>, new Pointer(f), 0, false, true};
+    return {&construct_from<C, Pointer, P...>, new Pointer(f), 0, false, true, {}};
 }
 template <class C, class D>
 Overload getter_of(D C::*field) {
-    return {&get_field<C, D>, new (D C::*)(field), 0, false, true};
+    return {&get_field<C, D>, new (D C::*)(field), 0, false, true, {}};
 }
 template <class C, class D>
 Overload setter_of(D C::*field) {
-    return {&set_field<C, D>, new (D C::*)(field), 0, false, true};
+    return {&set_field<C, D>, new (D C::*)(field), 0, false, true, {}};
 }
 
 template <class R, class... P>
 Overload overload_of(R (*f)(P...)) {
     using Pointer = R (*)(P...);
-    return {&call_function<R, P...>, new Pointer(f), 0, false, true};
+    return {&call_function<R, P...>, new Pointer(f), 0, false, true, {}};
 }
 template <class R, class C, class... P>
 Overload overload_of(R (C::*f)(P...) const) {
-    return {&call_member<R (C::*)(P...) const, const C, R, P...>, new auto(f), 0, false, true};
+    return {&call_member<R (C::*)(P...) const, const C, R, P...>, new auto(f), 0, false, true, {}};
 }
 template <class R, class C, class... P>
 Overload overload_of(R (C::*f)(P...)) {
-    return {&call_member<R (C::*)(P...), C, R, P...>, new auto(f), 0, false, true};
+    return {&call_member<R (C::*)(P...), C, R, P...>, new auto(f), 0, false, true, {}};
 }
 
 // Records the overload just appended to the function object behind `attribute`.
@@ -373,6 +428,14 @@ inline void remember(const py::handle& attribute, Overload o) {
     const internals::FunctionRecord* last = internals::first_record(func);
     while (last->next != nullptr) last = last->next;
     declared()[last] = o;
+}
+
+inline void remember_shortcut(const py::handle& attribute, Overload o) {
+    PyObject* func = internals::bound_function(attribute.ptr());
+    if (func == nullptr) throw std::logic_error("fast calls: not a pybind11 function");
+    const internals::FunctionRecord* last = internals::first_record(func);
+    while (last->next != nullptr) last = last->next;
+    declared()[last].shortcuts.push_back({o.invoke, o.fn});
 }
 
 // Makes the table of one function object from its records, in overload
@@ -392,6 +455,9 @@ inline void install_function(PyObject* func) {
             o = found->second;
             any = true;
         }
+        const bool convertible = std::all_of(rec->args.begin(), rec->args.end(),
+                                             [](const auto& a) { return a.convert; });
+        if (!convertible) o.shortcuts.clear();
         o.arity = rec->nargs;
         o.is_method = rec->is_method;
         o.exact_arity = !rec->has_args && !rec->has_kwargs;
@@ -399,7 +465,10 @@ inline void install_function(PyObject* func) {
             if (a.value) o.exact_arity = false;
             if (!a.convert) o.invoke = nullptr;
         }
-        if (!o.exact_arity) o.invoke = nullptr;
+        if (!o.exact_arity) {
+            o.invoke = nullptr;
+            o.shortcuts.clear();
+        }
         table->overloads.push_back(o);
     }
     if (!any || internals::vectorcall_of(func) == &entry) return;

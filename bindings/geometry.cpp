@@ -33,18 +33,29 @@ py::array_t<T> array_from(const math::Vector3<T>& v) {
 // A method taking a point, registered twice: for the exact vector class,
 // then for anything NumPy can turn into three numbers (lists, arrays of
 // any dtype, vectors of the other precision). A vector result of the array
-// overload comes back as a fresh array.
-template <class C, class T, class R>
-void def_point_method(py::class_<C>& cls, const char* name,
-                      R (C::*method)(const math::Vector3<T>&) const) {
+// overload comes back as a fresh array; a number result is also reached
+// from a list of three floats without NumPy.
+template <auto method, class C>
+void def_point_method(py::class_<C>& cls, const char* name) {
+    using T = typename ClassTraits<C>::Scalar;
+    using V = math::Vector3<T>;
+    using R = decltype((std::declval<const C&>().*method)(std::declval<const V&>()));
     declare::def(cls, name, method);
-    declare::def(cls, name, [method](const C& self, const NdArray<T>& a) {
-        if constexpr (std::is_same_v<R, math::Vector3<T>>) {
+    auto from_array = [](const C& self, const NdArray<T>& a) {
+        if constexpr (std::is_same_v<R, V>) {
             return array_from((self.*method)(vector_from(a)));
         } else {
             return (self.*method)(vector_from(a));
         }
-    });
+    };
+    if constexpr (std::is_floating_point_v<R>) {
+        declare::def_with_shortcuts(cls, name, from_array,
+                                    [](const C& self, const fast_calls::Floats<V>& p) {
+                                        return (self.*method)(p.value);
+                                    });
+    } else {
+        declare::def(cls, name, from_array);
+    }
 }
 
 // Default, two vectors, two arrays: both arrays are read before the value
@@ -96,10 +107,10 @@ void register_pose(py::module_& m) {
     declare::def_init<const V&, const math::Quaternion<T>&>(cls);
     declare::def_init<const V&, const math::Matrix3<T>&>(cls);
     layers::def_fields(cls);
-    def_point_method(cls, "apply", &Pose::apply);
+    def_point_method<&Pose::apply>(cls, "apply");
     declare::def(cls, "inverse", &Pose::inverse);
     declare::def(cls, "toMatrix", &Pose::toMatrix);
-    def_point_method(cls, "__mul__", &Pose::apply);
+    def_point_method<&Pose::apply>(cls, "__mul__");
     declare::def(cls, "__mul__", &arithmetic::product<Pose, Pose>, py::is_operator());
     declare::def(cls, "__repr__", [](const Pose& p) {
         return py::str("<Pose3d\n  pos: {}\n  quat: {}\n  dtype: {}\n>")
@@ -114,7 +125,7 @@ void register_line(py::module_& m) {
     auto cls = layers::make_class<Line>(m);
     def_two_vector_init<Line, T>(cls);
     layers::def_fields(cls);
-    def_point_method(cls, "distanceTo", &Line::distanceTo);
+    def_point_method<&Line::distanceTo>(cls, "distanceTo");
     declare::def(cls, "__repr__", [](const Line& l) {
         return two_vector_text("Line", "start", l.start, "end", l.end);
     });
@@ -126,9 +137,9 @@ void register_plane(py::module_& m) {
     auto cls = layers::make_class<Plane>(m);
     def_two_vector_init<Plane, T>(cls);
     layers::def_fields(cls);
-    def_point_method(cls, "signedDistanceTo", &Plane::signedDistanceTo);
-    def_point_method(cls, "distanceTo", &Plane::distanceTo);
-    def_point_method(cls, "project", &Plane::project);
+    def_point_method<&Plane::signedDistanceTo>(cls, "signedDistanceTo");
+    def_point_method<&Plane::distanceTo>(cls, "distanceTo");
+    def_point_method<&Plane::project>(cls, "project");
     declare::def(cls, "__repr__", [](const Plane& p) {
         return two_vector_text("Plane", "point", p.point, "normal", p.normal);
     });

@@ -365,10 +365,12 @@ PyTypeObject* registered_type() {
 // class and its subclasses. The module-local marker is looked up without the
 // AttributeError a miss raises through pybind11's metaclass.
 inline bool may_load_otherwise(PyObject* src, const TypeInfo* info) {
-    if (src == Py_None || !info->implicit_conversions.empty()) return true;
-    static const bool direct =
-        py::detail::get_internals().direct_conversions.count(*info->cpptype) != 0;
-    if (direct) return true;
+    // pybind11 keeps a (normally empty) list of direct conversions for every
+    // registered type.
+    if (src == Py_None || !info->implicit_conversions.empty() ||
+        (info->direct_conversions != nullptr && !info->direct_conversions->empty())) {
+        return true;
+    }
     static PyObject* const key = PyUnicode_InternFromString(PYBIND11_MODULE_LOCAL_ID);
     return _PyType_Lookup(Py_TYPE(src), key) != nullptr ||
            _PyType_Lookup(Py_TYPE(Py_TYPE(src)), key) != nullptr;

@@ -18,9 +18,9 @@ std::string quaternion_count_error(py::ssize_t count) {
     return "Quaternion> incompatible array size; expected 4, got " + std::to_string(count);
 }
 
-// One compiled rotation for the array overload and its fast entry, which
-// takes an exact vector of the same precision: NumPy would copy its three
-// elements unchanged.
+// One compiled rotation for the array overload and its fast entries, which
+// take an exact vector of the same precision (NumPy would copy its three
+// elements unchanged) or a list of three floats.
 template <class T>
 [[gnu::noinline]] math::Vector3<T> rotated(const math::Quaternion<T>& q, const math::Vector3<T>& v) {
     return q.rotate(v);
@@ -69,14 +69,15 @@ void register_quaternion(py::module_& m) {
     declare::def(cls, "normalize_", &Q::normalize_);
     declare::def(cls, "conjugate", &Q::conjugate);
     declare::def(cls, "inverse", &Q::inverse);
-    declare::def_with_shortcut(
+    declare::def_with_shortcuts(
         cls, "rotate",
         [](const Q& q, const Array& a) {
             math::Vector3<T> v;
             read_elements(a, 3, v.data(), [] { return element_count_error(3); });
             return rotated(q, v);
         },
-        &rotated<T>);
+        &rotated<T>,
+        [](const Q& q, const fast_calls::Floats<math::Vector3<T>>& v) { return rotated(q, v.value); });
     layers::def_field_repr(cls);
 }
 

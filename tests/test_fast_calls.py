@@ -61,6 +61,7 @@ def others():
     return [lambda: 2.5, lambda: -0.0, lambda: math.nan, lambda: 3, lambda: 0, lambda: -1,
             lambda: 2**70, lambda: True, lambda: FloatSub(1.5), lambda: np.float32(0.75),
             lambda: np.float64(-2.0), lambda: None, lambda: [1.0, 2.0, 3.0],
+            lambda: (0.5, 1e300, -0.0), lambda: [1.0, 2, 3.0], lambda: [math.nan, 1.0, 2.0, 3.0],
             lambda: np.array([1.0, 2.0, 3.0]), lambda: object(), lambda: ob.eOrder.ZXY]
 
 
@@ -184,8 +185,8 @@ def operands(cls):
 def test_operators_follow_python_rules_with_subclasses_changed_later(cls):
     def run():
         own = [m() for m in instance_makers(cls)[:-1]]
-        # A list on the left repeats itself before any number method is asked.
-        left = [x for x in operands(cls) if not isinstance(x, list)]
+        # A sequence on the left repeats itself before any number method is asked.
+        left = [x for x in operands(cls) if not isinstance(x, (list, tuple))]
         pairs = [*itertools.product(own, operands(cls)), *itertools.product(left, own)]
         return [(s, frozen(a), frozen(b), got, want) for s in OPERATORS for a, b in pairs
                 # the spelled-out rules raise TypeError without CPython's text
