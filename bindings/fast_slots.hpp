@@ -246,6 +246,43 @@ struct Single {
     }
 };
 
+// __init__ as called by the class: CPython's generic slot looks the method
+// up and binds it first; an exact instance with positional arguments runs
+// the table at once.
+template <class C>
+struct Initializer {
+    static inline PyTypeObject* type = nullptr;
+    static inline const Table* table = nullptr;
+    static inline initproc previous = nullptr;
+
+    static int slot(PyObject* self, PyObject* args, PyObject* kwargs) {
+        const Py_ssize_t n = PyTuple_GET_SIZE(args);
+        if (Py_TYPE(self) == type && (kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0) &&
+            n < kMaxArguments) {
+            PyObject* all[kMaxArguments + 1] = {self};
+            for (Py_ssize_t i = 0; i < n; ++i) all[i + 1] = PyTuple_GET_ITEM(args, i);
+            PyObject* result = nullptr;
+            if (fast_calls::run(*table, all, n + 1, &result) == Outcome::Done) {
+                if (result == nullptr) return -1;
+                Py_DECREF(result);
+                return 0;
+            }
+        }
+        return previous(self, args, kwargs);
+    }
+
+    static void install(PyTypeObject* cls) {
+        if ((table = table_of(cls, "__init__")) == nullptr) return;
+        type = cls;
+        internals::expect_slot(cls, cls->tp_init, internals::method_slots().tp_init, "__init__");
+        previous = cls->tp_init;
+        cls->tp_init = &slot;
+    }
+
+  private:
+    static constexpr Py_ssize_t kMaxArguments = 16;  // a Matrix4 of numbers
+};
+
 template <class C>
 using Negative = Single<C, PyNumberMethods, unaryfunc, &PyNumberMethods::nb_negative>;
 template <class C>
@@ -350,6 +387,7 @@ void install(PyTypeObject* type) {
                              internals::method_slots().tp_as_number->nb_negative, "__neg__");
         GetItem<C>::install(type, type->tp_as_mapping,
                             internals::method_slots().tp_as_mapping->mp_subscript, "__getitem__");
+        Initializer<C>::install(type);
         if (reflected) {
             sharing().push_back({type, &Slots<C>::share_with});
             internals::hook_metaclass(type, &reshare);

@@ -169,14 +169,15 @@ inline void set_error_from_current_exception() {
     py::detail::translate_exception(std::current_exception());
 }
 
-// The slots CPython gives a class whose operators and __getitem__ are
-// Python methods, as pybind11's methods are: those of a plain Python class.
+// The slots CPython gives a class whose operators, __getitem__ and __init__
+// are Python methods, as pybind11's methods are: those of a plain Python class.
 inline const PyTypeObject& method_slots() {
     static const PyTypeObject* const reference = [] {
         PyObject* type = PyObject_CallFunction(
             reinterpret_cast<PyObject*>(&PyType_Type), "s(){}", "operators");
         if (type == nullptr) throw py::error_already_set();
-        for (const char* name : {"__add__", "__sub__", "__mul__", "__neg__", "__getitem__"}) {
+        for (const char* name :
+             {"__add__", "__sub__", "__mul__", "__neg__", "__getitem__", "__init__"}) {
             if (PyObject_SetAttrString(type, name, Py_None) < 0) throw py::error_already_set();
         }
         return reinterpret_cast<PyTypeObject*>(type);  // kept, like the module's types
