@@ -4,11 +4,17 @@ methods, whatever the operands: exact instances, subclasses (overriding or
 not, patched after they were made), foreign objects, ints, float
 subclasses, NumPy scalars and NaN."""
 
+import importlib
 import itertools
 import math
+import os
 import random
 import re
+import shutil
 import struct
+import subprocess
+import sysconfig
+from pathlib import Path
 from unittest import mock
 
 import numpy as np
@@ -17,6 +23,8 @@ from test_fast_operators import OPERATORS, by_methods, by_operator, filled
 
 import orvane_bindings as ob
 from orvane import _native as native
+
+ROOT = Path(__file__).resolve().parent.parent
 
 
 class FloatSub(float):
@@ -249,3 +257,25 @@ def test_slots_give_what_the_dispatcher_gives(cls):
             if got != (want[0], want[1][1:]):
                 wrong.append(("neg", got, want))
     assert wrong[:3] == []
+
+
+def test_module_local_classes_of_other_extensions_are_still_taken(tmp_path, monkeypatch):
+    """pybind11 lets another extension's module-local class of the same C++ type
+    in; the one-check refusal must leave it that road."""
+    pybind11 = pytest.importorskip("pybind11")
+    compiler = shutil.which("c++") or pytest.skip("no C++ compiler")
+    source = tmp_path / "local_vectors.cpp"
+    source.write_text('#include <pybind11/pybind11.h>\n#include "math/vector.hpp"\n'
+                      "PYBIND11_MODULE(local_vectors, m) {\n"
+                      '    pybind11::class_<math::Vector3<float>>(m, "Vector3f", pybind11::module_local())\n'
+                      "        .def(pybind11::init<float, float, float>());\n}\n")
+    built = tmp_path / f"local_vectors{sysconfig.get_config_var('EXT_SUFFIX')}"
+    subprocess.run([compiler, "-std=c++17", "-O0", "-shared", "-fPIC", f"-I{pybind11.get_include()}",
+                    f"-I{sysconfig.get_paths()['include']}", f"-I{ROOT / 'include'}", str(source),
+                    "-o", str(built)], check=True, capture_output=True, timeout=300,
+                   env={k: v for k, v in os.environ.items() if k != "LD_PRELOAD"})
+    monkeypatch.syspath_prepend(str(tmp_path))
+    local = importlib.import_module("local_vectors").Vector3f(1.0, 2.0, 3.0)
+    a = ob.Vector3f(1.0, 2.0, 3.0)
+    assert (ob.dot(local, a), a.dot(local), ob.squareNorm(local)) == (14.0, 14.0, 14.0)
+    assert bytes(memoryview(a + local)) == bytes(memoryview(a * 2.0))
