@@ -174,9 +174,10 @@ struct Arg<int> {
     int value = 0;
     Outcome read(PyObject* o, bool) {
         if (PyLong_CheckExact(o)) {
-            int overflow = 0;
-            const long v = PyLong_AsLongAndOverflow(o, &overflow);
-            if (overflow != 0 || v < INT_MIN || v > INT_MAX) return Outcome::Unknown;
+            Py_ssize_t v = 0;
+            if (!internals::small_int_value(o, &v) || v < INT_MIN || v > INT_MAX) {
+                return Outcome::Unknown;
+            }
             value = static_cast<int>(v);
             return Outcome::Done;
         }

@@ -164,6 +164,15 @@ inline bool constructed_unregistered(PyObject* self, PyTypeObject* type) {
            !inst->simple_instance_registered;
 }
 
+// The value of an exact int that fits a machine word, read without a call;
+// false for a larger one.
+inline bool small_int_value(PyObject* o, Py_ssize_t* value) {
+    auto* number = reinterpret_cast<PyLongObject*>(o);
+    if (!PyUnstable_Long_IsCompact(number)) return false;
+    *value = PyUnstable_Long_CompactValue(number);
+    return true;
+}
+
 // Sets the Python error pybind11 would set for the exception being handled.
 inline void set_error_from_current_exception() {
     py::detail::translate_exception(std::current_exception());
