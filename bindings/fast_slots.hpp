@@ -258,7 +258,7 @@ struct Initializer {
     static int slot(PyObject* self, PyObject* args, PyObject* kwargs) {
         const Py_ssize_t n = PyTuple_GET_SIZE(args);
         if (Py_TYPE(self) == type && (kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0) &&
-            n < kMaxArguments) {
+            n <= kMaxArguments) {
             PyObject* all[kMaxArguments + 1] = {self};
             for (Py_ssize_t i = 0; i < n; ++i) all[i + 1] = PyTuple_GET_ITEM(args, i);
             PyObject* result = nullptr;
