@@ -420,6 +420,8 @@ inline void install(const py::module_& m) {
             if (nb == nullptr || (nb->nb_index == nullptr && nb->nb_int == nullptr &&
                                   nb->nb_float == nullptr)) {
                 module_types().push_back(type);
+                internals::give_inline_room(type);
+                internals::InlineDealloc::install(type);
             }
             PyObject* key = nullptr;
             PyObject* attribute = nullptr;
