@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "class_table.hpp"
 #include "internals.hpp"
 
 namespace py = pybind11;
@@ -28,16 +29,11 @@ enum class Outcome { Refused, Unknown, Done };
 
 // Classes of this module: an exact instance of one is refused by a
 // parameter of any other class and by a number parameter.
-inline std::vector<PyTypeObject*>& module_types() {
-    static std::vector<PyTypeObject*> types;
+inline ClassTable<bool>& module_types() {
+    static ClassTable<bool> types;
     return types;
 }
-inline bool of_module_type(PyObject* o) {
-    for (PyTypeObject* t : module_types()) {
-        if (Py_TYPE(o) == t) return true;
-    }
-    return false;
-}
+inline bool of_module_type(PyObject* o) { return module_types().find(Py_TYPE(o)) != nullptr; }
 
 template <class P, class = void>
 struct Arg;
@@ -419,7 +415,7 @@ inline void install(const py::module_& m) {
             const PyNumberMethods* nb = type->tp_as_number;
             if (nb == nullptr || (nb->nb_index == nullptr && nb->nb_int == nullptr &&
                                   nb->nb_float == nullptr)) {
-                module_types().push_back(type);
+                module_types().add(type);
                 internals::give_inline_room(type);
                 internals::InlineDealloc::install(type);
             }
