@@ -17,7 +17,8 @@
 #include <utility>
 #include <vector>
 
-#include "class_table.hpp"
+#include "class_set.hpp"
+#include "fast_attributes.hpp"
 #include "internals.hpp"
 
 namespace py = pybind11;
@@ -29,11 +30,11 @@ enum class Outcome { Refused, Unknown, Done };
 
 // Classes of this module: an exact instance of one is refused by a
 // parameter of any other class and by a number parameter.
-inline ClassTable<bool>& module_types() {
-    static ClassTable<bool> types;
+inline ClassSet& module_types() {
+    static ClassSet types;
     return types;
 }
-inline bool of_module_type(PyObject* o) { return module_types().find(Py_TYPE(o)) != nullptr; }
+inline bool of_module_type(PyObject* o) { return module_types().contains(Py_TYPE(o)); }
 
 template <class P, class = void>
 struct Arg;
@@ -416,13 +417,12 @@ inline void install(const py::module_& m) {
             if (nb == nullptr || (nb->nb_index == nullptr && nb->nb_int == nullptr &&
                                   nb->nb_float == nullptr)) {
                 module_types().add(type);
-                internals::give_inline_room(type);
-                internals::InlineDealloc::install(type);
             }
             PyObject* key = nullptr;
             PyObject* attribute = nullptr;
             Py_ssize_t pos = 0;
             while (PyDict_Next(type->tp_dict, &pos, &key, &attribute)) install_attribute(attribute);
+            if (module_types().contains(type)) fast_attributes::install(type);
         } else {
             install_attribute(value);
         }

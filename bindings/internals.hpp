@@ -306,6 +306,46 @@ struct InlineDealloc {
     }
 };
 
+// CPython 3.12's property object, whose fields have no accessor in the C API.
+struct PropertyLayout {
+    PyObject_HEAD
+    PyObject* prop_get;
+    PyObject* prop_set;
+    PyObject* prop_del;
+    PyObject* prop_doc;
+    PyObject* prop_name;
+    int getter_doc;
+};
+
+// The getter a property calls now: property.__init__ may run again on it.
+inline PyObject* property_getter(PyObject* property) {
+    return reinterpret_cast<PropertyLayout*>(property)->prop_get;
+}
+
+// Whether `property` is a plain property laid out as PropertyLayout.
+inline bool plain_property(PyObject* property) {
+    if (!Py_IS_TYPE(property, &PyProperty_Type) ||
+        PyProperty_Type.tp_basicsize != static_cast<Py_ssize_t>(sizeof(PropertyLayout))) {
+        return false;
+    }
+    const py::handle p(property);
+    const auto* layout = reinterpret_cast<const PropertyLayout*>(property);
+    return p.attr("fget").ptr() == layout->prop_get && p.attr("fset").ptr() == layout->prop_set;
+}
+
+// The attribute `name` of `type` along its MRO, unbound (borrowed), or nullptr.
+inline PyObject* class_attribute(PyTypeObject* type, PyObject* name) {
+    return _PyType_Lookup(type, name);
+}
+
+// A tag CPython changes whenever the class or one of its bases is modified;
+// 0 when none can be given. The function is new in 3.12: a weak reference
+// lets the module load under older interpreters far enough to refuse them.
+#pragma weak PyUnstable_Type_AssignVersionTag
+inline unsigned int version_tag(PyTypeObject* type) {
+    return PyUnstable_Type_AssignVersionTag(type) ? type->tp_version_tag : 0;
+}
+
 // CPython 3.12 also gives a class with buffer slots the methods __buffer__
 // and __release_buffer__, wrappers of the functions the slots held when the
 // class was made; Python subclasses take their slots from these wrappers.
