@@ -249,7 +249,7 @@ def test_attribute_reads_follow_the_class_as_it_changes():
         return r if bound is None else ("bound", bound)
 
     objects = [cls(1.0, 2.0, 3.0), cls(1.0, 2.0, 3.0) * 2.0, Lazy(1.0, 2.0, 3.0),
-               Own(1.0, 2.0, 3.0)]
+               Own(1.0, 2.0, 3.0), cls.__new__(cls)]  # the last one without __init__
     names = ["x", "y", "norm", "numpy", "missing", "__class__", "__init__"]
 
     def wrong():
