@@ -19,6 +19,8 @@
 #include <utility>
 #include <vector>
 
+#include "class_set.hpp"
+#include "fast_attributes.hpp"
 #include "internals.hpp"
 
 namespace py = pybind11;
@@ -30,16 +32,11 @@ enum class Outcome { Refused, Unknown, Done };
 
 // Classes of this module: an exact instance of one is refused by a
 // parameter of any other class and by a number parameter.
-inline std::vector<PyTypeObject*>& module_types() {
-    static std::vector<PyTypeObject*> types;
+inline ClassSet& module_types() {
+    static ClassSet types;
     return types;
 }
-inline bool of_module_type(PyObject* o) {
-    for (PyTypeObject* t : module_types()) {
-        if (Py_TYPE(o) == t) return true;
-    }
-    return false;
-}
+inline bool of_module_type(PyObject* o) { return module_types().contains(Py_TYPE(o)); }
 
 template <class P, class = void>
 struct Arg;
@@ -506,7 +503,7 @@ inline void note_module_types(const py::module_& m) {
         const PyNumberMethods* nb = type->tp_as_number;
         if (nb == nullptr ||
             (nb->nb_index == nullptr && nb->nb_int == nullptr && nb->nb_float == nullptr)) {
-            module_types().push_back(type);
+            module_types().add(type);
         }
     }
 }
@@ -522,6 +519,7 @@ inline void install_functions(const py::module_& m) {
             Py_ssize_t pos = 0;
             auto* type = reinterpret_cast<PyTypeObject*>(value);
             while (PyDict_Next(type->tp_dict, &pos, &key, &attribute)) install_attribute(attribute);
+            if (module_types().contains(type)) fast_attributes::install(type);
         } else {
             install_attribute(value);
         }

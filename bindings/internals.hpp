@@ -7,12 +7,16 @@
 
 #include <pybind11/pybind11.h>
 
+#include <cstddef>
 #include <exception>
 #include <memory>
+#include <new>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <typeinfo>
 #include <utility>
+#include <vector>
 
 #include "class_traits.hpp"
 
@@ -102,37 +106,57 @@ PyObject* generic_new_instance(V&& value, const TypeInfo* info) {
         .ptr();
 }
 
-// The same instance without the entry in pybind11's registry of live
-// instances, which only finds a Python object for a C++ address: nothing
-// refers into a new value (views and properties keep their owner through
-// the object itself). A repeated __init__ on such an instance must still do
-// nothing, as on a registered one: see constructed_unregistered.
+// Where an instance made by the fast path keeps its value: right after
+// pybind11's fields, in the object itself, so that a result costs one
+// allocation. Such an instance is not owned and has no holder (or an empty
+// one), so pybind11's clear_instance frees nothing; the value needs no
+// destruction.
+inline constexpr std::size_t inline_value_offset = sizeof(py::detail::instance);
+
+inline void* inline_value(PyObject* o) {
+    return reinterpret_cast<char*>(o) + inline_value_offset;
+}
+
+inline bool holds_inline(PyObject* o) {
+    auto* inst = reinterpret_cast<py::detail::instance*>(o);
+    return inst->simple_layout && inst->simple_value_holder[0] == inline_value(o);
+}
+
+template <class D>
+constexpr bool storable_inline = std::is_trivially_copyable_v<D> &&
+                                 std::is_trivially_destructible_v<D> &&
+                                 alignof(D) <= alignof(void*);
+
+// Whether instances of exactly `type` have room for a value of `size` bytes.
+inline bool has_inline_room(PyTypeObject* type, std::size_t size) {
+    return static_cast<std::size_t>(type->tp_basicsize) >= inline_value_offset + size;
+}
+
+// A new instance of the registered class of V holding the value, made as
+// pybind11 makes the results of bound functions, except that it is not
+// entered into pybind11's registry of live instances, which only finds a
+// Python object for a C++ address: nothing refers into a new value (views and
+// properties keep their owner through the object itself). A repeated
+// __init__ on such an instance must still do nothing, as on a registered one:
+// see constructed_unregistered.
 template <class V>
 PyObject* new_instance(V&& value, const TypeInfo* info) {
 #if ORVANE_FAST_PATHS
     using D = std::decay_t<V>;
-    PyObject* self = py::detail::make_new_instance(info->type);
-    if (self == nullptr) return nullptr;
-    auto* inst = reinterpret_cast<py::detail::instance*>(self);
-    if (!inst->simple_layout) {
-        Py_DECREF(self);
-        return generic_new_instance(std::forward<V>(value), info);
+    static_assert(storable_inline<D>, "values stored inline are copied and never destroyed");
+    PyTypeObject* const type = info->type;
+    if (has_inline_room(type, sizeof(D))) {
+        PyObject* self = PyType_GenericAlloc(type, 0);
+        if (self == nullptr) return nullptr;
+        auto* inst = reinterpret_cast<py::detail::instance*>(self);
+        // What allocate_layout does for a class with one base and a small
+        // holder, but not owned: the other fields stay zero.
+        inst->simple_layout = true;
+        inst->simple_value_holder[0] = new (inline_value(self)) D(std::forward<V>(value));
+        return self;
     }
-    D* held = nullptr;
-    try {
-        held = new D(std::forward<V>(value));
-    } catch (...) {
-        Py_DECREF(self);
-        throw;
-    }
-    inst->simple_value_holder[0] = held;
-    py::detail::value_and_holder v_h = inst->get_value_and_holder(info, false);
-    new (std::addressof(v_h.holder<std::unique_ptr<D>>())) std::unique_ptr<D>(held);
-    v_h.set_holder_constructed();
-    return self;
-#else
-    return generic_new_instance(std::forward<V>(value), info);
 #endif
+    return generic_new_instance(std::forward<V>(value), info);
 }
 
 // Whether self, of exactly its registered class, has had no __init__ and no
@@ -144,11 +168,31 @@ inline bool fresh_instance(PyObject* self) {
 }
 
 // What pybind11's py::init<P...>() does to a fresh instance, but for the
-// registry (see new_instance).
+// registry (see new_instance), and with the value inside the object where
+// the class has room for it.
 template <class C, class... P>
 void construct_in(PyObject* self, P&&... args) {
     static const TypeInfo* const info = type_info_of<C>();
     auto* inst = reinterpret_cast<py::detail::instance*>(self);
+    if constexpr (storable_inline<C>) {
+        if (has_inline_room(Py_TYPE(self), sizeof(C))) {
+            void* at = inline_value(self);
+            C* held = nullptr;
+            if constexpr (std::is_constructible_v<C, P...>) {
+                held = new (at) C(std::forward<P>(args)...);
+            } else {
+                held = new (at) C{std::forward<P>(args)...};
+            }
+            inst->simple_value_holder[0] = held;
+            inst->owned = false;
+            // pybind11's metaclass wants a holder after __init__: an empty
+            // one, which frees nothing either.
+            py::detail::value_and_holder v_h = inst->get_value_and_holder(info, false);
+            new (std::addressof(v_h.holder<std::unique_ptr<C>>())) std::unique_ptr<C>();
+            v_h.set_holder_constructed();
+            return;
+        }
+    }
     C* held = py::detail::initimpl::construct_or_initialize<C>(std::forward<P>(args)...);
     inst->simple_value_holder[0] = held;
     py::detail::value_and_holder v_h = inst->get_value_and_holder(info, false);
@@ -156,12 +200,13 @@ void construct_in(PyObject* self, P&&... args) {
     v_h.set_holder_constructed();
 }
 
-// Whether self, of class `type`, holds a value made by new_instance.
+// Whether self, of class `type`, holds a value made by new_instance or
+// construct_in.
 inline bool constructed_unregistered(PyObject* self, PyTypeObject* type) {
     if (!PyObject_TypeCheck(self, type)) return false;
     auto* inst = reinterpret_cast<py::detail::instance*>(self);
-    return inst->simple_layout && inst->simple_holder_constructed &&
-           !inst->simple_instance_registered;
+    return inst->simple_layout && !inst->simple_instance_registered &&
+           (inst->simple_holder_constructed || holds_inline(self));
 }
 
 // The value of an exact int that fits a machine word, read without a call;
@@ -204,6 +249,104 @@ inline const PyTypeObject& method_slots() {
 template <class Slot>
 void expect_slot(PyTypeObject* type, Slot held, Slot expected, const char* what) {
     if (held != expected) refuse_slot(type, what);
+}
+
+// Enlarges a class of the module for values stored inline. Only sound before
+// any instance or subclass exists, so the module's classes get it once all
+// are registered; any other class is left as it is.
+inline void give_inline_room(PyTypeObject* type) {
+    const std::vector<TypeInfo*>& infos = py::detail::all_type_info(type);
+    if (infos.size() != 1 || infos.front()->type != type) return;
+    const TypeInfo* info = infos.front();
+    if (info->holder_size_in_ptrs > py::detail::instance_simple_holder_in_ptrs() ||
+        info->type_align > alignof(void*) || type->tp_itemsize != 0 ||
+        type->tp_basicsize != static_cast<Py_ssize_t>(inline_value_offset) ||
+        type->tp_dictoffset != 0 || type->tp_alloc != &PyType_GenericAlloc ||
+        PyType_HasFeature(type, Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_MANAGED_DICT)) {
+        return;
+    }
+    const py::list subclasses = py::reinterpret_borrow<py::object>(
+                                    reinterpret_cast<PyObject*>(type))
+                                    .attr("__subclasses__")();
+    if (!subclasses.empty()) refuse_slot(type, "tp_basicsize");
+    py::detail::with_instance_map(nullptr, [&](py::detail::instance_map& instances) {
+        for (const auto& entry : instances) {
+            if (PyObject_TypeCheck(reinterpret_cast<PyObject*>(entry.second), type)) {
+                refuse_slot(type, "tp_basicsize");
+            }
+        }
+    });
+    const std::size_t room = (info->type_size + alignof(void*) - 1) & ~(alignof(void*) - 1);
+    type->tp_basicsize += static_cast<Py_ssize_t>(room);
+}
+
+// pybind11's deallocation of its instances, for every case but the common
+// one: an instance holding its value inline, with no weak reference, no
+// kept-alive objects and no registry entry, has nothing to release but its
+// memory.
+struct InlineDealloc {
+    static inline destructor generic = nullptr;
+
+    static void dealloc(PyObject* self) {
+        auto* inst = reinterpret_cast<py::detail::instance*>(self);
+        if (holds_inline(self) && !inst->simple_instance_registered &&
+            inst->weakrefs == nullptr && !inst->has_patients) {
+            PyTypeObject* type = Py_TYPE(self);
+            type->tp_free(self);
+            Py_DECREF(type);
+            return;
+        }
+        generic(self);
+    }
+
+    static void install(PyTypeObject* type) {
+        if (!has_inline_room(type, 1)) return;
+        const destructor base =
+            reinterpret_cast<PyTypeObject*>(py::detail::get_internals().instance_base)->tp_dealloc;
+        expect_slot(type, type->tp_dealloc, base, "tp_dealloc");
+        generic = base;
+        type->tp_dealloc = &dealloc;
+    }
+};
+
+// CPython 3.12's property object, whose fields have no accessor in the C API.
+struct PropertyLayout {
+    PyObject_HEAD
+    PyObject* prop_get;
+    PyObject* prop_set;
+    PyObject* prop_del;
+    PyObject* prop_doc;
+    PyObject* prop_name;
+    int getter_doc;
+};
+
+// The getter a property calls now: property.__init__ may run again on it.
+inline PyObject* property_getter(PyObject* property) {
+    return reinterpret_cast<PropertyLayout*>(property)->prop_get;
+}
+
+// Whether `property` is a plain property laid out as PropertyLayout.
+inline bool plain_property(PyObject* property) {
+    if (!Py_IS_TYPE(property, &PyProperty_Type) ||
+        PyProperty_Type.tp_basicsize != static_cast<Py_ssize_t>(sizeof(PropertyLayout))) {
+        return false;
+    }
+    const py::handle p(property);
+    const auto* layout = reinterpret_cast<const PropertyLayout*>(property);
+    return p.attr("fget").ptr() == layout->prop_get && p.attr("fset").ptr() == layout->prop_set;
+}
+
+// The attribute `name` of `type` along its MRO, unbound (borrowed), or nullptr.
+inline PyObject* class_attribute(PyTypeObject* type, PyObject* name) {
+    return _PyType_Lookup(type, name);
+}
+
+// A tag CPython changes whenever the class or one of its bases is modified;
+// 0 when none can be given. The function is new in 3.12: a weak reference
+// lets the module load under older interpreters far enough to refuse them.
+#pragma weak PyUnstable_Type_AssignVersionTag
+inline unsigned int version_tag(PyTypeObject* type) {
+    return PyUnstable_Type_AssignVersionTag(type) ? type->tp_version_tag : 0;
 }
 
 // CPython 3.12 also gives a class with buffer slots the methods __buffer__

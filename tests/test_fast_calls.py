@@ -4,10 +4,12 @@ methods, whatever the operands: exact instances, subclasses (overriding or
 not, patched after they were made), foreign objects, ints, float
 subclasses, NumPy scalars and NaN."""
 
+import copy
 import importlib
 import itertools
 import math
 import os
+import pickle
 import random
 import re
 import shutil
@@ -21,6 +23,7 @@ import numpy as np
 import pytest
 from test_fast_operators import OPERATORS, by_methods, by_operator, filled
 
+import orvane  # noqa: F401 - registers pickling and copying
 import orvane_bindings as ob
 from orvane import _native as native
 
@@ -279,3 +282,68 @@ def test_module_local_classes_of_other_extensions_are_still_taken(tmp_path, monk
     a = ob.Vector3f(1.0, 2.0, 3.0)
     assert (ob.dot(local, a), a.dot(local), ob.squareNorm(local)) == (14.0, 14.0, 14.0)
     assert bytes(memoryview(a + local)) == bytes(memoryview(a * 2.0))
+
+
+def test_attribute_reads_follow_the_class_as_it_changes():
+    """Reads on exact instances skip CPython's lookup; they must give what it
+    gives after any change to the class, and subclasses keep their own rules."""
+    cls = ob.Vector3f
+
+    class Lazy(cls):
+        def __getattr__(self, name):
+            return ("lazy", name)
+
+    class Own(cls):
+        x = "own"
+
+    def reference(o, name):
+        try:
+            return object.__getattribute__(o, name)
+        except AttributeError:
+            if not hasattr(type(o), "__getattr__"):
+                raise
+            return type(o).__getattr__(o, name)
+
+    def seen(read, o, name):
+        r = outcome(lambda: read(o, name), [])[0]
+        bound = getattr(r[1], "__func__", None) if r[0] == type(cls().norm) else None
+        return r if bound is None else ("bound", bound)
+
+    objects = [cls(1.0, 2.0, 3.0), cls(1.0, 2.0, 3.0) * 2.0, Lazy(1.0, 2.0, 3.0),
+               Own(1.0, 2.0, 3.0), cls.__new__(cls)]  # the last one without __init__
+    names = ["x", "y", "norm", "numpy", "missing", "__class__", "__init__"]
+
+    def wrong():
+        return [(type(o).__name__, n) for o in objects for n in names
+                if seen(getattr, o, n) != seen(reference, o, n)]
+
+    assert wrong() == []
+    prop = vars(cls)["y"]
+    for name, value in [("x", property(lambda s: "patched")), ("norm", lambda s: "patched"),
+                        ("missing", 5), ("y", None)]:
+        with mock.patch.object(cls, name, value, create=True):
+            if value is None:
+                delattr(cls, name)
+            assert wrong() == []
+        assert wrong() == []
+    fget, fset, doc = prop.fget, prop.fset, prop.__doc__
+    try:
+        prop.__init__(lambda s: "again", fset, None, doc)
+        assert objects[0].y == "again" and wrong() == []
+    finally:
+        prop.__init__(fget, fset, None, doc)
+    assert objects[0].y == 2.0 and wrong() == []
+
+
+@pytest.mark.parametrize("cls", INITIALIZED, ids=lambda c: c.__name__)
+def test_values_held_in_objects_survive_a_second_init_and_copies(cls):
+    def state(o):
+        return bytes(memoryview(o)) if cls in ALGEBRA else repr(o)
+
+    raw = cls.__new__(cls)  # initialised later, once
+    assert raw.__init__() is None
+    made = [raw, cls()] + ([filled(cls, [1.5, -2.25, 3.0, 0.5]) * 2.0] if cls in ALGEBRA else [])
+    for obj in made:
+        before = state(obj)
+        assert obj.__init__() is None and state(obj) == before
+        assert [state(c) for c in (copy.copy(obj), pickle.loads(pickle.dumps(obj)))] == [before] * 2
