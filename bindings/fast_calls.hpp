@@ -8,6 +8,7 @@
 // argument it cannot classify for certain (subclasses, sequences, arrays,
 // keywords, other objects) sends the whole call to pybind11's dispatcher.
 
+#include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
 #include <algorithm>
@@ -154,6 +155,16 @@ struct Arg<Floats<V>> {
     const Floats<V>& get() const { return value; }
 };
 
+// A NumPy array parameter takes nothing but arrays without conversion;
+// what it takes otherwise is NumPy's to decide.
+template <class T, int flags>
+struct Arg<py::array_t<T, flags>> {
+    Outcome read(PyObject* o, bool convert) {
+        return convert || py::isinstance<py::array>(o) ? Outcome::Unknown : Outcome::Refused;
+    }
+    py::array_t<T, flags> get() const { return {}; }
+};
+
 // Any object that exports a buffer, as pybind11 takes it.
 template <>
 struct Arg<py::buffer> {
@@ -182,6 +193,13 @@ struct Arg<int> {
     }
     int get() const { return value; }
 };
+
+// Results with a fast form.
+template <class R>
+struct Returnable
+    : std::bool_constant<std::is_void_v<R> || std::is_same_v<R, bool> ||
+                         std::is_floating_point_v<R> || std::is_same_v<R, int> ||
+                         internals::IsValueType<R>::value> {};
 
 // The Python object for a result, as pybind11 makes it for a value returned.
 template <class R>
@@ -221,23 +239,28 @@ Outcome invoke(PyObject* const* args, bool convert, PyObject** result, Call&& ca
         },
         a);
     if (loaded != Outcome::Done || result == nullptr) return loaded;
-    try {
-        std::apply(
-            [&](auto&... x) {
-                using R = decltype(call(x.get()...));
-                if constexpr (std::is_void_v<R>) {
-                    call(x.get()...);
-                    *result = Py_NewRef(Py_None);
-                } else {
-                    *result = to_python(call(x.get()...));
+    return std::apply(
+        [&](auto&... x) {
+            using R = std::decay_t<decltype(call(x.get()...))>;
+            if constexpr (!Returnable<R>::value) {
+                // Taken, but the dispatcher makes this kind of result.
+                return Outcome::Unknown;
+            } else {
+                try {
+                    if constexpr (std::is_void_v<R>) {
+                        call(x.get()...);
+                        *result = Py_NewRef(Py_None);
+                    } else {
+                        *result = to_python(call(x.get()...));
+                    }
+                } catch (...) {
+                    internals::set_error_from_current_exception();
+                    *result = nullptr;
                 }
-            },
-            a);
-    } catch (...) {
-        internals::set_error_from_current_exception();
-        *result = nullptr;
-    }
-    return Outcome::Done;
+                return Outcome::Done;
+            }
+        },
+        a);
 }
 
 using Invoke = Outcome (*)(const void* fn, PyObject* const* args, bool convert, PyObject** result);
@@ -366,22 +389,18 @@ inline PyObject* entry(PyObject* func, PyObject* const* args, size_t nargsf, PyO
     return internals::generic_call(func, args, nargsf, kwnames);
 }
 
-// Parameters and results with a fast form.
+// Parameters with a fast form. A function whose result has none is still
+// declared: it can tell the arguments it refuses.
 template <class P, class = void>
 struct Readable : std::false_type {};
 template <class P>
 struct Readable<P, std::void_t<decltype(sizeof(Arg<std::decay_t<P>>))>> : std::true_type {};
 
-template <class R>
-struct Returnable
-    : std::bool_constant<std::is_void_v<R> || std::is_same_v<R, bool> ||
-                         std::is_floating_point_v<R> || std::is_same_v<R, int> ||
-                         internals::IsValueType<R>::value> {};
 
 template <class F>
 struct Fast : std::false_type {};
 template <class R, class... P>
-struct Fast<R (*)(P...)> : std::bool_constant<Returnable<R>::value && (Readable<P>::value && ...)> {};
+struct Fast<R (*)(P...)> : std::bool_constant<(Readable<P>::value && ...)> {};
 template <class R, class C, class... P>
 struct Fast<R (C::*)(P...) const> : Fast<R (*)(const C&, P...)> {};
 template <class R, class C, class... P>
