@@ -90,7 +90,7 @@ inline PyObject* read(const Entry& e, PyObject* self) {
 }
 
 // One slot function per class, so that finding its attributes costs nothing.
-inline constexpr std::size_t max_classes = 16;
+inline constexpr std::size_t max_classes = 32;
 inline Attributes classes[max_classes];
 inline std::size_t class_count = 0;
 
@@ -138,12 +138,11 @@ inline void install_attributes(PyTypeObject* type) {
     PyObject* name = nullptr;
     PyObject* attribute = nullptr;
     Py_ssize_t pos = 0;
-    bool any_field = false;
     while (PyDict_Next(type->tp_dict, &pos, &name, &attribute)) {
         Entry e;
-        if (entry_of(name, attribute, e) && a.add(e)) any_field = any_field || e.getter != nullptr;
+        if (entry_of(name, attribute, e)) a.add(e);
     }
-    if (!any_field) return;
+    if (a.count == 0) return;
     internals::expect_slot(type, type->tp_getattro, &PyObject_GenericGetAttr, "tp_getattro");
     for (const Entry& e : a.slots) {
         Py_XINCREF(e.name);
