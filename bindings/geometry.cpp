@@ -84,6 +84,26 @@ std::string two_vector_text(const char* name, const char* first_label,
     return out.str();
 }
 
+// A class of two vectors (line, plane, box): made, constructed and given its
+// fields alike; its methods are its own.
+template <class C>
+py::class_<C> make_two_vector_class(py::module_& m) {
+    auto cls = layers::make_class<C>(m);
+    def_two_vector_init<C, typename ClassTraits<C>::Scalar>(cls);
+    layers::def_fields(cls);
+    return cls;
+}
+
+// "<Line\n  start: ...\n  end: ...\n>\n", from the class's entry.
+template <class C>
+void def_two_vector_repr(py::class_<C>& cls) {
+    declare::def(cls, "__repr__", [](const C& c) {
+        const auto& [first, second] = ClassTraits<C>::fields;
+        return two_vector_text(ClassTraits<C>::stem, first.name, c.*first.member, second.name,
+                               c.*second.member);
+    });
+}
+
 // Default stream formatting like the vector text, not the quaternion repr.
 template <class T>
 std::string quaternion_text(const math::Quaternion<T>& q) {
@@ -122,41 +142,29 @@ void register_pose(py::module_& m) {
 template <class T>
 void register_line(py::module_& m) {
     using Line = math::Line<T>;
-    auto cls = layers::make_class<Line>(m);
-    def_two_vector_init<Line, T>(cls);
-    layers::def_fields(cls);
+    auto cls = make_two_vector_class<Line>(m);
     def_point_method<&Line::distanceTo>(cls, "distanceTo");
-    declare::def(cls, "__repr__", [](const Line& l) {
-        return two_vector_text("Line", "start", l.start, "end", l.end);
-    });
+    def_two_vector_repr(cls);
 }
 
 template <class T>
 void register_plane(py::module_& m) {
     using Plane = math::Plane<T>;
-    auto cls = layers::make_class<Plane>(m);
-    def_two_vector_init<Plane, T>(cls);
-    layers::def_fields(cls);
+    auto cls = make_two_vector_class<Plane>(m);
     def_point_method<&Plane::signedDistanceTo>(cls, "signedDistanceTo");
     def_point_method<&Plane::distanceTo>(cls, "distanceTo");
     def_point_method<&Plane::project>(cls, "project");
-    declare::def(cls, "__repr__", [](const Plane& p) {
-        return two_vector_text("Plane", "point", p.point, "normal", p.normal);
-    });
+    def_two_vector_repr(cls);
 }
 
 template <class T>
 void register_aabb(py::module_& m) {
     using Box = math::AABB<T>;
-    auto cls = layers::make_class<Box>(m);
-    def_two_vector_init<Box, T>(cls);
-    layers::def_fields(cls);
+    auto cls = make_two_vector_class<Box>(m);
     declare::def(cls, "computeCenter", &Box::computeCenter);
     declare::def(cls, "computeCorners", &Box::computeCorners);
     declare::def(cls, "intersects", &Box::intersects);
-    declare::def(cls, "__repr__", [](const Box& b) {
-        return two_vector_text("AABB", "min", b.min, "max", b.max);
-    });
+    def_two_vector_repr(cls);
 }
 
 template void register_pose<float>(py::module_&);
