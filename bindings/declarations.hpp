@@ -2,9 +2,9 @@
 
 // The one way a callable of the module is declared. Each declaration binds
 // the C++ function with pybind11 (its signature and its place among the
-// overloads) and, where every parameter and the result have a fast form,
-// records the same function for the fast entry of its function object and
-// for the type slots standing for it. Built with ORVANE_FLOOR, the same
+// overloads) and, where every parameter has a fast form, records the same
+// function for the fast entry of its function object and for the type slots
+// standing for it (a result without a fast form is left to the dispatcher). Built with ORVANE_FLOOR, the same
 // declarations bind bodies that only return a default value: the
 // benchmark's floor.
 
