@@ -94,7 +94,7 @@ auto body(F f) {
     }
 }
 
-// The fast overload of f, if all its parameters and its result have a fast form.
+// The fast form of f, if all its parameters have one.
 template <class F>
 void remember(const py::handle& attribute, F f) {
     if constexpr (!ORVANE_FLOOR) {

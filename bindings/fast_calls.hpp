@@ -2,9 +2,10 @@
 
 // Vectorcall entries for the bound functions, methods and property accessors.
 // A callable declared in declarations.hpp is bound by pybind11 as usual; its
-// function object then also gets an entry that, for arguments that are exact instances of the
-// registered classes, exact floats or exact ints, walks the overloads as
-// pybind11's dispatcher does and calls the same C++ function directly. Any
+// function object then also gets an entry that, for arguments that are exact
+// instances of the registered classes, exact floats or exact ints, walks the
+// overloads as pybind11's dispatcher does and calls the same C++ function
+// directly. Any
 // argument it cannot classify for certain (subclasses, sequences, arrays,
 // keywords, other objects) sends the whole call to pybind11's dispatcher.
 
@@ -315,8 +316,7 @@ struct Call {
 };
 
 struct Overload {
-    Invoke invoke = nullptr;  // nullptr: not declared here, so Unknown
-    const void* fn = nullptr;
+    Call call;  // no invoke: not declared here, so Unknown
     Py_ssize_t arity = 0;
     bool is_method = false;
     bool exact_arity = true;  // no defaults, *args or **kwargs
@@ -357,8 +357,8 @@ inline Outcome pass(const Table& t, PyObject* const* args, Py_ssize_t n, bool ov
             }
         }
         if (later) continue;
-        if (o.invoke == nullptr) return Outcome::Unknown;
-        const Outcome r = o.invoke(o.fn, args, convert, result);
+        if (o.call.invoke == nullptr) return Outcome::Unknown;
+        const Outcome r = o.call.invoke(o.call.fn, args, convert, result);
         if (r != Outcome::Refused) return r;
     }
     return Outcome::Refused;
@@ -396,7 +396,6 @@ struct Readable : std::false_type {};
 template <class P>
 struct Readable<P, std::void_t<decltype(sizeof(Arg<std::decay_t<P>>))>> : std::true_type {};
 
-
 template <class F>
 struct Fast : std::false_type {};
 template <class R, class... P>
@@ -407,52 +406,53 @@ template <class R, class C, class... P>
 struct Fast<R (C::*)(P...)> : Fast<R (*)(C&, P...)> {};
 
 template <class C, class... P>
-Overload constructor_of() {
-    return {&construct<C, P...>, nullptr, 0, false, true, {}};
+Call constructor_of() {
+    return {&construct<C, P...>, nullptr};
 }
 template <class C, class... P>
-Overload factory_of(C (*f)(P...)) {
+Call factory_of(C (*f)(P...)) {
     using Pointer = C (*)(P...);
-    return {&construct_from<C, Pointer, P...>, new Pointer(f), 0, false, true, {}};
+    return {&construct_from<C, Pointer, P...>, new Pointer(f)};
 }
 template <class C, class D>
-Overload getter_of(D C::*field) {
-    return {&get_field<C, D>, new (D C::*)(field), 0, false, true, {}};
+Call getter_of(D C::*field) {
+    return {&get_field<C, D>, new (D C::*)(field)};
 }
 template <class C, class D>
-Overload setter_of(D C::*field) {
-    return {&set_field<C, D>, new (D C::*)(field), 0, false, true, {}};
+Call setter_of(D C::*field) {
+    return {&set_field<C, D>, new (D C::*)(field)};
 }
 
 template <class R, class... P>
-Overload overload_of(R (*f)(P...)) {
+Call overload_of(R (*f)(P...)) {
     using Pointer = R (*)(P...);
-    return {&call_function<R, P...>, new Pointer(f), 0, false, true, {}};
+    return {&call_function<R, P...>, new Pointer(f)};
 }
 template <class R, class C, class... P>
-Overload overload_of(R (C::*f)(P...) const) {
-    return {&call_member<R (C::*)(P...) const, const C, R, P...>, new auto(f), 0, false, true, {}};
+Call overload_of(R (C::*f)(P...) const) {
+    return {&call_member<R (C::*)(P...) const, const C, R, P...>, new auto(f)};
 }
 template <class R, class C, class... P>
-Overload overload_of(R (C::*f)(P...)) {
-    return {&call_member<R (C::*)(P...), C, R, P...>, new auto(f), 0, false, true, {}};
+Call overload_of(R (C::*f)(P...)) {
+    return {&call_member<R (C::*)(P...), C, R, P...>, new auto(f)};
 }
 
-// Records the overload just appended to the function object behind `attribute`.
-inline void remember(const py::handle& attribute, Overload o) {
+// The record of the overload just appended to the function object behind
+// `attribute`.
+inline const internals::FunctionRecord* last_record(const py::handle& attribute) {
     PyObject* func = internals::bound_function(attribute.ptr());
     if (func == nullptr) throw std::logic_error("fast calls: not a pybind11 function");
     const internals::FunctionRecord* last = internals::first_record(func);
     while (last->next != nullptr) last = last->next;
-    declared()[last] = o;
+    return last;
 }
 
-inline void remember_shortcut(const py::handle& attribute, Overload o) {
-    PyObject* func = internals::bound_function(attribute.ptr());
-    if (func == nullptr) throw std::logic_error("fast calls: not a pybind11 function");
-    const internals::FunctionRecord* last = internals::first_record(func);
-    while (last->next != nullptr) last = last->next;
-    declared()[last].shortcuts.push_back({o.invoke, o.fn});
+inline void remember(const py::handle& attribute, Call c) {
+    declared()[last_record(attribute)].call = c;
+}
+
+inline void remember_shortcut(const py::handle& attribute, Call c) {
+    declared()[last_record(attribute)].shortcuts.push_back(c);
 }
 
 // Makes the table of one function object from its records, in overload
@@ -472,18 +472,15 @@ inline void install_function(PyObject* func) {
             o = found->second;
             any = true;
         }
-        const bool convertible = std::all_of(rec->args.begin(), rec->args.end(),
-                                             [](const auto& a) { return a.convert; });
-        if (!convertible) o.shortcuts.clear();
         o.arity = rec->nargs;
         o.is_method = rec->is_method;
-        o.exact_arity = !rec->has_args && !rec->has_kwargs;
-        for (const auto& a : rec->args) {
-            if (a.value) o.exact_arity = false;
-            if (!a.convert) o.invoke = nullptr;
-        }
-        if (!o.exact_arity) {
-            o.invoke = nullptr;
+        o.exact_arity = !rec->has_args && !rec->has_kwargs &&
+                        std::none_of(rec->args.begin(), rec->args.end(),
+                                     [](const auto& a) { return static_cast<bool>(a.value); });
+        const bool convertible = std::all_of(rec->args.begin(), rec->args.end(),
+                                             [](const auto& a) { return a.convert; });
+        if (!o.exact_arity || !convertible) {
+            o.call = {};
             o.shortcuts.clear();
         }
         table->overloads.push_back(o);

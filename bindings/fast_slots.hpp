@@ -288,9 +288,6 @@ using Negative = Single<C, PyNumberMethods, unaryfunc, &PyNumberMethods::nb_nega
 template <class C>
 using GetItem = Single<C, PyMappingMethods, binaryfunc, &PyMappingMethods::mp_subscript>;
 
-template <class C>
-PyObject* init_subclass(PyObject* subclass, PyObject* args, PyObject* kwargs);
-
 // Every operator slot a class C may have.
 template <class C>
 struct Slots {
