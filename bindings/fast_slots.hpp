@@ -205,6 +205,18 @@ struct Binary {
         field = &slot;
     }
 
+    // After the class itself is changed: CPython has put its generic slot
+    // back for a method set or deleted, and the methods may be others now.
+    // Its subclasses take ours, so the class must too, or Python's rules
+    // for a subclass on the right break.
+    static void restore(PyTypeObject* cls) {
+        if (previous == nullptr) return;
+        forward = table_of(cls, Op::name);
+        reflected = table_of(cls, Op::reflected);
+        binaryfunc& field = cls->tp_as_number->*Op::field;
+        if (field == previous) field = &slot;
+    }
+
     // A Python subclass gets the generic slot; it takes ours instead, so
     // that CPython does not call its inherited reflected method before the
     // forward one of an exact instance on the left.
@@ -226,7 +238,7 @@ struct Single {
 
     template <class... Key>
     static PyObject* slot(PyObject* self, Key... key) {
-        if (Py_TYPE(self) == type) {
+        if (Py_TYPE(self) == type && table != nullptr) {
             PyObject* const args[] = {self, key...};
             PyObject* result = nullptr;
             if (fast_calls::run(*table, args, 1 + sizeof...(Key), &result) == Outcome::Done) {
@@ -239,11 +251,23 @@ struct Single {
     static void install(PyTypeObject* cls, Holder* holder, F expected, const char* name) {
         if (holder == nullptr || (table = table_of(cls, name)) == nullptr) return;
         type = cls;
+        method = name;
         F& held = holder->*field;
         internals::expect_slot(cls, held, expected, name);
         previous = held;
         held = &slot;
     }
+
+    // As Binary::restore, for the one method this slot stands for.
+    static void restore(PyTypeObject* cls, Holder* holder) {
+        if (previous == nullptr) return;
+        table = table_of(cls, method);
+        F& held = holder->*field;
+        if (table != nullptr && held == previous) held = &slot;
+    }
+
+  private:
+    static inline const char* method = nullptr;
 };
 
 // __init__ as called by the class: CPython's generic slot looks the method
@@ -257,7 +281,7 @@ struct Initializer {
 
     static int slot(PyObject* self, PyObject* args, PyObject* kwargs) {
         const Py_ssize_t n = PyTuple_GET_SIZE(args);
-        if (Py_TYPE(self) == type && (kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0) &&
+        if (Py_TYPE(self) == type && table != nullptr && (kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0) &&
             n <= kMaxArguments) {
             PyObject* all[kMaxArguments + 1] = {self};
             for (Py_ssize_t i = 0; i < n; ++i) all[i + 1] = PyTuple_GET_ITEM(args, i);
@@ -279,6 +303,12 @@ struct Initializer {
         cls->tp_init = &slot;
     }
 
+    static void restore(PyTypeObject* cls) {
+        if (previous == nullptr) return;
+        table = table_of(cls, "__init__");
+        if (table != nullptr && cls->tp_init == previous) cls->tp_init = &slot;
+    }
+
   private:
     static constexpr Py_ssize_t kMaxArguments = 16;  // a Matrix4 of numbers
 };
@@ -295,6 +325,15 @@ struct Slots {
         Binary<C, Add>::share_with(subclass);
         Binary<C, Subtract>::share_with(subclass);
         Binary<C, Multiply>::share_with(subclass);
+    }
+
+    static void restore(PyTypeObject* type) {
+        Binary<C, Add>::restore(type);
+        Binary<C, Subtract>::restore(type);
+        Binary<C, Multiply>::restore(type);
+        Negative<C>::restore(type, type->tp_as_number);
+        GetItem<C>::restore(type, type->tp_as_mapping);
+        Initializer<C>::restore(type);
     }
 
     static bool has_reflected(PyTypeObject* type) {
@@ -337,9 +376,11 @@ void share_with_subclasses(PyTypeObject* type) {
     }
 }
 
-// Each class with slots of ours, and what a Python subclass of it takes.
+// Each class with slots of ours: what it takes back when changed itself,
+// and what a Python subclass of it takes (nothing without reflected operators).
 struct Sharing {
     PyTypeObject* type;
+    void (*restore)(PyTypeObject* type);
     void (*share)(PyTypeObject* subclass);
 };
 inline std::vector<Sharing>& sharing() {
@@ -353,7 +394,10 @@ inline std::vector<Sharing>& sharing() {
 inline void reshare(PyTypeObject* type) {
     bool changed = false;
     for (const Sharing& s : sharing()) {
-        if (type != s.type && PyType_IsSubtype(type, s.type)) {
+        if (type == s.type) {
+            s.restore(type);
+            changed = true;
+        } else if (s.share != nullptr && PyType_IsSubtype(type, s.type)) {
             s.share(type);
             changed = true;
         }
@@ -385,10 +429,8 @@ void install(PyTypeObject* type) {
         GetItem<C>::install(type, type->tp_as_mapping,
                             internals::method_slots().tp_as_mapping->mp_subscript, "__getitem__");
         Initializer<C>::install(type);
-        if (reflected) {
-            sharing().push_back({type, &Slots<C>::share_with});
-            internals::hook_metaclass(type, &reshare);
-        }
+        sharing().push_back({type, &Slots<C>::restore, reflected ? &Slots<C>::share_with : nullptr});
+        internals::hook_metaclass(type, &reshare);
     }
     if (reflected) share_with_subclasses<C>(type);
     PyType_Modified(type);

@@ -8,6 +8,7 @@
 #include <pybind11/pybind11.h>
 
 #include <cstddef>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <new>
@@ -531,27 +532,63 @@ inline bool may_load_otherwise(PyObject* src, const TypeInfo* info) {
 
 }  // namespace internals
 
+namespace internals {
+
+// The classes and enums of the module, whose instances the value caster checks.
+template <class C>
+struct IsCheckedClass
+    : std::bool_constant<IsModuleClass<C>::value || std::is_same_v<C, math::euler::Order> ||
+                         std::is_same_v<C, math::euler::Convention>> {};
+
+// pybind11 allocates the value of an instance whose __init__ has not run
+// when a method loads it; the caster refuses such instances first, and the
+// memory is zeroed all the same, so that not one uninitialized byte can be read.
+inline void* zeroed_value(std::size_t size) {
+    void* p = ::operator new(size);
+    std::memset(p, 0, size);
+    return p;
+}
+
+// For every class and enum of the module, once all are registered.
+inline void zero_lazy_values() {
+    auto zero = [](auto tag) {
+        using C = typename decltype(tag)::type;
+        py::detail::get_type_info(typeid(C), true)->operator_new = &zeroed_value;
+    };
+    ModuleClassTemplates::for_each<float>(zero);
+    ModuleClassTemplates::for_each<double>(zero);
+    zero(ClassTag<math::euler::Order>{});
+    zero(ClassTag<math::euler::Convention>{});
+}
+
+}  // namespace internals
+
 namespace pybind11::detail {
 
-// Refuses an object of another class with one type check, so that a refused
-// overload costs almost nothing; whatever else pybind11 accepts takes its path.
+// Refuses an instance of the class that holds no value with the error that
+// says so; with fast paths, also an object of another class with one type
+// check, so that a refused overload costs almost nothing. Whatever else
+// pybind11 accepts takes its path.
 template <class C>
 struct value_type_caster : type_caster_base<C> {
     bool load(handle src, bool convert) {
         static const ::internals::TypeInfo* const info = ::internals::type_info_of<C>();
         PyTypeObject* const type = Py_TYPE(src.ptr());
-        if (type != info->type && !PyType_IsSubtype(type, info->type) &&
-            !::internals::may_load_otherwise(src.ptr(), info)) {
+        if (type == info->type || PyType_IsSubtype(type, info->type)) {
+            if (::internals::held_value<C>(src.ptr()) == nullptr) {
+                ::internals::set_no_value_error(src.ptr());
+                throw error_already_set();
+            }
+        } else if (ORVANE_FAST_PATHS && !::internals::may_load_otherwise(src.ptr(), info)) {
             return false;
         }
         return type_caster_base<C>::load(src, convert);
     }
 };
 
-#if ORVANE_FAST_PATHS
 template <class C>
-struct type_caster<C, std::enable_if_t<::IsModuleClass<C>::value>> : value_type_caster<C> {};
-#endif
+struct type_caster<C, std::enable_if_t<::internals::IsCheckedClass<C>::value>>
+    : value_type_caster<C> {};
 
 }  // namespace pybind11::detail
 

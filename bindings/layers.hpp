@@ -11,6 +11,7 @@
 #include "class_traits.hpp"
 #include "declarations.hpp"
 #include "index_check.hpp"
+#include "internals.hpp"
 
 namespace layers {
 
@@ -69,6 +70,17 @@ void def_equality(Cls& cls) {
     using C = typename Cls::type;
     declare::def(cls, "__eq__", [](const C& a, const C& b) { return a == b; });
     declare::def(cls, "__neq__", [](const C& a, const C& b) { return a != b; });
+}
+
+// The storage exported as a buffer. NumPy reads any buffer as an array, so
+// where an operator of ours returns NotImplemented it would compute something
+// else element by element; __array_ufunc__ = None makes its operators defer.
+template <py::ssize_t... extents, class Cls>
+void def_storage_buffer(Cls& cls) {
+    using C = typename Cls::type;
+    using T = typename ClassTraits<C>::Scalar;
+    internals::ExportedBuffer<C, T, extents...>::install(cls);
+    cls.attr("__array_ufunc__") = py::none();
 }
 
 }  // namespace layers

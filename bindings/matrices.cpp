@@ -93,7 +93,7 @@ void register_matrix(py::module_& m) {
         read_square<T>(b, n, a.data());
         return a;
     });
-    internals::ExportedBuffer<M, T, n, n>::install(cls);
+    layers::def_storage_buffer<n, n>(cls);
 
     arithmetic::def_same_class(cls);
     arithmetic::def_scaling<T>(cls, &arithmetic::scaled_from_left<M, T>);

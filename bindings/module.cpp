@@ -45,4 +45,5 @@ PYBIND11_MODULE(ORVANE_MODULE_NAME, m) {
     register_vector_functions<4>(m);
     declare::install(m, m);
     internals::refuse_class_assignment(m);
+    internals::zero_lazy_values();
 }

@@ -53,7 +53,7 @@ void register_quaternion(py::module_& m) {
         read_column_shaped<T>(b, 4, q.data(), kQuaternionShapeError);
         return q;
     });
-    internals::ExportedBuffer<Q, T, 4>::install(cls);
+    layers::def_storage_buffer<4>(cls);
 
     layers::def_fields(cls);
     layers::def_components(cls);

@@ -32,7 +32,7 @@ void register_vector(py::module_& m) {
         read_column_shaped<T>(b, N, v.data(), kVectorShapeError);
         return v;
     });
-    internals::ExportedBuffer<V, T, N>::install(cls);
+    layers::def_storage_buffer<N>(cls);
 
     layers::def_fields(cls);
     arithmetic::def_same_class(cls);

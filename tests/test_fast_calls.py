@@ -87,7 +87,11 @@ def frozen(x):
     try:
         return (type(x), bytes(memoryview(x)))
     except (TypeError, ValueError):
+        pass
+    try:
         return (type(x), re.sub(r"0x[0-9a-f]+", "0x", repr(x)))  # fresh objects' addresses
+    except TypeError:
+        return (type(x), "no value")
 
 
 def outcome(call, args):
@@ -209,6 +213,28 @@ def test_operators_follow_python_rules_with_subclasses_changed_later(cls):
     with mock.patch.object(patched, "__mul__", lambda a, b: "patched", create=True):
         assert run() == []
     assert run() == []
+
+
+@pytest.mark.parametrize("cls", ALGEBRA, ids=lambda c: c.__name__)
+def test_a_patched_and_restored_class_keeps_python_rules_for_later_subclasses(cls):
+    specials = [n for n in ("__add__", "__sub__", "__mul__", "__rmul__", "__neg__", "__getitem__")
+                if n in vars(cls)]
+
+    def run(sub):
+        own = [filled(cls, [1.5, -2.0, 0.5]), filled(sub, [0.25, 4.0, -1.0])]
+        pairs = [*itertools.product(own, own + [2.0]), *((2.0, o) for o in own)]
+        return [(s, frozen(a), frozen(b)) for s in OPERATORS for a, b in pairs
+                if kind2(outcome(lambda: by_operator(s, a, b), [])[0])
+                != kind2(outcome(lambda: by_methods(s, a, b), [])[0])]
+
+    before = type(f"Before{cls.__name__}", (cls,), {})
+    for name in specials:
+        with mock.patch.object(cls, name, lambda *a: "patched"):
+            during = type(f"During{cls.__name__}", (cls,), {})
+            assert getattr(filled(cls, [1.0]), name)(filled(during, [2.0])) == "patched"
+            assert run(during) == [] and run(before) == []
+    after = type(f"After{cls.__name__}", (cls,), {})
+    assert run(after) == [] and run(before) == []
 
 
 def test_results_ignore_a_second_init_as_constructed_instances_do():

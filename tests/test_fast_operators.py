@@ -119,8 +119,8 @@ def by_methods(symbol, a, b):
     ta, tb = type(a), type(b)
     if ta is not tb and issubclass(tb, ta) and getattr(tb, reflected, None) is not None \
             and getattr(tb, reflected) != getattr(ta, reflected, None):
-        for r in (special(b, reflected, a), special(a, name, b)):
-            if r is not NotImplemented:
+        for r in (lambda: special(b, reflected, a), lambda: special(a, name, b)):
+            if (r := r()) is not NotImplemented:
                 return r
         raise TypeError("unsupported operand types")
     r = special(a, name, b)
@@ -135,9 +135,16 @@ def by_operator(symbol, a, b):
     return {"+": lambda: a + b, "-": lambda: a - b, "*": lambda: a * b}[symbol]()
 
 
+def shown(x):
+    try:
+        return repr(x)[:40]
+    except TypeError:  # an instance without a value has no text
+        return f"<{type(x).__name__} without a value>"
+
+
 def mismatches(symbol, pairs):
     return [
-        (symbol, repr(a)[:40], repr(b)[:40], got, want)
+        (symbol, shown(a), shown(b), got, want)
         for a, b in pairs
         if (got := outcome(lambda: by_operator(symbol, a, b)))
         != (want := outcome(lambda: by_methods(symbol, a, b)))
@@ -263,3 +270,36 @@ def test_pose_products_keep_reference_counts(cls):
         p * v, p * p
         refused(lambda: p * "text")
     assert [sys.getrefcount(x) for x in watched] == counts
+
+
+BUFFERED = VECTORS + MATRICES + QUATERNIONS
+
+
+def test_only_classes_with_a_buffer_opt_out_of_numpy_ufuncs():
+    for cls in (v for v in vars(ob).values() if isinstance(v, type)):
+        data = {k for k, v in vars(cls).items()
+                if not callable(v) and not isinstance(v, property) and not hasattr(v, "__get__")}
+        assert ("__array_ufunc__" in data) == (cls in BUFFERED), cls
+        if cls in BUFFERED:
+            assert cls.__array_ufunc__ is None
+
+
+@pytest.mark.parametrize("cls", BUFFERED, ids=lambda c: c.__name__)
+def test_numpy_operands_raise_instead_of_computing_by_element(cls):
+    x = filled(cls, [1.5, -2.0, 0.5, 3.0])
+    stored = bytes(memoryview(x))
+    arrays = [np.asarray(x).copy(), np.asarray(x).ravel().copy(), np.ones(3), np.ones(4)]
+    ops = [lambda a, b: a + b, lambda a, b: a - b, lambda a, b: a * b, lambda a, b: a @ b]
+    for a in arrays:
+        for op in ops:
+            for left, right in ((x, a), (a, x)):
+                with pytest.raises(TypeError):
+                    op(left, right)
+    assert bytes(memoryview(x)) == stored
+    # A NumPy scalar is the number it is, on either side.
+    for s in (np.float64(2.0), np.float32(2.0)):
+        if "__mul__" in vars(cls):
+            assert type(x * s) is cls and bytes(memoryview(x * s)) == bytes(memoryview(x * 2.0))
+        if "__rmul__" in vars(cls):
+            assert type(s * x) is cls and bytes(memoryview(s * x)) == bytes(memoryview(2.0 * x))
+    assert np.shares_memory(np.asarray(x), np.asarray(x)) and bytes(memoryview(cls(x))) == stored

@@ -67,12 +67,16 @@ def euler_to_quat(e, /, order=_ob.eOrder.XYZ, convention=_ob.eConvention.INTRINS
 
 
 # How each class moves points: the ufunc and the arrays it takes from the object.
+# Storage is read through memoryview, which refuses an object without a value
+# where NumPy would make an object array of it.
 _MOVERS = {
-    **{cls: (pose_apply, lambda o: (o.position, o.orientation))
+    **{cls: (pose_apply, lambda o: (memoryview(o.position), memoryview(o.orientation)))
        for cls in (_ob.Pose3d_f, _ob.Pose3d_d)},
-    **{cls: (matrix_apply_point, lambda o: (o,)) for cls in (_ob.Matrix4f, _ob.Matrix4d)},
-    **{cls: (matrix_apply, lambda o: (o,)) for cls in (_ob.Matrix3f, _ob.Matrix3d)},
-    **{cls: (quat_rotate, lambda o: (o,)) for cls in (_ob.Quaternionf, _ob.Quaterniond)},
+    **{cls: (matrix_apply_point, lambda o: (memoryview(o),))
+       for cls in (_ob.Matrix4f, _ob.Matrix4d)},
+    **{cls: (matrix_apply, lambda o: (memoryview(o),)) for cls in (_ob.Matrix3f, _ob.Matrix3d)},
+    **{cls: (quat_rotate, lambda o: (memoryview(o),))
+       for cls in (_ob.Quaternionf, _ob.Quaterniond)},
 }
 _DTYPES = {cls: np.float32 if cls.__name__[-1] == "f" else np.float64 for cls in _MOVERS}
 
@@ -83,10 +87,10 @@ def transform_points(obj, points, /, **kwargs):
     The points are cast to the object's precision; the result equals
     ``obj.apply(p)``, ``obj * p`` or ``obj.rotate(p)`` per point, bit for bit.
     """
-    try:
-        ufunc, operands = _MOVERS[type(obj)]
-    except KeyError:
-        raise TypeError(f"cannot transform points by a {type(obj).__name__}") from None
-    dtype = _DTYPES[type(obj)]
+    cls = next((c for c in type(obj).__mro__ if c in _MOVERS), None)
+    if cls is None:
+        raise TypeError(f"cannot transform points by a {type(obj).__name__}")
+    ufunc, operands = _MOVERS[cls]
+    dtype = _DTYPES[cls]
     values = [np.asarray(v, dtype) for v in operands(obj)]
     return ufunc(*values, np.asarray(points, dtype), **kwargs)

@@ -154,6 +154,7 @@ class Line_f:
     def distanceTo(self, arg0: numpy.typing.ArrayLike) -> float:
         ...
 class Matrix2d:
+    __array_ufunc__ = None
     __hash__: typing.ClassVar[None] = None
     @staticmethod
     def Identity() -> Matrix2d:
@@ -247,6 +248,7 @@ class Matrix2d:
     def T(self) -> Matrix2d:
         ...
 class Matrix2f:
+    __array_ufunc__ = None
     __hash__: typing.ClassVar[None] = None
     @staticmethod
     def Identity() -> Matrix2f:
@@ -340,6 +342,7 @@ class Matrix2f:
     def T(self) -> Matrix2f:
         ...
 class Matrix3d:
+    __array_ufunc__ = None
     __hash__: typing.ClassVar[None] = None
     @staticmethod
     def Identity() -> Matrix3d:
@@ -439,6 +442,7 @@ class Matrix3d:
     def T(self) -> Matrix3d:
         ...
 class Matrix3f:
+    __array_ufunc__ = None
     __hash__: typing.ClassVar[None] = None
     @staticmethod
     def Identity() -> Matrix3f:
@@ -538,6 +542,7 @@ class Matrix3f:
     def T(self) -> Matrix3f:
         ...
 class Matrix4d:
+    __array_ufunc__ = None
     __hash__: typing.ClassVar[None] = None
     @staticmethod
     def Identity() -> Matrix4d:
@@ -651,6 +656,7 @@ class Matrix4d:
     def T(self) -> Matrix4d:
         ...
 class Matrix4f:
+    __array_ufunc__ = None
     __hash__: typing.ClassVar[None] = None
     @staticmethod
     def Identity() -> Matrix4f:
@@ -894,6 +900,7 @@ class Pose3d_f:
     def toMatrix(self) -> Matrix4f:
         ...
 class Quaterniond:
+    __array_ufunc__ = None
     __hash__: typing.ClassVar[None] = None
     w: float
     x: float
@@ -974,6 +981,7 @@ class Quaterniond:
     def rotate(self, arg0: numpy.typing.ArrayLike) -> Vector3d:
         ...
 class Quaternionf:
+    __array_ufunc__ = None
     __hash__: typing.ClassVar[None] = None
     w: float
     x: float
@@ -1054,6 +1062,7 @@ class Quaternionf:
     def rotate(self, arg0: numpy.typing.ArrayLike) -> Vector3f:
         ...
 class Vector2d:
+    __array_ufunc__ = None
     __hash__: typing.ClassVar[None] = None
     x: float
     y: float
@@ -1123,6 +1132,7 @@ class Vector2d:
     def shape(self) -> tuple[int, int]:
         ...
 class Vector2f:
+    __array_ufunc__ = None
     __hash__: typing.ClassVar[None] = None
     x: float
     y: float
@@ -1192,6 +1202,7 @@ class Vector2f:
     def shape(self) -> tuple[int, int]:
         ...
 class Vector3d:
+    __array_ufunc__ = None
     __hash__: typing.ClassVar[None] = None
     x: float
     y: float
@@ -1267,6 +1278,7 @@ class Vector3d:
     def shape(self) -> tuple[int, int]:
         ...
 class Vector3f:
+    __array_ufunc__ = None
     __hash__: typing.ClassVar[None] = None
     x: float
     y: float
@@ -1342,6 +1354,7 @@ class Vector3f:
     def shape(self) -> tuple[int, int]:
         ...
 class Vector4d:
+    __array_ufunc__ = None
     __hash__: typing.ClassVar[None] = None
     w: float
     x: float
@@ -1419,6 +1432,7 @@ class Vector4d:
     def shape(self) -> tuple[int, int]:
         ...
 class Vector4f:
+    __array_ufunc__ = None
     __hash__: typing.ClassVar[None] = None
     w: float
     x: float
