@@ -1,5 +1,7 @@
 """NumPy: views that share an object's storage, copies, and what arrays are accepted."""
 
+from collections.abc import Callable
+
 import numpy as np
 
 import orvane_bindings as ob
@@ -47,3 +49,18 @@ try:
     ob.Line_f().distanceTo([1, 2])
 except RuntimeError as error:
     print(error)  # Incompatible array size, expected 3 elements
+
+# NumPy defers to the classes: a NumPy scalar is the number it is, while an
+# array operand raises instead of being combined element by element.
+print(np.float64(2.0) * ob.Vector3d(1, 2, 3))  # Vector3d(x=2.0, y=4.0, z=6.0)
+# The stubs reject these operands too.
+operations: list[Callable[[], object]] = [
+    lambda: ob.Matrix4d.Identity() * np.ones(4),  # type: ignore[operator]
+    lambda: np.ones(4) * ob.Quaterniond(),  # type: ignore[operator]
+    lambda: np.eye(3) @ ob.Matrix3d(),  # type: ignore[operator]
+]
+for operation in operations:
+    try:
+        operation()
+    except TypeError:
+        print("TypeError: use m * Vector4d(...) or orvane.arrays for arrays")
