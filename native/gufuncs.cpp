@@ -115,22 +115,34 @@ void addMatrixApply(py::module_& m) {
            {NPY_FLOAT, NPY_FLOAT, NPY_FLOAT, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE});
 }
 
+// "(z, y, x)" for ZYX: the angles in the order's sequence.
+std::string sequenceOf(const std::string& order) {
+    std::string text = "(";
+    for (char axis : order) {
+        if (text.size() > 1) text += ", ";
+        text += static_cast<char>(axis - 'A' + 'a');
+    }
+    return text + ")";
+}
+
 template <math::euler::Order order, math::euler::Convention convention>
-void addEuler(py::module_& m, const std::string& suffix) {
+void addEuler(py::module_& m, const std::string& orderName, const std::string& conventionName) {
+    const std::string suffix = orderName + "_" + conventionName;
+    const std::string angles = "Euler angles " + sequenceOf(orderName) + ", in the order's sequence";
     add<&toEuler<order, convention, float>, &toEuler<order, convention, double>>(
         m, "quat_to_euler_" + suffix, "(4)->(3)",
-        "Euler angles (x, y, z) of a quaternion (w, x, y, z), order and convention " + suffix +
+        angles + ", of a quaternion (w, x, y, z); order " + orderName + ", " + conventionName +
             ".");
     add<&fromEuler<order, convention, float>, &fromEuler<order, convention, double>>(
         m, "euler_to_quat_" + suffix, "(3)->(4)",
-        "Quaternion (w, x, y, z) of Euler angles (x, y, z), order and convention " + suffix +
-            ".");
+        "Quaternion (w, x, y, z) of " + angles + "; order " + orderName + ", " +
+            conventionName + ".");
 }
 
 template <math::euler::Order order>
 void addEulerBoth(py::module_& m, const std::string& name) {
-    addEuler<order, math::euler::Convention::INTRINSIC>(m, name + "_INTRINSIC");
-    addEuler<order, math::euler::Convention::EXTRINSIC>(m, name + "_EXTRINSIC");
+    addEuler<order, math::euler::Convention::INTRINSIC>(m, name, "INTRINSIC");
+    addEuler<order, math::euler::Convention::EXTRINSIC>(m, name, "EXTRINSIC");
 }
 
 }  // namespace

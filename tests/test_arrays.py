@@ -41,10 +41,16 @@ def euler(p, angles, order, convention):
     return e
 
 
+def by_axis(angles, order):
+    """Angles in the order's sequence ((z, y, x) for ZYX) rearranged as x, y, z."""
+    return [angles[order.index(axis)] for axis in "XYZ"]
+
+
 def angles_of(p, q, order, convention):
+    """Euler.setFromQuaternion's angles, in the order's sequence."""
     e = euler(p, [0, 0, 0], order, convention)
     e.setFromQuaternion(quat(p, q))
-    return [e.x, e.y, e.z]
+    return [getattr(e, axis.lower()) for axis in order]
 
 
 def by_enum(ufunc, o, c):
@@ -81,7 +87,8 @@ CASES = {
                                   lambda p, q, o=o, c=c: angles_of(p, q, o, c))
        for o in ORDERS for c in CONVENTIONS},
     **{f"euler_to_quat_{o}_{c}": ([(3,)], by_enum(oa.euler_to_quat, o, c),
-                                  lambda p, a, o=o, c=c: ov.to_quaternion(euler(p, a, o, c)))
+                                  lambda p, a, o=o, c=c: ov.to_quaternion(
+                                      euler(p, by_axis(a, o), o, c)))
        for o in ORDERS for c in CONVENTIONS},
 }
 
@@ -136,15 +143,16 @@ def same_sign(q):
 
 
 def scipy_euler(o, c, to_quat):
+    """SciPy's sequence for each order and convention: uppercase letters for
+    intrinsic rotations, lowercase for extrinsic, and the same array."""
     def pair(r, q, v, t):
         angles = r.as_euler(o if c == "INTRINSIC" else o.lower())
         # Away from gimbal lock and from the +-pi seam, where angles are ill-conditioned.
         keep = (np.abs(angles[:, 1]) < 1.2) & np.all(np.abs(angles) < 3.0, axis=1)
-        by_axis = angles[:, [o.index(a) for a in "XYZ"]]
         if to_quat:
-            return (same_sign(by_enum(oa.euler_to_quat, o, c)(by_axis.astype(q.dtype))),
+            return (same_sign(by_enum(oa.euler_to_quat, o, c)(angles.astype(q.dtype))),
                     same_sign(scalar_first(r.as_quat())))
-        return by_enum(oa.quat_to_euler, o, c)(q)[keep], by_axis[keep]
+        return by_enum(oa.quat_to_euler, o, c)(q)[keep], angles[keep]
     return pair
 
 

@@ -5,7 +5,9 @@ float32 and one for float64, running the same C++ code per element as the
 per-object method, so results are equal bit for bit. Broadcasting, ``out=``,
 ``axes=``, ``dtype=`` and ``__array_ufunc__`` come from NumPy. Layouts:
 quaternions (..., 4) scalar first; vectors and points (..., 3); matrices
-(..., n, n) indexed [row, column]; Euler angles (..., 3) as x, y, z.
+(..., n, n) indexed [row, column]; Euler angles (..., 3) in the order's
+sequence: element k is the angle of the k-th rotation the order names, so
+``ZYX`` angles are (z, y, x) for either convention.
 """
 
 import numpy as np
@@ -51,7 +53,8 @@ def euler_gufunc(kind: str, order: _ob.eOrder, convention: _ob.eConvention) -> n
 
 
 def quat_to_euler(q, /, order=_ob.eOrder.XYZ, convention=_ob.eConvention.INTRINSIC, **kwargs):
-    """Euler angles (..., 3) of quaternions (..., 4), as ``Euler.setFromQuaternion``.
+    """Euler angles (..., 3) of quaternions (..., 4), as ``Euler.setFromQuaternion``,
+    in the order's sequence: (z, y, x) for ``ZYX``.
 
     ``kwargs`` go to the ufunc (``out=``, ``axes=``, ``dtype=``...).
     """
@@ -59,7 +62,8 @@ def quat_to_euler(q, /, order=_ob.eOrder.XYZ, convention=_ob.eConvention.INTRINS
 
 
 def euler_to_quat(e, /, order=_ob.eOrder.XYZ, convention=_ob.eConvention.INTRINSIC, **kwargs):
-    """Quaternions (..., 4) of Euler angles (..., 3) x, y, z, as ``orvane.to_quaternion``.
+    """Quaternions (..., 4) of Euler angles (..., 3) in the order's sequence ((z, y, x)
+    for ``ZYX``), as ``orvane.to_quaternion``.
 
     ``kwargs`` go to the ufunc (``out=``, ``axes=``, ``dtype=``...).
     """
