@@ -1,5 +1,7 @@
 """Batch operations: NumPy generalized ufuncs equal to the per-object methods."""
 
+import subprocess
+import sys
 import tracemalloc
 
 import numpy as np
@@ -312,3 +314,8 @@ def test_ray_and_frustum_batches_equal_per_object(letter):
     expected = [ov.classify_aabb(box(obj(letter, a), obj(letter, b)), planes)
                 for a, b in zip(mins, maxs, strict=True)]
     assert verdicts.tolist() == expected and set(expected) == {-1, 0, 1}
+
+
+def test_import_orvane_is_enough_and_leaves_dask_alone():
+    code = "import sys, orvane; orvane.arrays.quat_rotate; assert 'dask' not in sys.modules"
+    subprocess.run([sys.executable, "-c", code], check=True, timeout=60)

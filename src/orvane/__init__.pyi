@@ -6,6 +6,8 @@ import numpy.typing
 from numpy.typing import ArrayLike
 
 from orvane_bindings import *
+
+from . import arrays as arrays
 from orvane_bindings import (
     AABB_d, AABB_f, Euler_d, Euler_f, Line_d, Line_f, Matrix2d, Matrix2f, Matrix3d, Matrix3f,
     Matrix4d, Matrix4f, Plane_d, Plane_f, Pose3d_d, Pose3d_f, Quaterniond, Quaternionf,
