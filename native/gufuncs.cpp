@@ -35,6 +35,36 @@ struct Definition {
     std::unique_ptr<char[]> types;
 };
 
+// NumPy's default resolution takes the first loop that every input casts to
+// safely, which for bools and integers of up to 16 bits is the float32 one.
+// Integers and bools go to the float64 loop instead, as wider integers and
+// lists do: only a float32 (or float16) input or dtype= picks float32.
+int resolveTypes(PyUFuncObject* ufunc, NPY_CASTING casting, PyArrayObject** operands,
+                 PyObject* typeTuple, PyArray_Descr** outDtypes) {
+    bool anyInteger = false;
+    bool onlyIntegersAndDoubles = true;
+    for (int k = 0; k < ufunc->nin; ++k) {
+        const int type = PyArray_DESCR(operands[k])->type_num;
+        const bool integer = PyTypeNum_ISBOOL(type) || PyTypeNum_ISINTEGER(type);
+        anyInteger = anyInteger || integer;
+        onlyIntegersAndDoubles = onlyIntegersAndDoubles && (integer || type == NPY_DOUBLE);
+    }
+    if (typeTuple != nullptr || !anyInteger || !onlyIntegersAndDoubles) {
+        return PyUFunc_DefaultTypeResolver(ufunc, casting, operands, typeTuple, outDtypes);
+    }
+    // The inputs of the float64 loop; the outputs follow from the loop.
+    PyObject* doubles = PyTuple_New(ufunc->nargs);
+    if (doubles == nullptr) return -1;
+    for (int k = 0; k < ufunc->nargs; ++k) {
+        PyObject* item = k < ufunc->nin ? reinterpret_cast<PyObject*>(PyArray_DescrFromType(NPY_DOUBLE))
+                                        : Py_NewRef(Py_None);
+        PyTuple_SET_ITEM(doubles, k, item);
+    }
+    const int result = PyUFunc_DefaultTypeResolver(ufunc, casting, operands, doubles, outDtypes);
+    Py_DECREF(doubles);
+    return result;
+}
+
 // The NumPy type of each operand of both loops, float32 loop first.
 void define(py::module_& m, std::unique_ptr<Definition> d, int nin, int nout,
             const char* signature, const std::string& types) {
@@ -48,6 +78,7 @@ void define(py::module_& m, std::unique_ptr<Definition> d, int nin, int nout,
     py::capsule owner(d.get(), [](void* p) { delete static_cast<Definition*>(p); });
     const std::string name = d.release()->name;
     reinterpret_cast<PyUFuncObject*>(f)->obj = owner.release().ptr();
+    reinterpret_cast<PyUFuncObject*>(f)->type_resolver = &resolveTypes;
     m.add_object(name.c_str(), ufunc);
 }
 

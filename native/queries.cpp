@@ -44,13 +44,14 @@ std::string text_of(py::handle h) { return py::str(h); }
 
 std::string type_name(py::handle h) { return text_of(py::type::handle_of(h).attr("__name__")); }
 
-// The planes of classify_aabb, refused with a message that says what was
-// wrong unless they are a sequence of exactly six of the box's class.
+// The planes of classify_aabb or plane_rows (the function named in the
+// messages), refused with a message that says what was wrong unless they are
+// a sequence of exactly six of the precision's class.
 template <class T>
-std::array<math::Plane<T>, 6> six_planes(const py::object& planes) {
+std::array<math::Plane<T>, 6> six_planes(const py::object& planes, const char* function) {
     using Plane = math::Plane<T>;
     const std::string expected =
-        "classify_aabb: planes must be a sequence of 6 " + class_name<T>("Plane");
+        std::string(function) + ": planes must be a sequence of 6 " + class_name<T>("Plane");
     // A class with __getitem__ but no length is no sequence either.
     const Py_ssize_t size = PySequence_Check(planes.ptr()) ? PySequence_Size(planes.ptr()) : -1;
     if (size < 0 || py::isinstance<py::str>(planes)) {
@@ -75,7 +76,7 @@ std::array<math::Plane<T>, 6> six_planes(const py::object& planes) {
 
 template <class T>
 py::array_t<T> rows_of(const py::object& planes) {
-    const std::array<math::Plane<T>, 6> six = six_planes<T>(planes);
+    const std::array<math::Plane<T>, 6> six = six_planes<T>(planes, "plane_rows");
     py::array_t<T> rows({6, 4});
     for (std::size_t k = 0; k < 6; ++k) {
         const std::array<T, 4> row = math::planeRow(six[k]);
@@ -223,7 +224,7 @@ void register_planes(py::module_& m) {
     declare::def(
         m, "classify_aabb",
         [](const math::AABB<T>& box, const py::object& planes) {
-            return math::classify(box, six_planes<T>(planes));
+            return math::classify(box, six_planes<T>(planes, "classify_aabb"));
         },
         py::arg("box"), py::arg("planes"),
         doc_once<T>("-1 when the box is wholly outside one of the planes, 1 when it is inside\n"
