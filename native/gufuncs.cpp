@@ -56,8 +56,9 @@ int resolveTypes(PyUFuncObject* ufunc, NPY_CASTING casting, PyArrayObject** oper
     PyObject* doubles = PyTuple_New(ufunc->nargs);
     if (doubles == nullptr) return -1;
     for (int k = 0; k < ufunc->nargs; ++k) {
-        PyObject* item = k < ufunc->nin ? reinterpret_cast<PyObject*>(PyArray_DescrFromType(NPY_DOUBLE))
-                                        : Py_NewRef(Py_None);
+        PyObject* item = k < ufunc->nin
+                             ? reinterpret_cast<PyObject*>(PyArray_DescrFromType(NPY_DOUBLE))
+                             : Py_NewRef(Py_None);
         PyTuple_SET_ITEM(doubles, k, item);
     }
     const int result = PyUFunc_DefaultTypeResolver(ufunc, casting, operands, doubles, outDtypes);
@@ -159,7 +160,8 @@ std::string sequenceOf(const std::string& order) {
 template <math::euler::Order order, math::euler::Convention convention>
 void addEuler(py::module_& m, const std::string& orderName, const std::string& conventionName) {
     const std::string suffix = orderName + "_" + conventionName;
-    const std::string angles = "Euler angles " + sequenceOf(orderName) + ", in the order's sequence";
+    const std::string angles =
+        "Euler angles " + sequenceOf(orderName) + ", in the order's sequence";
     add<&toEuler<order, convention, float>, &toEuler<order, convention, double>>(
         m, "quat_to_euler_" + suffix, "(4)->(3)",
         angles + ", of a quaternion (w, x, y, z); order " + orderName + ", " + conventionName +

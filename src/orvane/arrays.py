@@ -2,7 +2,9 @@
 
 Every operation is a ``numpy.ufunc`` with a core signature and one loop for
 float32 and one for float64, running the same C++ code per element as the
-per-object method, so results are equal bit for bit. Broadcasting, ``out=``,
+per-object method, so results are equal bit for bit; ``ray_aabb`` and
+``classify_aabb`` are thin functions over theirs that explain an AABB given
+where the box arrays go. Broadcasting, ``out=``,
 ``axes=``, ``dtype=`` and ``__array_ufunc__`` come from NumPy. Layouts:
 quaternions (..., 4) scalar first; vectors and points (..., 3); matrices
 (..., n, n) indexed [row, column]; Euler angles (..., 3) in the order's
