@@ -29,7 +29,18 @@ print(m.round(12) + 0.0, oa.matrix_to_quat(m))  # back to the same quaternion
 # out= writes into an existing array, here a column slice of a wider one.
 table = np.zeros((2, 5))
 oa.quat_to_euler(turns, ob.eOrder.ZYX, ob.eConvention.INTRINSIC, out=table[:, 1:4])
-print(table.round(6) + 0.0)  # angles x, y, z by axis: z = pi/2, then pi
+print(table.round(6) + 0.0)  # angles z, y, x in the order's sequence: z = pi/2, then pi
+
+# Euler angles lie in the order's sequence, as SciPy's do: intrinsic ZYX is
+# (z, y, x) and SciPy's "ZYX"; an extrinsic order is SciPy's lowercase one.
+if importlib.util.find_spec("scipy") is not None:
+    from scipy.spatial.transform import Rotation  # type: ignore[import-untyped]
+
+    angles = np.array([[0.3, -0.5, 1.2], [-2.0, 0.25, 0.75]])
+    q = oa.euler_to_quat(angles, ob.eOrder.ZYX, ob.eConvention.INTRINSIC)
+    print(np.allclose(Rotation.from_quat(q, scalar_first=True).as_euler("ZYX"), angles))  # True
+    q = Rotation.from_euler("xyz", angles).as_quat(scalar_first=True)
+    print(np.allclose(oa.quat_to_euler(q, ob.eOrder.XYZ, ob.eConvention.EXTRINSIC), angles))  # True
 
 # axes= names where each operand keeps its core dimension: here the components
 # run along the first axis (4, n) and (3, n).

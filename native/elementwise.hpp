@@ -3,6 +3,7 @@
 // The per-element functions of the batch operations: each calls what the
 // per-object method calls, on values gathered by the loop.
 
+#include <array>
 #include <cstdint>
 #include <tuple>
 
@@ -43,9 +44,30 @@ V3<T> toRotationVector(const Q<T>& q) { return math::toRotationVector(q); }
 template <class T>
 Q<T> fromRotationVector(const V3<T>& v) { return math::quaternionFromRotationVector(v); }
 
+// The axis of each rotation in the order's sequence: XYZ rotates about x,
+// then y, then z; ZYX about z, then y, then x.
+template <math::euler::Order order>
+constexpr std::array<int, 3> sequence() {
+    using math::euler::Order;
+    switch (order) {
+        case Order::XYZ: return {0, 1, 2};
+        case Order::YZX: return {1, 2, 0};
+        case Order::ZXY: return {2, 0, 1};
+        case Order::XZY: return {0, 2, 1};
+        case Order::YXZ: return {1, 0, 2};
+        case Order::ZYX: return {2, 1, 0};
+    }
+    return {0, 1, 2};
+}
+
+// Batch angles lie in the order's sequence, as other Euler tools lay them
+// out; Euler keeps them by axis.
 template <math::euler::Order order, math::euler::Convention convention, class T>
 Q<T> fromEuler(const V3<T>& angles) {
-    math::Euler<T> e(angles.x, angles.y, angles.z);
+    constexpr std::array<int, 3> axes = sequence<order>();
+    V3<T> byAxis;
+    for (int k = 0; k < 3; ++k) byAxis[axes[k]] = angles[k];
+    math::Euler<T> e(byAxis.x, byAxis.y, byAxis.z);
     e.order = order;
     e.convention = convention;
     return math::toQuaternion(e);
@@ -57,7 +79,9 @@ V3<T> toEuler(const Q<T>& q) {
     e.order = order;
     e.convention = convention;
     e.setFromQuaternion(q);
-    return {e.x, e.y, e.z};
+    constexpr std::array<int, 3> axes = sequence<order>();
+    const V3<T> byAxis(e.x, e.y, e.z);
+    return {byAxis[axes[0]], byAxis[axes[1]], byAxis[axes[2]]};
 }
 
 // The orientation is stored as given, as a pose's field is: apply does not

@@ -35,6 +35,37 @@ struct Definition {
     std::unique_ptr<char[]> types;
 };
 
+// NumPy's default resolution takes the first loop that every input casts to
+// safely, which for bools and integers of up to 16 bits is the float32 one.
+// Integers and bools go to the float64 loop instead, as wider integers and
+// lists do: only a float32 (or float16) input or dtype= picks float32.
+int resolveTypes(PyUFuncObject* ufunc, NPY_CASTING casting, PyArrayObject** operands,
+                 PyObject* typeTuple, PyArray_Descr** outDtypes) {
+    bool anyInteger = false;
+    bool onlyIntegersAndDoubles = true;
+    for (int k = 0; k < ufunc->nin; ++k) {
+        const int type = PyArray_DESCR(operands[k])->type_num;
+        const bool integer = PyTypeNum_ISBOOL(type) || PyTypeNum_ISINTEGER(type);
+        anyInteger = anyInteger || integer;
+        onlyIntegersAndDoubles = onlyIntegersAndDoubles && (integer || type == NPY_DOUBLE);
+    }
+    if (typeTuple != nullptr || !anyInteger || !onlyIntegersAndDoubles) {
+        return PyUFunc_DefaultTypeResolver(ufunc, casting, operands, typeTuple, outDtypes);
+    }
+    // The inputs of the float64 loop; the outputs follow from the loop.
+    PyObject* doubles = PyTuple_New(ufunc->nargs);
+    if (doubles == nullptr) return -1;
+    for (int k = 0; k < ufunc->nargs; ++k) {
+        PyObject* item = k < ufunc->nin
+                             ? reinterpret_cast<PyObject*>(PyArray_DescrFromType(NPY_DOUBLE))
+                             : Py_NewRef(Py_None);
+        PyTuple_SET_ITEM(doubles, k, item);
+    }
+    const int result = PyUFunc_DefaultTypeResolver(ufunc, casting, operands, doubles, outDtypes);
+    Py_DECREF(doubles);
+    return result;
+}
+
 // The NumPy type of each operand of both loops, float32 loop first.
 void define(py::module_& m, std::unique_ptr<Definition> d, int nin, int nout,
             const char* signature, const std::string& types) {
@@ -48,6 +79,7 @@ void define(py::module_& m, std::unique_ptr<Definition> d, int nin, int nout,
     py::capsule owner(d.get(), [](void* p) { delete static_cast<Definition*>(p); });
     const std::string name = d.release()->name;
     reinterpret_cast<PyUFuncObject*>(f)->obj = owner.release().ptr();
+    reinterpret_cast<PyUFuncObject*>(f)->type_resolver = &resolveTypes;
     m.add_object(name.c_str(), ufunc);
 }
 
@@ -115,22 +147,35 @@ void addMatrixApply(py::module_& m) {
            {NPY_FLOAT, NPY_FLOAT, NPY_FLOAT, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE});
 }
 
+// "(z, y, x)" for ZYX: the angles in the order's sequence.
+std::string sequenceOf(const std::string& order) {
+    std::string text = "(";
+    for (char axis : order) {
+        if (text.size() > 1) text += ", ";
+        text += static_cast<char>(axis - 'A' + 'a');
+    }
+    return text + ")";
+}
+
 template <math::euler::Order order, math::euler::Convention convention>
-void addEuler(py::module_& m, const std::string& suffix) {
+void addEuler(py::module_& m, const std::string& orderName, const std::string& conventionName) {
+    const std::string suffix = orderName + "_" + conventionName;
+    const std::string angles =
+        "Euler angles " + sequenceOf(orderName) + ", in the order's sequence";
     add<&toEuler<order, convention, float>, &toEuler<order, convention, double>>(
         m, "quat_to_euler_" + suffix, "(4)->(3)",
-        "Euler angles (x, y, z) of a quaternion (w, x, y, z), order and convention " + suffix +
+        angles + ", of a quaternion (w, x, y, z); order " + orderName + ", " + conventionName +
             ".");
     add<&fromEuler<order, convention, float>, &fromEuler<order, convention, double>>(
         m, "euler_to_quat_" + suffix, "(3)->(4)",
-        "Quaternion (w, x, y, z) of Euler angles (x, y, z), order and convention " + suffix +
-            ".");
+        "Quaternion (w, x, y, z) of " + angles + "; order " + orderName + ", " +
+            conventionName + ".");
 }
 
 template <math::euler::Order order>
 void addEulerBoth(py::module_& m, const std::string& name) {
-    addEuler<order, math::euler::Convention::INTRINSIC>(m, name + "_INTRINSIC");
-    addEuler<order, math::euler::Convention::EXTRINSIC>(m, name + "_EXTRINSIC");
+    addEuler<order, math::euler::Convention::INTRINSIC>(m, name, "INTRINSIC");
+    addEuler<order, math::euler::Convention::EXTRINSIC>(m, name, "EXTRINSIC");
 }
 
 }  // namespace

@@ -44,13 +44,14 @@ std::string text_of(py::handle h) { return py::str(h); }
 
 std::string type_name(py::handle h) { return text_of(py::type::handle_of(h).attr("__name__")); }
 
-// The planes of classify_aabb, refused with a message that says what was
-// wrong unless they are a sequence of exactly six of the box's class.
+// The planes of classify_aabb or plane_rows (the function named in the
+// messages), refused with a message that says what was wrong unless they are
+// a sequence of exactly six of the precision's class.
 template <class T>
-std::array<math::Plane<T>, 6> six_planes(const py::object& planes) {
+std::array<math::Plane<T>, 6> six_planes(const py::object& planes, const char* function) {
     using Plane = math::Plane<T>;
     const std::string expected =
-        "classify_aabb: planes must be a sequence of 6 " + class_name<T>("Plane");
+        std::string(function) + ": planes must be a sequence of 6 " + class_name<T>("Plane");
     // A class with __getitem__ but no length is no sequence either.
     const Py_ssize_t size = PySequence_Check(planes.ptr()) ? PySequence_Size(planes.ptr()) : -1;
     if (size < 0 || py::isinstance<py::str>(planes)) {
@@ -75,7 +76,7 @@ std::array<math::Plane<T>, 6> six_planes(const py::object& planes) {
 
 template <class T>
 py::array_t<T> rows_of(const py::object& planes) {
-    const std::array<math::Plane<T>, 6> six = six_planes<T>(planes);
+    const std::array<math::Plane<T>, 6> six = six_planes<T>(planes, "plane_rows");
     py::array_t<T> rows({6, 4});
     for (std::size_t k = 0; k < 6; ++k) {
         const std::array<T, 4> row = math::planeRow(six[k]);
@@ -223,7 +224,7 @@ void register_planes(py::module_& m) {
     declare::def(
         m, "classify_aabb",
         [](const math::AABB<T>& box, const py::object& planes) {
-            return math::classify(box, six_planes<T>(planes));
+            return math::classify(box, six_planes<T>(planes, "classify_aabb"));
         },
         py::arg("box"), py::arg("planes"),
         doc_once<T>("-1 when the box is wholly outside one of the planes, 1 when it is inside\n"
@@ -257,22 +258,22 @@ py::object bounds_of_array(const py::handle& points) {
     return py::cast(math::boundsOf(rows, static_cast<std::size_t>(array.size() / 3)));
 }
 
-// The class of the points when they are a sequence holding a Vector3 (every
-// item must then be of that class), else null.
+// Vector3f or Vector3d when the points are a sequence holding a Vector3 of
+// that precision (or of a class derived from it; every item must then be
+// one), else null.
 py::handle vector_class_of(const py::handle& points) {
     if (!py::isinstance<py::sequence>(points) || py::isinstance<py::array>(points)) return {};
     const auto sequence = py::reinterpret_borrow<py::sequence>(points);
     py::handle found;
     for (const py::object item : sequence) {
-        if (py::isinstance<V3<float>>(item) || py::isinstance<V3<double>>(item)) {
-            found = item.get_type();
-            break;
-        }
+        if (py::isinstance<V3<float>>(item)) found = py::type::of<V3<float>>();
+        if (py::isinstance<V3<double>>(item)) found = py::type::of<V3<double>>();
+        if (found) break;
     }
     if (!found) return {};
     std::size_t k = 0;
     for (const py::object item : sequence) {
-        if (!item.get_type().is(found)) {
+        if (!py::isinstance(item, found)) {
             throw py::type_error("aabb_from_points: points mix " + text_of(found.attr("__name__")) +
                                  " with " + type_name(item) + " (item " + std::to_string(k) +
                                  ")");
@@ -282,25 +283,45 @@ py::handle vector_class_of(const py::handle& points) {
     return found;
 }
 
-py::dtype dtype_from(const py::handle& dtype) {
-    if (dtype.is_none()) return py::dtype::of<double>();
-    return py::dtype::from_args(py::reinterpret_borrow<py::object>(dtype));
+// Without a dtype, a float32 or float64 array keeps its precision and
+// anything else is read as float64, as NumPy reads a list.
+py::dtype dtype_from(const py::handle& dtype, const py::handle& points) {
+    if (!dtype.is_none()) return py::dtype::from_args(py::reinterpret_borrow<py::object>(dtype));
+    if (py::isinstance<py::array>(points)) {
+        const py::dtype own = py::reinterpret_borrow<py::array>(points).dtype();
+        if (own.equal(py::dtype::of<float>())) return own;
+    }
+    return py::dtype::of<double>();
+}
+
+// numpy.asarray drops a mask, which would silently count the masked points.
+void refuse_masked(const py::handle& points) {
+    if (!py::isinstance<py::array>(points) ||
+        points.get_type().is(py::module_::import("numpy").attr("ndarray"))) {
+        return;
+    }
+    if (py::module_::import("numpy.ma").attr("is_masked")(points).cast<bool>()) {
+        throw py::value_error(
+            "aabb_from_points: points has masked values, which would be read as they are; "
+            "pass the unmasked rows, numpy.ma.compress_rows(points)");
+    }
 }
 
 py::object aabb_from_points(const py::handle& points, const py::handle& dtype) {
+    refuse_masked(points);
     const py::handle vectors = vector_class_of(points);
     if (vectors) {
         const bool single = vectors.is(py::type::of<V3<float>>());
         const py::dtype own = single ? py::dtype::of<float>() : py::dtype::of<double>();
-        if (!dtype.is_none() && !dtype_from(dtype).equal(own)) {
-            throw py::type_error("aabb_from_points: dtype " + text_of(dtype_from(dtype)) +
+        if (!dtype.is_none() && !dtype_from(dtype, points).equal(own)) {
+            throw py::type_error("aabb_from_points: dtype " + text_of(dtype_from(dtype, points)) +
                                  " does not match the " + text_of(vectors.attr("__name__")) +
                                  " points");
         }
         const auto sequence = py::reinterpret_borrow<py::sequence>(points);
         return single ? bounds_of_vectors<float>(sequence) : bounds_of_vectors<double>(sequence);
     }
-    const py::dtype wanted = dtype_from(dtype);
+    const py::dtype wanted = dtype_from(dtype, points);
     if (wanted.equal(py::dtype::of<float>())) return bounds_of_array<float>(points);
     if (wanted.equal(py::dtype::of<double>())) return bounds_of_array<double>(points);
     throw py::type_error("aabb_from_points: dtype must be float32 or float64, not " +
@@ -326,9 +347,10 @@ void register_geometry_queries(py::module_& m) {
           "form orvane.arrays.classify_aabb takes.");
     declare::def(m, "aabb_from_points", &aabb_from_points, py::arg("points"), py::arg("dtype") = py::none(),
           "The smallest box holding the points: an (N, 3) array-like, cast to dtype\n"
-          "(float32 or float64; float64 when not given) as numpy.asarray does, or a\n"
-          "sequence of Vector3 of one precision, which fixes the precision (mixing\n"
-          "precisions raises TypeError). No points give the empty box, min +inf and\n"
+          "(float32 or float64) as numpy.asarray does, or a sequence of Vector3 of one\n"
+          "precision, which fixes the precision (mixing precisions raises TypeError).\n"
+          "Without dtype, a float32 or float64 array keeps its precision and other\n"
+          "array-likes (lists, integer arrays) give float64. No points give the empty box, min +inf and\n"
           "max -inf, which aabb_union absorbs and which contains nothing. A NaN\n"
           "coordinate makes that coordinate of the box NaN.");
 }

@@ -1,5 +1,7 @@
 """Batch operations: NumPy generalized ufuncs equal to the per-object methods."""
 
+import subprocess
+import sys
 import tracemalloc
 
 import numpy as np
@@ -41,10 +43,16 @@ def euler(p, angles, order, convention):
     return e
 
 
+def by_axis(angles, order):
+    """Angles in the order's sequence ((z, y, x) for ZYX) rearranged as x, y, z."""
+    return [angles[order.index(axis)] for axis in "XYZ"]
+
+
 def angles_of(p, q, order, convention):
+    """Euler.setFromQuaternion's angles, in the order's sequence."""
     e = euler(p, [0, 0, 0], order, convention)
     e.setFromQuaternion(quat(p, q))
-    return [e.x, e.y, e.z]
+    return [getattr(e, axis.lower()) for axis in order]
 
 
 def by_enum(ufunc, o, c):
@@ -81,7 +89,8 @@ CASES = {
                                   lambda p, q, o=o, c=c: angles_of(p, q, o, c))
        for o in ORDERS for c in CONVENTIONS},
     **{f"euler_to_quat_{o}_{c}": ([(3,)], by_enum(oa.euler_to_quat, o, c),
-                                  lambda p, a, o=o, c=c: ov.to_quaternion(euler(p, a, o, c)))
+                                  lambda p, a, o=o, c=c: ov.to_quaternion(
+                                      euler(p, by_axis(a, o), o, c)))
        for o in ORDERS for c in CONVENTIONS},
 }
 
@@ -136,15 +145,16 @@ def same_sign(q):
 
 
 def scipy_euler(o, c, to_quat):
+    """SciPy's sequence for each order and convention: uppercase letters for
+    intrinsic rotations, lowercase for extrinsic, and the same array."""
     def pair(r, q, v, t):
         angles = r.as_euler(o if c == "INTRINSIC" else o.lower())
         # Away from gimbal lock and from the +-pi seam, where angles are ill-conditioned.
         keep = (np.abs(angles[:, 1]) < 1.2) & np.all(np.abs(angles) < 3.0, axis=1)
-        by_axis = angles[:, [o.index(a) for a in "XYZ"]]
         if to_quat:
-            return (same_sign(by_enum(oa.euler_to_quat, o, c)(by_axis.astype(q.dtype))),
+            return (same_sign(by_enum(oa.euler_to_quat, o, c)(angles.astype(q.dtype))),
                     same_sign(scalar_first(r.as_quat())))
-        return by_enum(oa.quat_to_euler, o, c)(q)[keep], by_axis[keep]
+        return by_enum(oa.quat_to_euler, o, c)(q)[keep], angles[keep]
     return pair
 
 
@@ -225,10 +235,19 @@ def test_views_are_read_through_their_strides(name, view, letter):
             assert_same_bits(g, e, letter)
 
 
-def test_integer_input_runs_the_float64_loop():
-    assert_same_bits(oa.quat_multiply([1, 2, 3, 4], [0, 1, 0, 0]),
-                     oa.quat_multiply([1.0, 2, 3, 4], [0.0, 1, 0, 0]), "d")
+@pytest.mark.parametrize("dtype", [np.bool_, np.int8, np.uint8, np.int16, np.uint16, np.int64])
+def test_integer_input_runs_the_float64_loop(dtype):
+    a, b = np.array([1, 0, 1, 1], dtype), np.array([0, 1, 0, 0], dtype)
+    assert_same_bits(oa.quat_multiply(a, b), oa.quat_multiply(a.astype(float), b.astype(float)),
+                     "d")
     assert oa.quat_multiply.types == ["ff->f", "dd->d"]
+    assert oa.classify_aabb(a[:3], b[:3], np.ones((6, 4), dtype)).dtype == np.int8
+    assert oa.quat_slerp(a, b, 0.5).dtype == np.float64  # a Python float is no float32
+    # A float32 operand picks the float32 loop for the integers float32 holds exactly, as
+    # NumPy casts; dtype= always.
+    small = np.float32 if a.itemsize <= 2 else np.float64
+    assert oa.quat_multiply(a, b.astype(np.float32)).dtype == small
+    assert oa.quat_multiply(a, b, dtype=np.float32).dtype == np.float32
 
 
 BAD = {
@@ -259,6 +278,50 @@ def test_bad_input_raises_and_writes_nothing(case):
     with pytest.raises(error, match=message):
         call(out)
     assert np.all(out == 7.0)
+
+
+PLANES = [ob.Plane_f()] * 6
+BOX = ob.AABB_d(ob.Vector3d(0, 0, 0), ob.Vector3d(1, 1, 1))
+# Mistakes and the function each message must name instead.
+MISTAKES = {
+    "points by an array of transforms": (lambda: oa.transform_points(np.eye(4), np.ones(3)),
+                                         TypeError, r"matrix_apply_point\(m, points\)"),
+    "a ray against one box": (lambda: oa.ray_aabb(np.zeros(3), np.ones(3), BOX), TypeError,
+                              r"^ray_aabb: .*box_min and box_max: ray_aabb\(origin, direction, "
+                              r"box.min, box.max\)"),
+    "boxes for box_min and box_max": (lambda: oa.ray_aabb(np.zeros(3), np.ones(3), BOX, BOX),
+                                      TypeError, r"^ray_aabb: .*box_min and box_max"),
+    "one box against planes": (lambda: oa.classify_aabb(BOX, PLANES), TypeError,
+                               r"^classify_aabb: .*plane_rows\(planes\)"),
+    "an order of no value": (lambda: oa.quat_to_euler(np.ones(4), ob.eOrder(7)), ValueError,
+                             r"^quat_to_euler: order must be one of eOrder.XYZ, .*, "
+                             r"eOrder.ZYX, not eOrder\(7\)"),
+    "a convention of no value": (
+        lambda: oa.euler_to_quat(np.ones(3), ob.eOrder.ZYX, ob.eConvention(5)), ValueError,
+        r"^euler_to_quat: convention must be eConvention.INTRINSIC or eConvention.EXTRINSIC"),
+    "a kind of no ufunc": (lambda: oa.euler_gufunc("to_euler", ob.eOrder.XYZ,
+                                                   ob.eConvention.INTRINSIC),
+                           ValueError, "^euler_gufunc: kind must be 'quat_to_euler' or "
+                           "'euler_to_quat', not 'to_euler'"),
+    "five planes for rows": (lambda: oa.plane_rows(PLANES[:5]), ValueError,
+                             "^plane_rows: planes must be a sequence of 6 Plane_f, got 5"),
+    "a matrix for rows": (lambda: oa.plane_rows(ob.Matrix4f()), TypeError,
+                          "^plane_rows: planes must be a sequence of 6 Plane_f, not Matrix4f"),
+}
+
+
+@pytest.mark.parametrize("case", MISTAKES)
+def test_errors_name_what_to_call_instead(case):
+    call, error, message = MISTAKES[case]
+    with pytest.raises(error, match=message):
+        call()
+
+
+def test_the_box_functions_keep_their_ufunc_attributes():
+    for f in (oa.ray_aabb, oa.classify_aabb):
+        assert isinstance(f.ufunc, np.ufunc) and f.__name__ == f.ufunc.__name__
+        assert (f.signature, f.types, f.nin, f.nout) == (
+            f.ufunc.signature, f.ufunc.types, f.ufunc.nin, f.ufunc.nout)
 
 
 def test_dask_apply_gufunc_equals_numpy():
@@ -304,3 +367,8 @@ def test_ray_and_frustum_batches_equal_per_object(letter):
     expected = [ov.classify_aabb(box(obj(letter, a), obj(letter, b)), planes)
                 for a, b in zip(mins, maxs, strict=True)]
     assert verdicts.tolist() == expected and set(expected) == {-1, 0, 1}
+
+
+def test_import_orvane_is_enough_and_leaves_dask_alone():
+    code = "import sys, orvane; orvane.arrays.quat_rotate; assert 'dask' not in sys.modules"
+    subprocess.run([sys.executable, "-c", code], check=True, timeout=60)

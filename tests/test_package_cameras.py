@@ -75,3 +75,20 @@ def test_project_puts_y_downwards_and_unproject_inverts_it(letter):
                         glm.dvec4(*viewport))
         np.testing.assert_allclose([window.x, 2 * 20 + 480 - window.y, window.z], list(g),
                                    atol=2000 * tol)
+
+
+OTHER = {"f": "d", "d": "f"}
+
+
+@pytest.mark.parametrize("function", [ov.project, ov.unproject])
+def test_a_viewport_is_a_vector4_or_four_numbers(function, letter):
+    vp = cls("Matrix4", letter).Perspective(1.0, 4 / 3, 0.5, 50.0)
+    point, numbers = vec(letter, [0.2, -0.1, -3]), (10.0, 20.0, 640.0, 480.0)
+    expected = function(point, vp, numbers)
+    for viewport in (cls("Vector4", letter)(*numbers), list(numbers), np.array(numbers)):
+        assert np.array(function(point, vp, viewport)).tobytes() == np.array(expected).tobytes()
+    # The other precision's Vector4 mixes precisions; a lengthless object is no viewport.
+    for viewport in (cls("Vector4", OTHER[letter])(*numbers), cls("Quaternion", letter)(),
+                     numbers[:3]):
+        with pytest.raises(TypeError, match="incompatible function arguments"):
+            function(point, vp, viewport)

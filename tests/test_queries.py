@@ -334,9 +334,40 @@ def test_precision_follows_the_arguments(letter):
     made = ov.aabb_from_points([vec(letter, *p) for p in points])
     assert type(made) is cls("AABB_", letter)
     assert [xyz(made.min), xyz(made.max)] == expected
-    # Arrays are cast to float64 unless told otherwise, as NumPy casts.
-    assert type(ov.aabb_from_points(np.array(points, np.float32))) is cls("AABB_", "d")
     assert type(ov.aabb_from_points([])) is cls("AABB_", "d")
+
+
+class PointArray(np.ndarray):
+    pass
+
+
+def vector_subclass_points(letter, points):
+    point = type("Point", (cls("Vector3", letter),), {})
+    return [vec(letter, *points[0]), *(point(*p) for p in points[1:])]
+
+
+# Points given in each form, and the precision of the box they make without
+# dtype= (None: the precision given).
+POINT_FORMS = {
+    "array": (lambda l, ps: np.array(ps, dtype_of(l)), None),
+    "array subclass": (lambda l, ps: np.array(ps, dtype_of(l)).view(PointArray), None),
+    "vectors of a subclass": (vector_subclass_points, None),
+    "list": (lambda l, ps: ps, "d"),
+    "int16 array": (lambda l, ps: np.array(ps, np.int16), "d"),
+    "float16 array": (lambda l, ps: np.array(ps, np.float16), "d"),
+}
+
+
+@pytest.mark.parametrize("form", POINT_FORMS)
+def test_aabb_from_points_keeps_the_precision_of_float_arrays_and_vectors(form, letter):
+    make, precision = POINT_FORMS[form]
+    points = [[1, 5, -1], [2, -3, 4], [0, 1, 1]]
+    made = ov.aabb_from_points(make(letter, points))
+    assert type(made) is cls("AABB_", precision or letter)
+    assert [xyz(made.min), xyz(made.max)] == [[0, -3, -1], [2, 5, 4]]
+    if not form.startswith("vectors"):  # dtype= overrides the array's own
+        assert type(ov.aabb_from_points(make(letter, points), dtype=dtype_of(letter))) is cls(
+            "AABB_", letter)
 
 
 def test_unusable_arguments_are_refused(letter):
@@ -357,6 +388,8 @@ def test_unusable_arguments_are_refused(letter):
          "dtype must be float32 or float64, not int64"),
         (lambda: ov.aabb_from_points([1, 2, 3]), ValueError,
          r"must have shape \(N, 3\), not \(3,\)"),
+        (lambda: ov.aabb_from_points(np.ma.masked_array(np.ones((2, 3)), [[0] * 3, [1] * 3])),
+         ValueError, r"masked values.*numpy\.ma\.compress_rows\(points\)"),
         (lambda: ov.classify_aabb(b, planes[:5]), ValueError, f"{six}, got 5 items"),
         (lambda: ov.classify_aabb(b, [*planes[:2], cls("Plane_", other)(), *planes[3:]]),
          TypeError, f"{six}, item 2 is Plane_{other}"),

@@ -9,7 +9,7 @@ precision follows the arguments, and mixing precisions raises TypeError.
 
 import orvane_bindings as _bindings
 
-from . import _pickling
+from . import _pickling, arrays
 from ._native import (
     aabb_center,
     aabb_contains,

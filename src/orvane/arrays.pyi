@@ -1,5 +1,5 @@
 from collections.abc import Sequence
-from typing import Any
+from typing import Any, Protocol
 
 import numpy as np
 import numpy.typing as npt
@@ -19,8 +19,39 @@ pose_apply: np.ufunc
 pose_compose: np.ufunc
 matrix_apply: np.ufunc
 matrix_apply_point: np.ufunc
-ray_aabb: np.ufunc
-classify_aabb: np.ufunc
+
+# ray_aabb and classify_aabb: their ufuncs behind functions that explain a box
+# object given for the two box arrays.
+class _BoxUfunc(Protocol):
+    ufunc: np.ufunc
+    signature: str
+    types: list[str]
+    nin: int
+    nout: int
+
+class _RayAabb(_BoxUfunc, Protocol):
+    def __call__(
+        self,
+        origin: npt.ArrayLike,
+        direction: npt.ArrayLike,
+        box_min: npt.ArrayLike,
+        box_max: npt.ArrayLike,
+        /,
+        **kwargs: Any,
+    ) -> npt.NDArray[np.floating[Any]]: ...
+
+class _ClassifyAabb(_BoxUfunc, Protocol):
+    def __call__(
+        self,
+        box_min: npt.ArrayLike,
+        box_max: npt.ArrayLike,
+        rows: npt.ArrayLike,
+        /,
+        **kwargs: Any,
+    ) -> npt.NDArray[np.int8]: ...
+
+ray_aabb: _RayAabb
+classify_aabb: _ClassifyAabb
 
 def plane_rows(
     planes: Sequence[orvane_bindings.Plane_f] | Sequence[orvane_bindings.Plane_d],
