@@ -51,7 +51,8 @@ def parameter_types(params):
         else:
             current += c
     parts += [current] if current.strip() else []
-    return [p.split(":", 1)[1].split("=")[0].strip() for p in parts]
+    # Of a union, the first choice.
+    return [p.split(":", 1)[1].split("=")[0].split(" | ")[0].strip() for p in parts]
 
 
 def bound_callables():
