@@ -31,8 +31,10 @@ template <class T>
 Q<T> inverse(const Q<T>& q) { return q.inverse(); }
 template <class T>
 Q<T> normalize(const Q<T>& q) { return q.normalize(); }
+// orvane.to_matrix3's, which agrees with q.toMatrix3() wherever that one
+// can square q.
 template <class T>
-math::Matrix3<T> toMatrix(const Q<T>& q) { return q.toMatrix3(); }
+math::Matrix3<T> toMatrix(const Q<T>& q) { return math::toMatrix3(q); }
 template <class T>
 Q<T> fromMatrix(const math::Matrix3<T>& m) { return Q<T>(m); }
 
