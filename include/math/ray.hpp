@@ -60,14 +60,14 @@ inline std::optional<T> rayPlane(const Vector3<T>& origin, const Vector3<T>& dir
 // 0 * inf arises; the other components divide (no reciprocal, which a
 // subnormal component would overflow). The entry plane is picked by the sign
 // of the direction, so an inverted or empty box (min > max) always misses.
-// The running bounds keep their value only when the new one compares no
-// better, so a NaN replaces them, and then stays, and ends in a miss. A zero
-// direction gives (0, inf) from inside the box and a miss from outside.
+// A NaN met on any axis (a slab test of a NaN fails too) ends in a miss. A
+// zero direction gives (0, inf) from inside the box and a miss from outside.
 template <class T>
 inline RayInterval<T> rayAabbInterval(const Vector3<T>& origin, const Vector3<T>& direction,
                                       const Vector3<T>& boxMin, const Vector3<T>& boxMax) {
     const T inf = std::numeric_limits<T>::infinity();
     T tNear = T(0), tFar = inf;
+    bool nan = false;
     for (int i = 0; i < 3; ++i) {
         const T o = origin[i], d = direction[i];
         if (d == T(0)) {
@@ -76,10 +76,11 @@ inline RayInterval<T> rayAabbInterval(const Vector3<T>& origin, const Vector3<T>
         }
         const T tEnter = ((d > T(0) ? boxMin[i] : boxMax[i]) - o) / d;
         const T tExit = ((d > T(0) ? boxMax[i] : boxMin[i]) - o) / d;
-        tNear = tEnter <= tNear || tNear != tNear ? tNear : tEnter;
-        tFar = tExit >= tFar || tFar != tFar ? tFar : tExit;
+        nan = nan | (tEnter != tEnter) | (tExit != tExit);
+        tNear = tEnter <= tNear ? tNear : tEnter;
+        tFar = tExit >= tFar ? tFar : tExit;
     }
-    if (tNear <= tFar) return {tNear, tFar};
+    if (tNear <= tFar && !nan) return {tNear, tFar};
     return {inf, -inf};
 }
 
