@@ -4,6 +4,7 @@
 
 #include "declarations.hpp"
 #include "docs.hpp"
+#include "elementwise.hpp"
 #include "math/euler.hpp"
 #include "math/pose.hpp"
 #include "math/quaternion.hpp"
@@ -29,18 +30,18 @@ void register_rotation_functions(py::module_& m) {
                     "[0, pi]. ``q`` and ``-q`` give the same result. A rotation by 0 (the "
                     "identity, or any ``q`` whose vector part is zero) gives the axis (1, 0, 0) "
                     "and angle 0. ``q`` need not be normalized."));
-    declare::def(m, "quat_from_rotation_vector", &math::quaternionFromRotationVector<T>,
+    declare::def(m, "quat_from_rotation_vector", &elementwise::fromRotationVector<T>,
           py::arg("rotation_vector"),
           doc_once<T>("The rotation by ``|v|`` radians about ``v``; the zero vector gives the "
                       "identity. Accurate for small angles."));
-    declare::def(m, "rotation_vector", &math::toRotationVector<T>, py::arg("q"),
+    declare::def(m, "rotation_vector", &elementwise::toRotationVector<T>, py::arg("q"),
           doc_once<T>("The rotation vector (axis times angle, angle in [0, pi]) of ``q``; the "
                       "identity gives the zero vector. ``q`` and ``-q`` give the same result."));
     declare::def(m, "quat_between", &math::quaternionBetween<T>, py::arg("a"), py::arg("b"),
           doc_once<T>("The shortest rotation taking direction ``a`` to direction ``b`` (neither "
                       "need have unit length). Opposite directions give a rotation by pi about "
                       "an axis perpendicular to ``a``; a zero vector gives NaN components."));
-    declare::def(m, "slerp", &math::slerp<T>, py::arg("q0"), py::arg("q1"), py::arg("t"),
+    declare::def(m, "slerp", &elementwise::slerp<T>, py::arg("q0"), py::arg("q1"), py::arg("t"),
           doc_once<T>("Spherical linear interpolation along the shorter arc between the "
                       "normalized ``q0`` (t = 0, exactly) and ``q1`` or ``-q1`` (t = 1, exactly). "
                       "Nearly equal inputs fall back to normalized linear interpolation; t "
@@ -59,9 +60,12 @@ void register_rotation_functions(py::module_& m) {
           doc_once<T>("The 4x4 rotation matrix of ``quat_from_axis_angle`` (no translation)."));
 }
 
+// A quaternion's through the batch operation's own copy (see elementwise.hpp).
 struct ToMatrix3 {
     template <class X>
     auto operator()(const X& x) const { return math::toMatrix3(x); }
+    template <class T>
+    auto operator()(const math::Quaternion<T>& q) const { return elementwise::toMatrix(q); }
 };
 struct ToMatrix4 {
     template <class X>
