@@ -24,7 +24,8 @@ void register_camera_functions(py::module_& m) {
           doc_once<T>("The view matrix of a camera at ``eye`` looking at ``target``, with "
                       "``up`` giving the upward direction: it takes world coordinates to camera "
                       "coordinates (right-handed, the camera looking along -z). ``eye`` equal to "
-                      "``target``, or ``up`` parallel to the view direction, gives NaN."));
+                      "``target``, ``up`` parallel to the view direction, or NaN anywhere, "
+                      "gives NaN."));
     // ortho takes numbers only, so the package picks the precision by dtype.
     declare::def(m, (std::string("_ortho") + ScalarTraits<T>::array_suffix).c_str(), &math::ortho<T>,
           py::arg("left"), py::arg("right"), py::arg("bottom"), py::arg("top"), py::arg("near"),
@@ -38,7 +39,7 @@ void register_camera_functions(py::module_& m) {
         doc_once<T>("Window coordinates of ``point``: x grows to the right and y downwards from "
                     "the viewport's corner ``(x, y, width, height)``, as image rows do, and "
                     "depth runs over [0, 1] from the near to the far plane. A point in the "
-                    "camera's plane (w = 0) gives infinities or NaN."));
+                    "camera's plane (w = 0) gives infinities or NaN; NaN input gives NaN."));
     declare::def(
         m, "unproject",
         [](const V& window, const M& view_projection, const std::array<T, 4>& viewport) {
@@ -46,7 +47,7 @@ void register_camera_functions(py::module_& m) {
         },
         py::arg("window"), py::arg("view_projection"), py::arg("viewport"),
         doc_once<T>("The point whose window coordinates are ``window``: the inverse of "
-                    "``project``. A singular ``view_projection`` gives NaN."));
+                    "``project``. A singular ``view_projection``, or NaN input, gives NaN."));
 }
 
 }  // namespace
