@@ -24,7 +24,8 @@ SAMPLES = {
     "Quaternion": [(0.8, 0.2, -0.3, 0.4), (0.1, 0.7, 0.5, -0.2)], "Matrix2": [(1, 2, 3, 4)],
     "Line_": [(0, 0, 0, 1, 2, 3), (1, 0, 0, 0, 3, 1)],
     "Plane_": [(0, 0, 0.5, 0.1, 0.2, 1), (1, 0, 0, 1, 0.1, 0), (0, 2, 0, 0, 1, 0.2)],
-    "AABB_": [(-1, -1, -1, 1, 1, 1), (0, 0, 0, 2, 3, 4)], "Pose3d_": [(1, 2, 3, 0.8, 0.2, -0.3, 0.4)],
+    "AABB_": [(-1, -1, -1, 1, 1, 1), (0, 0, 0, 2, 3, 4)],
+    "Pose3d_": [(1, 2, 3, 0.8, 0.2, -0.3, 0.4)],
     "Matrix3": [np.ravel(ov.to_matrix3(ob.Quaterniond(0.8, 0.2, -0.3, 0.4)).numpy())],
     "Matrix4": [CAMERA.ravel()], "Euler_": [(0.1, 0.2, 0.3)], "viewport": [(0, 0, 640, 480)],
     "float": [(0.3,), (0.7,), (-1,), (1.5,), (0.2,), (9,)], "points": [(0, 1, 2, -1, 0.5, 3)],
@@ -98,8 +99,8 @@ def assert_nan_propagates(call, flats, miss, ignored):
 # NaN in every argument of every package function
 
 SIGNATURE = re.compile(r"^(?:\d+\. )?(\w+)\((.*)\) -> ", re.MULTILINE)
-ARGUMENT = re.compile(r"(\w+): (?:orvane_bindings\.(\w+?)([fd])\b|(float)|Annotated\[list\[float\], "
-                      r"FixedSize\(4\)\]|object)")
+ARGUMENT = re.compile(r"(\w+): (?:orvane_bindings\.(\w+?)([fd])\b|(float)|"
+                      r"Annotated\[list\[float\], FixedSize\(4\)\]|object)")
 OBJECTS = {"planes": "planes", "points": "points", "dtype": None, "viewport": "viewport"}
 NO_HIT = {"ray_plane": [], "ray_aabb": [], "ray_triangle": [], "aabb_contains": [0.0],
           "classify_aabb": [-1.0]}
