@@ -175,7 +175,9 @@ RANGE = {name: (getattr(ov, name.split("/")[0]), kinds) for name, kinds in (
     closest_point_on_line:lv closest_point_on_segment:lv closest_points_segments:ll
     distance_point_segment:lv aabb_transform/pose:bP aabb_transform/matrix:bT
     plane_from_points:vvv intersect_planes:ppp frustum_planes:M classify_aabb:bF""".split())}
-RANGE.update({f"arrays.{u.__name__}": (lambda *a, u=u: u(*map(np.asarray, a)), kinds) for u, kinds
+RANGE.update({f"arrays.{u.__name__}": (lambda *a, u=u: u(*(x if isinstance(x, float) else
+                                                             np.asarray(x) for x in a)), kinds)
+              for u, kinds
               in ((oa.quat_slerp, "qqa"), (oa.quat_to_rotation_vector, "q"),
                   (oa.quat_to_matrix, "q"))})
 KINDS = {"v": "Vector3", "u": "Vector3", "W": "Vector3", "q": "Quaternion", "l": "Line_",
