@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
 #include <optional>
 
 #include "geometry.hpp"
@@ -30,15 +31,18 @@ inline Plane<T> planeFromPoints(const Vector3<T>& a, const Vector3<T>& b, const 
 
 // The coefficients (a, b, c, d) = (normal, -normal . point), so that
 // a x + b y + c z + d >= 0 on the normal side; scaled like the normal, and
-// divided by a power of two where normal . point would overflow or
-// underflow. classify turns its planes into rows with this, so rows made
-// here give classifyAabb its answers bit for bit.
+// divided by a power of two where the products in normal . point (of about
+// 2^(en + ep) for the exponents of the two) would overflow or underflow.
+// classify turns its planes into rows with this, so rows made here give
+// classifyAabb its answers bit for bit.
 template <class T>
 inline std::array<T, 4> planeRow(const Plane<T>& plane) {
+    using limits = std::numeric_limits<T>;
     Vector3<T> n = plane.normal;
-    const T m = detail::largestMagnitude(n);
-    if (!detail::withinRange<2>(std::max(m, detail::largestMagnitude(plane.point)))) {
-        n = detail::scaledBy(n, -detail::scaleExponent(m));
+    const int en = detail::scaleExponent(detail::largestMagnitude(n));
+    const int product = en + detail::scaleExponent(detail::largestMagnitude(plane.point));
+    if (product > limits::max_exponent - 4 || product < limits::min_exponent + 4) {
+        n = detail::scaledBy(n, -en);
     }
     return {n.x, n.y, n.z, -dot(n, plane.point)};
 }
