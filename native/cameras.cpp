@@ -70,7 +70,8 @@ void register_camera_functions(py::module_& m) {
           doc_once<T>("The view matrix of a camera at ``eye`` looking at ``target``, with "
                       "``up`` giving the upward direction: it takes world coordinates to camera "
                       "coordinates (right-handed, the camera looking along -z). ``eye`` equal to "
-                      "``target``, or ``up`` parallel to the view direction, gives NaN."));
+                      "``target``, ``up`` parallel to the view direction, or NaN anywhere, "
+                      "gives NaN."));
     // ortho takes numbers only, so the package picks the precision by dtype.
     declare::def(m, (std::string("_ortho") + ScalarTraits<T>::array_suffix).c_str(), &math::ortho<T>,
           py::arg("left"), py::arg("right"), py::arg("bottom"), py::arg("top"), py::arg("near"),
@@ -85,7 +86,7 @@ void register_camera_functions(py::module_& m) {
                     "the viewport's corner ``(x, y, width, height)``, as image rows do, and "
                     "depth runs over [0, 1] from the near to the far plane; the viewport is a "
                     "Vector4 or four numbers. A point in the camera's plane (w = 0) gives "
-                    "infinities or NaN."));
+                    "infinities or NaN; NaN input gives NaN."));
     declare::def(
         m, "unproject",
         [](const V& window, const M& view_projection, const Viewport<T>& viewport) {
@@ -93,7 +94,7 @@ void register_camera_functions(py::module_& m) {
         },
         py::arg("window"), py::arg("view_projection"), py::arg("viewport"),
         doc_once<T>("The point whose window coordinates are ``window``: the inverse of "
-                    "``project``. A singular ``view_projection`` gives NaN."));
+                    "``project``. A singular ``view_projection``, or NaN input, gives NaN."));
 }
 
 }  // namespace

@@ -15,6 +15,16 @@
 #include "math/ray.hpp"
 #include "math/vector.hpp"
 
+// One compiled copy serves both the batch loop and the per-object function
+// of the package, so that even a NaN result has the same sign and payload
+// in both: IEEE 754 leaves those open, and two inlined copies may differ (a
+// product by -1 compiled as a negation, the operands of a sum swapped).
+#if defined(__clang__)
+#define ORVANE_ONE_COPY [[gnu::noinline]]
+#else
+#define ORVANE_ONE_COPY [[gnu::noinline, gnu::noclone]]
+#endif
+
 namespace elementwise {
 
 template <class T>
@@ -32,17 +42,21 @@ template <class T>
 Q<T> inverse(const Q<T>& q) { return q.inverse(); }
 template <class T>
 Q<T> normalize(const Q<T>& q) { return q.normalize(); }
+// orvane.to_matrix3's, which agrees with q.toMatrix3() wherever that one
+// can square q.
 template <class T>
-math::Matrix3<T> toMatrix(const Q<T>& q) { return q.toMatrix3(); }
+ORVANE_ONE_COPY math::Matrix3<T> toMatrix(const Q<T>& q) { return math::toMatrix3(q); }
 template <class T>
 Q<T> fromMatrix(const math::Matrix3<T>& m) { return Q<T>(m); }
 
 template <class T>
-Q<T> slerp(const Q<T>& a, const Q<T>& b, T t) { return math::slerp(a, b, t); }
+ORVANE_ONE_COPY Q<T> slerp(const Q<T>& a, const Q<T>& b, T t) { return math::slerp(a, b, t); }
 template <class T>
-V3<T> toRotationVector(const Q<T>& q) { return math::toRotationVector(q); }
+ORVANE_ONE_COPY V3<T> toRotationVector(const Q<T>& q) { return math::toRotationVector(q); }
 template <class T>
-Q<T> fromRotationVector(const V3<T>& v) { return math::quaternionFromRotationVector(v); }
+ORVANE_ONE_COPY Q<T> fromRotationVector(const V3<T>& v) {
+    return math::quaternionFromRotationVector(v);
+}
 
 // The axis of each rotation in the order's sequence: XYZ rotates about x,
 // then y, then z; ZYX about z, then y, then x.

@@ -215,11 +215,12 @@ void register_gufuncs(py::module_& native) {
 
     add<&rayAabb<float>, &rayAabb<double>>(m, "ray_aabb", "(3),(3),(3),(3)->(2)",
         "(t_near, t_far) of the ray (origin, direction) through the box (min, max), as "
-        "orvane.ray_aabb; a miss gives (inf, -inf).");
+        "orvane.ray_aabb; a miss, and NaN input, gives (inf, -inf).");
     add<&classifyAabb<float>, &classifyAabb<double>>(m, "classify_aabb", "(3),(3),(6,4)->()",
         "-1 outside, 0 intersecting, 1 inside: the box (min, max) against six planes given as "
         "rows (a, b, c, d), inside where a*x + b*y + c*z + d >= 0 (see plane_rows); as "
-        "orvane.classify_aabb. The result is int8.");
+        "orvane.classify_aabb: a NaN row is ignored, a box with a NaN coordinate is -1. The "
+        "result is int8.");
 
     using math::euler::Order;
     addEulerBoth<Order::XYZ>(m, "XYZ");

@@ -136,7 +136,7 @@ void register_rays(py::module_& m) {
                     "None. Watertight: a ray through an edge or a vertex shared by two triangles\n"
                     "hits at least one of them; points on an edge count as inside. Both\n"
                     "windings hit. None for a zero-area triangle, a ray lying in the triangle's\n"
-                    "plane, a hit behind the origin and a zero direction."));
+                    "plane, a hit behind the origin, a zero direction and NaN input."));
 }
 
 template <class T>
@@ -144,12 +144,12 @@ void register_closest_points(py::module_& m) {
     using Line = math::Line<T>;
     declare::def(m, "closest_point_on_line", &math::closestPointOnLine<T>, py::arg("line"), py::arg("p"),
           doc_once<T>("The point of the infinite line through line.start and line.end nearest p.\n"
-                      "A zero-length line gives line.start."));
+                      "A zero-length line gives line.start; NaN input gives NaN."));
     declare::def(m, "closest_point_on_segment", &math::closestPointOnSegment<T>, py::arg("line"),
           py::arg("p"),
           doc_once<T>("The point of the segment from line.start to line.end nearest p; beyond\n"
                       "either end it is that end point, exactly. A zero-length segment gives\n"
-                      "line.start."));
+                      "line.start; NaN input gives NaN."));
     declare::def(
         m, "closest_points_segments",
         [](const Line& l1, const Line& l2) {
@@ -161,11 +161,11 @@ void register_closest_points(py::module_& m) {
                     "Parallel segments give one of their nearest pairs: p1 is l1.start when it\n"
                     "lies alongside l2, else the point of l1 nearest the end of l2 that\n"
                     "l1.start lies beyond. A zero-length segment contributes its start; two\n"
-                    "give both starts. Finite input gives no NaN unless the squared lengths\n"
-                    "overflow."));
+                    "give both starts. Finite input gives no NaN; NaN in either segment gives\n"
+                    "NaN in both points."));
     declare::def(m, "distance_point_segment", &math::distancePointSegment<T>, py::arg("line"), py::arg("p"),
           doc_once<T>("Distance from p to the segment from line.start to line.end (to line.start\n"
-                      "when the two coincide)."));
+                      "when the two coincide); NaN input gives NaN."));
 }
 
 template <class T>
@@ -181,10 +181,11 @@ void register_boxes(py::module_& m) {
           doc_once<T>("The smallest box holding the box and p; the empty box gives the box of p\n"
                       "alone. A NaN coordinate stays NaN."));
     declare::def(m, "aabb_center", &math::center<T>, py::arg("box"),
-          doc_once<T>("(max + min) * 0.5. NaN for the default all-space box and the empty box."));
+          doc_once<T>("(max + min) * 0.5. NaN for the default all-space box and the empty box,\n"
+                      "and where a coordinate is NaN."));
     declare::def(m, "aabb_extent", &math::extent<T>, py::arg("box"),
           doc_once<T>("The full size max - min (not half of it); negative on an inverted axis,\n"
-                      "-inf for the empty box."));
+                      "-inf for the empty box, NaN where a coordinate is NaN."));
     declare::def(
         m, "aabb_transform", [](const Box& box, const math::Pose3d<T>& pose) {
             return math::transformed(box, pose);
@@ -193,7 +194,7 @@ void register_boxes(py::module_& m) {
         doc_once<T>("The tight box around the box moved by a pose: the centre through\n"
                     "pose.apply, the half extents through the rotation of the normalized\n"
                     "orientation (an unnormalized orientation does not scale). Infinite and\n"
-                    "empty boxes and a zero orientation give NaN."));
+                    "empty boxes, a zero orientation and NaN input give NaN."));
     declare::def(
         m, "aabb_transform", [](const Box& box, const math::Matrix4<T>& matrix) {
             return math::transformed(box, matrix);
@@ -201,7 +202,8 @@ void register_boxes(py::module_& m) {
         py::arg("box"), py::arg("transform"),
         doc_once<T>("The tight box around the box moved by an affine matrix: the centre as the\n"
                     "point (c, 1), the half extents through the absolute values of the\n"
-                    "upper-left 3x3 block; row 3 is ignored. Infinite and empty boxes give NaN."));
+                    "upper-left 3x3 block; row 3 is ignored. Infinite and empty boxes and NaN\n"
+                    "input (outside row 3) give NaN."));
 }
 
 template <class T>
@@ -210,7 +212,7 @@ void register_planes(py::module_& m) {
           py::arg("c"),
           doc_once<T>("The plane through a with the unit normal (b - a) x (c - a): a, b, c run\n"
                       "counter-clockwise seen from the normal side. Collinear or coinciding\n"
-                      "points give a NaN normal."));
+                      "points give a NaN normal; NaN input gives NaN."));
     declare::def(m, "intersect_planes", &math::intersectPlanes<T>, py::arg("p1"), py::arg("p2"),
           py::arg("p3"),
           doc_once<T>("The point common to three planes (normals of any length), or None when\n"
@@ -220,7 +222,8 @@ void register_planes(py::module_& m) {
           doc_once<T>("The 6 planes [left, right, bottom, top, near, far] of the volume that the\n"
                       "matrix maps into the clip cube, with unit normals pointing inwards.\n"
                       "A plane with a zero normal (the far plane of an infinite projection) comes\n"
-                      "out NaN, and classify_aabb ignores it."));
+                      "out NaN, and classify_aabb ignores it; so do the planes built from a row\n"
+                      "holding NaN."));
     declare::def(
         m, "classify_aabb",
         [](const math::AABB<T>& box, const py::object& planes) {
@@ -231,7 +234,7 @@ void register_planes(py::module_& m) {
                     "all of them, 0 otherwise; the inside of a plane is its normal side, the\n"
                     "plane itself included. planes: 6 Plane of the box's precision (as\n"
                     "frustum_planes gives them). Infinite boxes are allowed; the empty box is\n"
-                    "outside; a NaN plane or coordinate never makes a box outside or crossing."));
+                    "outside; a NaN plane is ignored, and a box with a NaN coordinate is outside."));
 }
 
 template <class T>

@@ -17,11 +17,12 @@ void register_vector_functions(py::module_& m) {
           doc("The Euclidean distance between ``a`` and ``b``."));
     declare::def(m, "angle", &math::angle<V>, py::arg("a"), py::arg("b"),
           doc("The angle between ``a`` and ``b`` in [0, pi], accurate near 0 and near pi. A "
-              "zero vector gives NaN."));
+              "zero or NaN vector gives NaN."));
     declare::def(m, "reflect", &math::reflect<V>, py::arg("v"), py::arg("normal"),
           doc("``v`` reflected about the plane of the unit ``normal``: v - 2 dot(v, n) n."));
     declare::def(m, "project_onto", &math::projectOnto<V>, py::arg("v"), py::arg("onto"),
-          doc("The component of ``v`` along ``onto``; a zero ``onto`` gives NaN."));
+          doc("The component of ``v`` along ``onto``; a zero ``onto``, or NaN in either, "
+              "gives NaN."));
 }
 
 }  // namespace

@@ -97,10 +97,17 @@ inline AABB<T> transformed(const AABB<T>& box, const Matrix4<T>& m) {
 // rotation matrix of the normalized orientation, which is the rotation apply
 // performs for any non-zero quaternion (no scaling by its length). A zero
 // orientation gives NaN. Equal to transformed(box, pose.toMatrix()) up to
-// rounding, not bit for bit.
+// rounding, not bit for bit. An orientation with its largest component
+// outside [2^-8, 2^8] is first scaled by a power of two, which changes no
+// rotation, so that apply's products of it with the centre stay in range.
 template <class T>
 inline AABB<T> transformed(const AABB<T>& box, const Pose3d<T>& pose) {
-    return detail::boxAround(pose.apply(box.computeCenter()), pose.orientation.toMatrix3(),
+    Pose3d<T> moved = pose;
+    const T m = detail::largestMagnitude(pose.orientation);
+    if (!(m >= detail::powerOfTwo<T>(-8) && m <= detail::powerOfTwo<T>(8))) {
+        moved.orientation = detail::scaledBy(pose.orientation, -detail::scaleExponent(m));
+    }
+    return detail::boxAround(moved.apply(box.computeCenter()), toMatrix3(pose.orientation),
                              (box.max - box.min) * T(0.5));
 }
 

@@ -71,8 +71,13 @@ struct Euler {
 
     void setFromQuaternion(const Quaternion<T>& q) { setFromRotationMatrix(q.toMatrix3()); }
 
+    // With the plain length: quaternionFromAxisAngle agrees only where the
+    // axis can be squared without overflow or underflow.
     void setFromAxisAngle(const Vector3<T>& axis, T angle) {
-        setFromQuaternion(quaternionFromAxisAngle(axis, angle));
+        const T len = norm(axis);
+        T s, c;
+        math::sincos(angle * T(0.5), s, c);
+        setFromQuaternion({c, (axis.x / len) * s, (axis.y / len) * s, (axis.z / len) * s});
     }
 
 private:

@@ -435,8 +435,8 @@ inline Matrix3<T> linearBlock(const Matrix4<T>& a) {
 // view direction, normalizes a zero vector and gives NaN.
 template <class T>
 inline Matrix4<T> lookAt(const Vector3<T>& eye, const Vector3<T>& target, const Vector3<T>& up) {
-    const Vector3<T> f = normalize(target - eye);
-    const Vector3<T> s = normalize(cross(f, up));
+    const Vector3<T> f = scaledNormalize(target - eye);
+    const Vector3<T> s = scaledNormalize(cross(f, up));
     const Vector3<T> u = cross(s, f);
     return Matrix4<T>(s.x, s.y, s.z, -dot(s, eye),  //
                       u.x, u.y, u.z, -dot(u, eye),  //
@@ -476,14 +476,24 @@ inline Vector3<T> project(const Vector3<T>& point, const Matrix4<T>& viewProject
 }
 
 // The inverse of project, through the inverse of viewProjection. A singular
-// viewProjection or an empty viewport gives infinities or NaN.
+// viewProjection or an empty viewport gives infinities or NaN. The result
+// does not change when viewProjection is scaled, so a matrix whose
+// determinant (a product of four elements) might overflow or underflow is
+// first brought near 1 by a power of two.
 template <class T>
 inline Vector3<T> unproject(const Vector3<T>& window, const Matrix4<T>& viewProjection,
                             const Vector4<T>& viewport) {
     const T x = ((window.x - viewport.x) / viewport.z) * T(2) - T(1);
     const T y = T(1) - ((window.y - viewport.y) / viewport.w) * T(2);
     const T z = window.z * T(2) - T(1);
-    const Vector4<T> p = inverse(viewProjection) * Vector4<T>(x, y, z, T(1));
+    Matrix4<T> m = viewProjection;
+    T largest(0);
+    for (const T element : m.m) largest = std::abs(element) > largest ? std::abs(element) : largest;
+    if (!detail::withinRange<4>(largest)) {
+        const int e = detail::scaleExponent(largest);
+        for (T& element : m.m) element = std::scalbn(element, -e);
+    }
+    const Vector4<T> p = inverse(m) * Vector4<T>(x, y, z, T(1));
     return {p.x / p.w, p.y / p.w, p.z / p.w};
 }
 

@@ -42,14 +42,21 @@ struct Pose3d {
     }
 };
 
+// The rotation of the orientation over its whole range of lengths; equal to
+// p.orientation.toMatrix3() and p.toMatrix() bit for bit within the safe
+// range.
 template <class T>
 inline Matrix3<T> toMatrix3(const Pose3d<T>& p) {
-    return p.orientation.toMatrix3();
+    return toMatrix3(p.orientation);
 }
 
 template <class T>
 inline Matrix4<T> toMatrix4(const Pose3d<T>& p) {
-    return p.toMatrix();
+    const Matrix3<T> r = toMatrix3(p.orientation);
+    return Matrix4<T>(r(0, 0), r(0, 1), r(0, 2), p.position.x,  //
+                      r(1, 0), r(1, 1), r(1, 2), p.position.y,  //
+                      r(2, 0), r(2, 1), r(2, 2), p.position.z,  //
+                      T(0), T(0), T(0), T(1));
 }
 
 // The fields as stored: the orientation is rounded, not normalized again.

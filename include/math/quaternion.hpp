@@ -6,9 +6,25 @@
 
 #include "matrix.hpp"
 #include "scalar.hpp"
+#include "scaled.hpp"
 #include "vector.hpp"
 
 namespace math {
+
+namespace detail {
+
+// The rotation matrix of the unit quaternion (w, x, y, z).
+template <class T>
+inline Matrix3<T> rotationOfUnit(T qw, T qx, T qy, T qz) {
+    return Matrix3<T>(T(1) - T(2) * (qy * qy + qz * qz), T(2) * (qx * qy - qz * qw),
+                      T(2) * (qx * qz + qy * qw),  //
+                      T(2) * (qx * qy + qz * qw), T(1) - T(2) * (qz * qz + qx * qx),
+                      T(2) * (qy * qz - qx * qw),  //
+                      T(2) * (qx * qz - qy * qw), T(2) * (qy * qz + qx * qw),
+                      T(1) - T(2) * (qx * qx + qy * qy));
+}
+
+}  // namespace detail
 
 // Hamilton quaternion, scalar part first. No unit-length invariant: the
 // operations that need one normalize a copy or use the full inverse.
@@ -115,13 +131,7 @@ struct Quaternion {
 
     Matrix3<T> toMatrix3() const {
         const Quaternion q = normalize();
-        const T qw = q.w, qx = q.x, qy = q.y, qz = q.z;
-        return Matrix3<T>(T(1) - T(2) * (qy * qy + qz * qz), T(2) * (qx * qy - qz * qw),
-                          T(2) * (qx * qz + qy * qw),  //
-                          T(2) * (qx * qy + qz * qw), T(1) - T(2) * (qz * qz + qx * qx),
-                          T(2) * (qy * qz - qx * qw),  //
-                          T(2) * (qx * qz - qy * qw), T(2) * (qy * qz + qx * qw),
-                          T(1) - T(2) * (qx * qx + qy * qy));
+        return detail::rotationOfUnit(q.w, q.x, q.y, q.z);
     }
 
     // Field by field: indexing past &w would be undefined. An index outside
@@ -148,6 +158,14 @@ inline Quaternion<T> operator*(T s, const Quaternion<T>& q) {
     return q * s;
 }
 
+template <class T>
+struct Components<Quaternion<T>> {
+    using Scalar = T;
+    static constexpr int size = 4;
+    static T length(const Quaternion<T>& q) { return q.length(); }
+    static Quaternion<T> normalized(const Quaternion<T>& q) { return q.normalize(); }
+};
+
 // Summed in the order w, x, y, z from the first product, like lengthSquare.
 // Limited to scalar T so that &dot<Vector3<float>> still names the vector
 // dot alone.
@@ -156,14 +174,17 @@ inline T dot(const Quaternion<T>& a, const Quaternion<T>& b) {
     return ((a.w * b.w + a.x * b.x) + a.y * b.y) + a.z * b.z;
 }
 
+// The rotation of q / |q|, as q.toMatrix3() but over the whole range of
+// lengths (and bit for bit equal to it within the safe range).
 template <class T>
 inline Matrix3<T> toMatrix3(const Quaternion<T>& q) {
-    return q.toMatrix3();
+    const Quaternion<T> u = scaledNormalize(q);
+    return detail::rotationOfUnit(u.w, u.x, u.y, u.z);
 }
 
 template <class T>
 inline Matrix4<T> toMatrix4(const Quaternion<T>& q) {
-    return detail::linearTransform(q.toMatrix3());
+    return detail::linearTransform(toMatrix3(q));
 }
 
 template <class T>
@@ -183,16 +204,17 @@ inline Quaternion<U> convert(const Quaternion<T>& q) {
 }
 
 // The rotation by angle (radians, right-handed) about axis, of any length:
-// the axis divided by its length, then scaled by sin(angle / 2), exactly as
-// the Euler axis-angle constructor does. A zero axis gives 0 / 0, so NaN in
-// the vector part, like every normalization of a zero vector; use
-// quaternionFromRotationVector where a zero rotation must be accepted.
+// the axis divided by its length, then scaled by sin(angle / 2), as the Euler
+// axis-angle constructor does, and over the whole range of lengths. A zero
+// axis gives 0 / 0, so NaN in the vector part, like every normalization of a
+// zero vector; use quaternionFromRotationVector where a zero rotation must be
+// accepted.
 template <class T>
 inline Quaternion<T> quaternionFromAxisAngle(const Vector3<T>& axis, T angle) {
-    const T len = norm(axis);
+    const Vector3<T> u = scaledNormalize(axis);
     T s, c;
     math::sincos(angle * T(0.5), s, c);
-    return {c, (axis.x / len) * s, (axis.y / len) * s, (axis.z / len) * s};
+    return {c, u.x * s, u.y * s, u.z * s};
 }
 
 template <class T>
@@ -228,38 +250,45 @@ inline T hemisphereSign(const Quaternion<T>& q) {
 // The angle is 2 atan2(|v|, |w|) for the vector part v, which unlike
 // 2 acos(w) keeps its digits for small angles and needs no unit length.
 // q and -q give the same result. A zero vector part (the identity, also the
-// zero quaternion) gives the default: axis (1, 0, 0), angle 0.
+// zero quaternion) gives the default: axis (1, 0, 0), angle 0, unless w is
+// NaN, which gives NaN everywhere.
 template <class T>
 inline AxisAngle<T> toAxisAngle(const Quaternion<T>& q) {
-    const T n = norm(Vector3<T>(q.x, q.y, q.z));
-    if (n == T(0)) return {};
-    const T sign = detail::hemisphereSign(q);
+    const Vector3<T> v(q.x, q.y, q.z);
+    const T n = scaledNorm(v);
     AxisAngle<T> r;
-    r.axis = {(sign * q.x) / n, (sign * q.y) / n, (sign * q.z) / n};
+    if (n == T(0)) {
+        if (std::isnan(q.w)) r = {{q.w, q.w, q.w}, q.w};
+        return r;
+    }
+    const T sign = detail::hemisphereSign(q);
+    const Vector3<T> u = scaledNormalize(v);
+    r.axis = {sign * u.x, sign * u.y, sign * u.z};
     r.angle = T(2) * std::atan2(n, std::abs(q.w));
     return r;
 }
 
 // The rotation by |v| radians about v. sin(|v| / 2) / |v| tends to 1/2,
-// which is also what the zero vector gets, so there is no 0 / 0 near the
-// identity and the vector part keeps full relative accuracy there.
+// which is also what the zero vector and a subnormal |v| (whose half is
+// rounded) get, so there is no 0 / 0 near the identity and the vector part
+// keeps full relative accuracy there.
 template <class T>
 inline Quaternion<T> quaternionFromRotationVector(const Vector3<T>& v) {
-    const T theta = norm(v);
+    const T theta = scaledNorm(v);
     T s, c;
     math::sincos(theta * T(0.5), s, c);
-    const T k = theta > T(0) ? s / theta : T(0.5);
+    const T k = theta >= std::numeric_limits<T>::min() ? s / theta : T(0.5);
     return {c, v.x * k, v.y * k, v.z * k};
 }
 
 // Axis times angle, the angle in [0, pi] as in toAxisAngle, so q and -q give
 // the same vector. The factor angle / |v| tends to 2 / |w| near the identity;
-// a zero vector part gives the zero vector.
+// a zero vector part gives the zero vector, or NaN for a NaN w.
 template <class T>
 inline Vector3<T> toRotationVector(const Quaternion<T>& q) {
     const Vector3<T> v(q.x, q.y, q.z);
-    const T n = norm(v);
-    if (n == T(0)) return {};
+    const T n = scaledNorm(v);
+    if (n == T(0)) return std::isnan(q.w) ? Vector3<T>(q.w) : Vector3<T>();
     const T angle = T(2) * std::atan2(n, std::abs(q.w));
     return v * ((detail::hemisphereSign(q) * angle) / n);
 }
@@ -296,7 +325,7 @@ inline Quaternion<T> halfTurnAcross(const Vector3<T>& u) {
 // A zero or non-finite input gives NaN in all four components.
 template <class T>
 inline Quaternion<T> quaternionBetween(const Vector3<T>& a, const Vector3<T>& b) {
-    const Vector3<T> u = normalize(a), v = normalize(b);
+    const Vector3<T> u = scaledNormalize(a), v = scaledNormalize(b);
     const Vector3<T> d = u - v;
     Vector3<T> h = u + v;
     const T hh = dot(h, h), dd = dot(d, d);
@@ -317,7 +346,7 @@ namespace detail {
 // Unit a and b with dot(a, b) >= 0.
 template <class T>
 inline Quaternion<T> nlerpUnit(const Quaternion<T>& a, const Quaternion<T>& b, T t) {
-    return (a * (T(1) - t) + b * t).normalize();
+    return scaledNormalize(a * (T(1) - t) + b * t);
 }
 
 // Below this angle between the unit quaternions slerp and nlerp agree to
@@ -331,8 +360,8 @@ inline constexpr T kSlerpLinearAngle = T(1e-6);
 // arc (q1 negated when dot < 0). t is not clamped.
 template <class T>
 inline Quaternion<T> nlerp(const Quaternion<T>& q0, const Quaternion<T>& q1, T t) {
-    const Quaternion<T> a = q0.normalize();
-    Quaternion<T> b = q1.normalize();
+    const Quaternion<T> a = scaledNormalize(q0);
+    Quaternion<T> b = scaledNormalize(q1);
     if (dot(a, b) < T(0)) b = b * T(-1);
     return detail::nlerpUnit(a, b, t);
 }
@@ -346,8 +375,8 @@ inline Quaternion<T> nlerp(const Quaternion<T>& q0, const Quaternion<T>& q1, T t
 // NaN.
 template <class T>
 inline Quaternion<T> slerp(const Quaternion<T>& q0, const Quaternion<T>& q1, T t) {
-    const Quaternion<T> a = q0.normalize();
-    Quaternion<T> b = q1.normalize();
+    const Quaternion<T> a = scaledNormalize(q0);
+    Quaternion<T> b = scaledNormalize(q1);
     if (dot(a, b) < T(0)) b = b * T(-1);
     if (t == T(0)) return a;
     if (t == T(1)) return b;
@@ -363,7 +392,7 @@ inline Quaternion<T> slerp(const Quaternion<T>& q0, const Quaternion<T>& q1, T t
 // near pi. A zero quaternion gives NaN.
 template <class T>
 inline T angleBetween(const Quaternion<T>& q0, const Quaternion<T>& q1) {
-    const Quaternion<T> a = q0.normalize(), b = q1.normalize();
+    const Quaternion<T> a = scaledNormalize(q0), b = scaledNormalize(q1);
     const T d = (a - b).length(), s = (a + b).length();
     return T(4) * (d < s ? std::atan2(d, s) : std::atan2(s, d));
 }

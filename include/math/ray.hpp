@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -32,13 +33,22 @@ struct TriangleHit {
 // nullopt when the ray is parallel to the plane (a zero denominator: this
 // includes a ray lying in the plane, a zero direction and a zero normal) or
 // the hit is behind the origin. An origin on the plane gives t = 0 (-0 when
-// the direction is against the normal).
+// the direction is against the normal). t does not change with the normal's
+// length, so where its products might overflow or underflow the normal is
+// first brought near unit length by a power of two.
 template <class T>
 inline std::optional<T> rayPlane(const Vector3<T>& origin, const Vector3<T>& direction,
                                  const Plane<T>& plane) {
-    const T denominator = dot(direction, plane.normal);
+    const Vector3<T> offset = plane.point - origin;
+    Vector3<T> normal = plane.normal;
+    const T m = detail::largestMagnitude(normal);
+    if (!detail::withinRange<2>(std::max({m, detail::largestMagnitude(direction),
+                                          detail::largestMagnitude(offset)}))) {
+        normal = detail::scaledBy(normal, -detail::scaleExponent(m));
+    }
+    const T denominator = dot(direction, normal);
     if (denominator == T(0)) return std::nullopt;
-    const T t = dot(plane.point - origin, plane.normal) / denominator;
+    const T t = dot(offset, normal) / denominator;
     if (!(t >= T(0))) return std::nullopt;
     return t;
 }
@@ -50,14 +60,14 @@ inline std::optional<T> rayPlane(const Vector3<T>& origin, const Vector3<T>& dir
 // 0 * inf arises; the other components divide (no reciprocal, which a
 // subnormal component would overflow). The entry plane is picked by the sign
 // of the direction, so an inverted or empty box (min > max) always misses.
-// The running bounds keep their value only when the new one compares no
-// better, so a NaN replaces them and ends in a miss. A zero direction gives
-// (0, inf) from inside the box and a miss from outside.
+// A NaN met on any axis (a slab test of a NaN fails too) ends in a miss. A
+// zero direction gives (0, inf) from inside the box and a miss from outside.
 template <class T>
 inline RayInterval<T> rayAabbInterval(const Vector3<T>& origin, const Vector3<T>& direction,
                                       const Vector3<T>& boxMin, const Vector3<T>& boxMax) {
     const T inf = std::numeric_limits<T>::infinity();
     T tNear = T(0), tFar = inf;
+    bool nan = false;
     for (int i = 0; i < 3; ++i) {
         const T o = origin[i], d = direction[i];
         if (d == T(0)) {
@@ -66,10 +76,11 @@ inline RayInterval<T> rayAabbInterval(const Vector3<T>& origin, const Vector3<T>
         }
         const T tEnter = ((d > T(0) ? boxMin[i] : boxMax[i]) - o) / d;
         const T tExit = ((d > T(0) ? boxMax[i] : boxMin[i]) - o) / d;
+        nan = nan | (tEnter != tEnter) | (tExit != tExit);
         tNear = tEnter <= tNear ? tNear : tEnter;
         tFar = tExit >= tFar ? tFar : tExit;
     }
-    if (tNear <= tFar) return {tNear, tFar};
+    if (tNear <= tFar && !nan) return {tNear, tFar};
     return {inf, -inf};
 }
 
@@ -100,23 +111,14 @@ inline T edgeFunction(T px, T py, T qx, T qy) {
 
 }  // namespace detail
 
-// Watertight test (Woop, Benthin and Wald, 2013): move the origin to 0, make
-// the largest direction component z, shear the ray onto +z and take the
-// three edge functions of the projected triangle. Each depends only on its
-// edge, so a ray through a shared edge or vertex hits at least one of the
-// triangles; an edge function of zero counts as inside. Both windings hit.
-// nullopt for zero-area triangles (an exactly zero cross product of the
-// edges, or a zero projected area, as for a ray lying in the triangle's
-// plane), for hits behind the origin and for a zero direction. Sums are taken
-// left to right: det = (e0 + e1) + e2, t = ((e0 az + e1 bz) + e2 cz) / det.
-template <class T>
-inline std::optional<TriangleHit<T>> rayTriangle(const Vector3<T>& origin,
-                                                 const Vector3<T>& direction,
-                                                 const Vector3<T>& a, const Vector3<T>& b,
-                                                 const Vector3<T>& c) {
-    const Vector3<T> normal = cross(b - a, c - a);
-    if (normal.x == T(0) && normal.y == T(0) && normal.z == T(0)) return std::nullopt;
+namespace detail {
 
+// rayTriangle past the area test, with the vertices pa, pb, pc relative to
+// the origin.
+template <class T>
+inline std::optional<TriangleHit<T>> rayTriangleFrom(const Vector3<T>& direction,
+                                                     const Vector3<T>& pa, const Vector3<T>& pb,
+                                                     const Vector3<T>& pc) {
     int kz = 0;
     if (std::abs(direction.y) > std::abs(direction[kz])) kz = 1;
     if (std::abs(direction.z) > std::abs(direction[kz])) kz = 2;
@@ -128,14 +130,13 @@ inline std::optional<TriangleHit<T>> rayTriangle(const Vector3<T>& origin,
     const T sy = direction[ky] / direction[kz];
     const T sz = T(1) / direction[kz];
 
-    const Vector3<T> pa = a - origin, pb = b - origin, pc = c - origin;
     const T ax = pa[kx] - sx * pa[kz], ay = pa[ky] - sy * pa[kz];
     const T bx = pb[kx] - sx * pb[kz], by = pb[ky] - sy * pb[kz];
     const T cx = pc[kx] - sx * pc[kz], cy = pc[ky] - sy * pc[kz];
 
-    const T e0 = detail::edgeFunction(cx, cy, bx, by);  // edge b-c, weight of a
-    const T e1 = detail::edgeFunction(ax, ay, cx, cy);  // edge c-a, weight of b
-    const T e2 = detail::edgeFunction(bx, by, ax, ay);  // edge a-b, weight of c
+    const T e0 = edgeFunction(cx, cy, bx, by);  // edge b-c, weight of a
+    const T e1 = edgeFunction(ax, ay, cx, cy);  // edge c-a, weight of b
+    const T e2 = edgeFunction(bx, by, ax, ay);  // edge a-b, weight of c
     if ((e0 < T(0) || e1 < T(0) || e2 < T(0)) && (e0 > T(0) || e1 > T(0) || e2 > T(0))) {
         return std::nullopt;
     }
@@ -146,6 +147,54 @@ inline std::optional<TriangleHit<T>> rayTriangle(const Vector3<T>& origin,
     const T t = ((e0 * az + e1 * bz) + e2 * cz) / det;
     if (!(t >= T(0))) return std::nullopt;
     return TriangleHit<T>{t, e1 / det, e2 / det};
+}
+
+}  // namespace detail
+
+// Watertight test (Woop, Benthin and Wald, 2013): move the origin to 0, make
+// the largest direction component z, shear the ray onto +z and take the
+// three edge functions of the projected triangle. Each depends only on its
+// edge, so a ray through a shared edge or vertex hits at least one of the
+// triangles; an edge function of zero counts as inside. Both windings hit.
+// nullopt for zero-area triangles (an exactly zero cross product of the
+// edges, or a zero projected area, as for a ray lying in the triangle's
+// plane), for hits behind the origin and for a zero direction. Sums are taken
+// left to right: det = (e0 + e1) + e2, t = ((e0 az + e1 bz) + e2 cz) / det.
+// Scaling the edges leaves the area test as it is, and scaling the vertices
+// about the origin, or the direction, changes only t, in proportion; where
+// the products (up to three lengths over the direction's) might overflow or
+// underflow, each is first brought near 1 by a power of two, which is exact
+// and so keeps the signs of the edge functions that watertightness rests on.
+template <class T>
+inline std::optional<TriangleHit<T>> rayTriangle(const Vector3<T>& origin,
+                                                 const Vector3<T>& direction,
+                                                 const Vector3<T>& a, const Vector3<T>& b,
+                                                 const Vector3<T>& c) {
+    Vector3<T> ab = b - a, ac = c - a;
+    const T edges = std::max(detail::largestMagnitude(ab), detail::largestMagnitude(ac));
+    if (!detail::withinRange<2>(edges)) {
+        const int k = detail::scaleExponent(edges);
+        ab = detail::scaledBy(ab, -k);
+        ac = detail::scaledBy(ac, -k);
+    }
+    const Vector3<T> normal = cross(ab, ac);
+    if (normal.x == T(0) && normal.y == T(0) && normal.z == T(0)) return std::nullopt;
+
+    Vector3<T> pa = a - origin, pb = b - origin, pc = c - origin, d = direction;
+    const T vertices = std::max({detail::largestMagnitude(pa), detail::largestMagnitude(pb),
+                                 detail::largestMagnitude(pc)});
+    const T length = detail::largestMagnitude(d);
+    if (detail::withinRange<4>(vertices) && detail::withinRange<4>(length)) {
+        return detail::rayTriangleFrom(d, pa, pb, pc);
+    }
+    const int kv = detail::scaleExponent(vertices), kd = detail::scaleExponent(length);
+    pa = detail::scaledBy(pa, -kv);
+    pb = detail::scaledBy(pb, -kv);
+    pc = detail::scaledBy(pc, -kv);
+    d = detail::scaledBy(d, -kd);
+    std::optional<TriangleHit<T>> hit = detail::rayTriangleFrom(d, pa, pb, pc);
+    if (hit) hit->t = std::scalbn(hit->t, kv - kd);
+    return hit;
 }
 
 }  // namespace math

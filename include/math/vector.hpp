@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "scalar.hpp"
+#include "scaled.hpp"
 
 namespace math {
 
@@ -195,8 +196,16 @@ inline V lerp(const V& a, const V& b, typename VectorTraits<V>::Scalar t) {
 }
 
 template <class V>
+struct Components<V, std::void_t<typename VectorTraits<V>::Scalar>> {
+    using Scalar = typename VectorTraits<V>::Scalar;
+    static constexpr int size = VectorTraits<V>::size;
+    static Scalar length(const V& v) { return norm(v); }
+    static V normalized(const V& v) { return normalize(v); }
+};
+
+template <class V>
 inline typename VectorTraits<V>::Scalar distance(const V& a, const V& b) {
-    return norm(a - b);
+    return scaledNorm(a - b);
 }
 
 // The angle in [0, pi] between the directions of a and b, from the unit
@@ -206,7 +215,7 @@ inline typename VectorTraits<V>::Scalar distance(const V& a, const V& b) {
 template <class V>
 inline typename VectorTraits<V>::Scalar angle(const V& a, const V& b) {
     using T = typename VectorTraits<V>::Scalar;
-    const V u = normalize(a), v = normalize(b);
+    const V u = scaledNormalize(a), v = scaledNormalize(b);
     return T(2) * std::atan2(norm(u - v), norm(u + v));
 }
 
@@ -220,10 +229,18 @@ inline V reflect(const V& v, const V& normal) {
 }
 
 // The component of v along onto: onto * (dot(v, onto) / dot(onto, onto)).
-// A zero onto gives 0 / 0, so NaN in every component.
+// A zero onto gives 0 / 0, so NaN in every component. The result does not
+// change when onto is scaled, so where the products might overflow or
+// underflow onto is first brought near unit length by a power of two.
 template <class V>
 inline V projectOnto(const V& v, const V& onto) {
-    return onto * (dot(v, onto) / dot(onto, onto));
+    using T = typename VectorTraits<V>::Scalar;
+    const T m = detail::largestMagnitude(onto);
+    if (detail::withinRange<2>(m) && detail::withinRange<2>(detail::largestMagnitude(v))) {
+        return onto * (dot(v, onto) / dot(onto, onto));
+    }
+    const V o = detail::scaledBy(onto, -detail::scaleExponent(m));
+    return o * (dot(v, o) / dot(o, o));
 }
 
 // Precision conversions, math::convert<U>(v): each component rounded to the
