@@ -20,9 +20,7 @@ namespace math {
 template <class T>
 inline Plane<T> planeFromPoints(const Vector3<T>& a, const Vector3<T>& b, const Vector3<T>& c) {
     Vector3<T> ab = b - a, ac = c - a;
-    const T m = std::max(detail::largestMagnitude(ab), detail::largestMagnitude(ac));
-    if (!detail::withinRange<2>(m)) {
-        const int e = detail::scaleExponent(m);
+    if (const int e = detail::rangeExponent(ab, ac)) {
         ab = detail::scaledBy(ab, -e);
         ac = detail::scaledBy(ac, -e);
     }

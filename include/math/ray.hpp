@@ -171,9 +171,7 @@ inline std::optional<TriangleHit<T>> rayTriangle(const Vector3<T>& origin,
                                                  const Vector3<T>& a, const Vector3<T>& b,
                                                  const Vector3<T>& c) {
     Vector3<T> ab = b - a, ac = c - a;
-    const T edges = std::max(detail::largestMagnitude(ab), detail::largestMagnitude(ac));
-    if (!detail::withinRange<2>(edges)) {
-        const int k = detail::scaleExponent(edges);
+    if (const int k = detail::rangeExponent(ab, ac)) {
         ab = detail::scaledBy(ab, -k);
         ac = detail::scaledBy(ac, -k);
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -72,11 +73,12 @@ inline X scaledBy(X x, int e) {
     return x;
 }
 
-// The exponent that brings x near 1 when a product of `degree` of its
-// components might overflow or underflow, else 0.
-template <int degree = 2, class X>
-inline int rangeExponent(const X& x) {
-    const auto m = largestMagnitude(x);
+// The exponent that brings the largest component of xs near 1 when a
+// product of `degree` components might overflow or underflow, else 0.
+template <int degree = 2, class X, class... More>
+inline int rangeExponent(const X& x, const More&... more) {
+    auto m = largestMagnitude(x);
+    ((m = std::max(m, largestMagnitude(more))), ...);
     return withinRange<degree>(m) ? 0 : scaleExponent(m);
 }
 
