@@ -10,7 +10,8 @@ import pytest
 
 import orvane_bindings as ob
 
-BINDINGS = Path(__file__).resolve().parent.parent / "bindings"
+ROOT = Path(__file__).resolve().parent.parent
+FRAMEWORK = ROOT / "bindings" / "framework"
 # The build tools are not the module: they run without any runtime preloaded
 # into the interpreter (the sanitized run preloads one).
 TOOL_ENV = {name: value for name, value in os.environ.items() if name != "LD_PRELOAD"}
@@ -164,7 +165,9 @@ def test_other_interpreters_are_refused(minor, python, tmp_path):
 
 def test_internals_are_reached_from_one_header_only():
     internal = re.compile(r"\bdetail::|\b_Py[A-Za-z]")
-    for source in BINDINGS.glob("*.[ch]pp"):
+    sources = [*ROOT.glob("bindings/*/*.[ch]pp"), *ROOT.glob("native/*.[ch]pp")]
+    assert sources
+    for source in sources:
         found = internal.findall(source.read_text())
         assert bool(found) == (source.name == "internals.hpp"), (source.name, found)
 
@@ -177,10 +180,10 @@ def test_internals_header_refuses_versions_it_was_not_checked_against(macro, val
     unit = tmp_path / "unit.cpp"
     unit.write_text("#include <pybind11/pybind11.h>\n"
                     + (f"#undef {macro}\n#define {macro} {value}\n" if macro else "")
-                    + f'#include "{BINDINGS / "internals.hpp"}"\n')
+                    + f'#include "{FRAMEWORK / "internals.hpp"}"\n')
     result = subprocess.run(
         [compiler, "-std=c++17", "-fsyntax-only", f"-I{pybind11.get_include()}",
-         f"-I{BINDINGS.parent / 'include'}",
+         f"-I{ROOT / 'include'}",
          f"-I{sysconfig.get_paths()['include']}", str(unit)],
         capture_output=True, text=True, timeout=300, env=TOOL_ENV)
     assert (result.returncode == 0) == (macro is None), result.stderr

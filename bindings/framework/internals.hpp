@@ -28,9 +28,9 @@
 #endif
 
 static_assert(PYBIND11_VERSION_HEX == 0x020D0600,
-              "bindings/internals.hpp was checked against pybind11 2.13.6 only");
+              "bindings/framework/internals.hpp was checked against pybind11 2.13.6 only");
 static_assert(PY_VERSION_HEX >= 0x030C0000 && PY_VERSION_HEX < 0x030D0000,
-              "bindings/internals.hpp was checked against CPython 3.12 only");
+              "bindings/framework/internals.hpp was checked against CPython 3.12 only");
 
 namespace internals {
 
