@@ -162,9 +162,14 @@ void register_closest_points(py::module_& m) {
           "when the two coincide); NaN input gives NaN.");
 }
 
+// One overload of aabb_transform per kind of transform.
+template <class T, class Transform>
+math::AABB<T> transformed_by(const math::AABB<T>& box, const Transform& transform) {
+    return math::transformed(box, transform);
+}
+
 template <class T>
 void register_boxes(py::module_& m) {
-    using Box = math::AABB<T>;
     declare::def(m, "aabb_contains", &math::contains<T>, py::arg("box"), py::arg("p"),
           "Whether p lies in the closed box (a point on a face is inside). An\n"
           "inverted or empty box and a NaN coordinate contain nothing.");
@@ -180,20 +185,14 @@ void register_boxes(py::module_& m) {
     declare::def(m, "aabb_extent", &math::extent<T>, py::arg("box"),
           "The full size max - min (not half of it); negative on an inverted axis,\n"
           "-inf for the empty box, NaN where a coordinate is NaN.");
-    declare::def(
-        m, "aabb_transform", [](const Box& box, const math::Pose3d<T>& pose) {
-            return math::transformed(box, pose);
-        },
-        py::arg("box"), py::arg("transform"),
+    declare::def(m, "aabb_transform", &transformed_by<T, math::Pose3d<T>>, py::arg("box"),
+        py::arg("transform"),
         "The tight box around the box moved by a pose: the centre through\n"
         "pose.apply, the half extents through the rotation of the normalized\n"
         "orientation (an unnormalized orientation does not scale). Infinite and\n"
         "empty boxes, a zero orientation and NaN input give NaN.");
-    declare::def(
-        m, "aabb_transform", [](const Box& box, const math::Matrix4<T>& matrix) {
-            return math::transformed(box, matrix);
-        },
-        py::arg("box"), py::arg("transform"),
+    declare::def(m, "aabb_transform", &transformed_by<T, math::Matrix4<T>>, py::arg("box"),
+        py::arg("transform"),
         "The tight box around the box moved by an affine matrix: the centre as the\n"
         "point (c, 1), the half extents through the absolute values of the\n"
         "upper-left 3x3 block; row 3 is ignored. Infinite and empty boxes and NaN\n"
