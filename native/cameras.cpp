@@ -4,10 +4,9 @@
 #include <type_traits>
 
 #include "declarations.hpp"
-#include "docs.hpp"
 #include "math/matrix.hpp"
+#include "readers.hpp"
 #include "registration.hpp"
-#include "scalar_traits.hpp"
 
 namespace {
 
@@ -44,16 +43,9 @@ struct type_caster<Viewport<T>> {
             PyErr_Clear();
             return false;
         }
-        for (int k = 0; k < 4; ++k) {
-            const object item = reinterpret_steal<object>(PySequence_GetItem(src.ptr(), k));
-            make_caster<T> number;
-            if (!item) {
-                PyErr_Clear();
-                return false;
-            }
-            if (!number.load(item, convert)) return false;
-            value.value[k] = cast_op<T>(number);
-        }
+        T numbers[4];
+        if (!read_numbers<4>(src, numbers)) return false;
+        value.value = math::Vector4<T>(numbers[0], numbers[1], numbers[2], numbers[3]);
         return true;
     }
 };
@@ -63,38 +55,63 @@ struct type_caster<Viewport<T>> {
 namespace {
 
 template <class T>
+using ViewportFunction = math::Vector3<T> (*)(const math::Vector3<T>&, const math::Matrix4<T>&,
+                                              const math::Vector4<T>&);
+
+// project or unproject, with the viewport as the caster read it.
+template <class T, ViewportFunction<T> f>
+math::Vector3<T> in_viewport(const math::Vector3<T>& point, const math::Matrix4<T>& view_projection,
+                             const Viewport<T>& viewport) {
+    return f(point, view_projection, viewport.value);
+}
+
+template <class T>
 void register_camera_functions(py::module_& m) {
-    using V = math::Vector3<T>;
-    using M = math::Matrix4<T>;
     declare::def(m, "look_at", &math::lookAt<T>, py::arg("eye"), py::arg("target"), py::arg("up"),
-          doc_once<T>("The view matrix of a camera at ``eye`` looking at ``target``, with "
-                      "``up`` giving the upward direction: it takes world coordinates to camera "
-                      "coordinates (right-handed, the camera looking along -z). ``eye`` equal to "
-                      "``target``, ``up`` parallel to the view direction, or NaN anywhere, "
-                      "gives NaN."));
-    // ortho takes numbers only, so the package picks the precision by dtype.
-    declare::def(m, (std::string("_ortho") + ScalarTraits<T>::array_suffix).c_str(), &math::ortho<T>,
-          py::arg("left"), py::arg("right"), py::arg("bottom"), py::arg("top"), py::arg("near"),
-          py::arg("far"));
-    declare::def(
-        m, "project",
-        [](const V& point, const M& view_projection, const Viewport<T>& viewport) {
-            return math::project(point, view_projection, viewport.value);
-        },
-        py::arg("point"), py::arg("view_projection"), py::arg("viewport"),
-        doc_once<T>("Window coordinates of ``point``: x grows to the right and y downwards from "
-                    "the viewport's corner ``(x, y, width, height)``, as image rows do, and "
-                    "depth runs over [0, 1] from the near to the far plane; the viewport is a "
-                    "Vector4 or four numbers. A point in the camera's plane (w = 0) gives "
-                    "infinities or NaN; NaN input gives NaN."));
-    declare::def(
-        m, "unproject",
-        [](const V& window, const M& view_projection, const Viewport<T>& viewport) {
-            return math::unproject(window, view_projection, viewport.value);
-        },
-        py::arg("window"), py::arg("view_projection"), py::arg("viewport"),
-        doc_once<T>("The point whose window coordinates are ``window``: the inverse of "
-                    "``project``. A singular ``view_projection``, or NaN input, gives NaN."));
+          "The view matrix of a camera at ``eye`` looking at ``target``, with "
+          "``up`` giving the upward direction: it takes world coordinates to camera "
+          "coordinates (right-handed, the camera looking along -z). ``eye`` equal to "
+          "``target``, ``up`` parallel to the view direction, or NaN anywhere, "
+          "gives NaN.");
+    declare::def(m, "project", &in_viewport<T, &math::project<T>>, py::arg("point"),
+        py::arg("view_projection"), py::arg("viewport"),
+        "Window coordinates of ``point``: x grows to the right and y downwards from "
+        "the viewport's corner ``(x, y, width, height)``, as image rows do, and "
+        "depth runs over [0, 1] from the near to the far plane; the viewport is a "
+        "Vector4 or four numbers. A point in the camera's plane (w = 0) gives "
+        "infinities or NaN; NaN input gives NaN.");
+    declare::def(m, "unproject", &in_viewport<T, &math::unproject<T>>, py::arg("window"),
+        py::arg("view_projection"), py::arg("viewport"),
+        "The point whose window coordinates are ``window``: the inverse of "
+        "``project``. A singular ``view_projection``, or NaN input, gives NaN.");
+}
+
+// Whether dtype, read as numpy.dtype reads it, asks for float32 rather than
+// float64; any other dtype is refused.
+bool single_precision(const py::object& dtype) {
+    const auto refuse = [&dtype] {
+        return py::type_error("dtype must be float32 or float64, not " +
+                              py::repr(dtype).cast<std::string>());
+    };
+    py::dtype resolved;
+    try {
+        resolved = py::dtype::from_args(dtype);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_TypeError)) throw;
+        throw refuse();
+    }
+    if (resolved.equal(py::dtype::of<float>())) return true;
+    if (resolved.equal(py::dtype::of<double>())) return false;
+    throw refuse();
+}
+
+// ortho takes numbers only, so its precision comes from dtype.
+py::object ortho(double left, double right, double bottom, double top, double near, double far,
+                 const py::object& dtype) {
+    if (single_precision(dtype)) {
+        return py::cast(math::ortho<float>(left, right, bottom, top, near, far));
+    }
+    return py::cast(math::ortho<double>(left, right, bottom, top, near, far));
 }
 
 }  // namespace
@@ -102,4 +119,6 @@ void register_camera_functions(py::module_& m) {
 void register_cameras(py::module_& m) {
     register_camera_functions<float>(m);
     register_camera_functions<double>(m);
+    declare::def(m, "_ortho", &ortho, py::arg("left"), py::arg("right"), py::arg("bottom"),
+                 py::arg("top"), py::arg("near"), py::arg("far"), py::arg("dtype"));
 }

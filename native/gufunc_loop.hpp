@@ -14,6 +14,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "class_kinds.hpp"
 #include "elementwise.hpp"
 #include "math/matrix.hpp"
 #include "math/quaternion.hpp"
@@ -24,17 +25,32 @@ namespace gufunc {
 // NumPy's npy_intp.
 using Index = std::ptrdiff_t;
 
-// How a value lies in memory: its scalar, its number of core dimensions
-// (each with a stride, in NumPy's order), its core strides when packed in C
-// order, and its strided read and write.
-template <class V>
+// How a value lies in memory: its scalar, its core shape (NumPy's core
+// dimensions, each with a stride), its core strides when packed in C order,
+// and its strided read and write. Classes take theirs from the class table.
+template <class V, class = void>
 struct Layout;
 
-template <class T>
-struct ScalarLayout {
+template <class T, int... shape>
+struct Shaped {
     using Scalar = T;
-    static constexpr int dims = 0;
-    static constexpr std::array<Index, 0> packed{};
+    static constexpr int dims = sizeof...(shape);
+    static constexpr std::array<int, dims> core{shape...};
+    static constexpr int count = (1 * ... * shape);
+    static constexpr std::array<Index, dims> packed_strides() {
+        std::array<Index, dims> s{};
+        Index step = sizeof(T);
+        for (int d = dims - 1; d >= 0; --d) {
+            s[d] = step;
+            step *= core[d];
+        }
+        return s;
+    }
+    static constexpr std::array<Index, dims> packed = packed_strides();
+};
+
+template <class T>
+struct ScalarLayout : Shaped<T> {
     static T read(const char* p, const Index*) { return *reinterpret_cast<const T*>(p); }
     static void write(T v, char* p, const Index*) { *reinterpret_cast<T*>(p) = v; }
 };
@@ -48,11 +64,11 @@ struct Layout<std::int8_t> : ScalarLayout<std::int8_t> {};
 
 // Vectors and quaternions: one core dimension, components in index order
 // (x, y, z[, w] and w, x, y, z).
-template <class V, class T, int n>
-struct RowLayout {
-    using Scalar = T;
-    static constexpr int dims = 1;
-    static constexpr std::array<Index, 1> packed{sizeof(T)};
+template <class V>
+struct Layout<V, std::enable_if_t<IsComponentClass<V>::value>>
+    : Shaped<typename ClassTraits<V>::Scalar, ClassTraits<V>::size> {
+    using T = typename ClassTraits<V>::Scalar;
+    static constexpr int n = ClassTraits<V>::size;
     static V read(const char* p, const Index* s) {
         V v;
         for (int k = 0; k < n; ++k) v[k] = *reinterpret_cast<const T*>(p + k * s[0]);
@@ -63,24 +79,13 @@ struct RowLayout {
     }
 };
 
-template <class T>
-struct Layout<math::Vector2<T>> : RowLayout<math::Vector2<T>, T, 2> {};
-template <class T>
-struct Layout<math::Vector3<T>> : RowLayout<math::Vector3<T>, T, 3> {};
-template <class T>
-struct Layout<math::Vector4<T>> : RowLayout<math::Vector4<T>, T, 4> {};
-template <class T>
-struct Layout<math::Quaternion<T>> : RowLayout<math::Quaternion<T>, T, 4> {};
-
 // Matrices: core dimensions (row, column), whatever the storage order of
 // the value type (column-major).
 template <class M>
-struct MatrixLayout {
-    using Scalar = typename M::Scalar;
-    using T = Scalar;
-    static constexpr int n = M::order;
-    static constexpr int dims = 2;
-    static constexpr std::array<Index, 2> packed{n * sizeof(T), sizeof(T)};
+struct Layout<M, std::enable_if_t<IsMatrix<M>::value>>
+    : Shaped<typename ClassTraits<M>::Scalar, ClassTraits<M>::size, ClassTraits<M>::size> {
+    using T = typename ClassTraits<M>::Scalar;
+    static constexpr int n = ClassTraits<M>::size;
     static M read(const char* p, const Index* s) {
         M m;
         for (int i = 0; i < n; ++i) {
@@ -98,10 +103,7 @@ struct MatrixLayout {
 };
 
 template <class T>
-struct Layout<elementwise::PlaneRows<T>> {
-    using Scalar = T;
-    static constexpr int dims = 2;
-    static constexpr std::array<Index, 2> packed{4 * sizeof(T), sizeof(T)};
+struct Layout<elementwise::PlaneRows<T>> : Shaped<T, 6, 4> {
     static elementwise::PlaneRows<T> read(const char* p, const Index* s) {
         elementwise::PlaneRows<T> planes;
         for (int i = 0; i < 6; ++i) {
@@ -113,12 +115,47 @@ struct Layout<elementwise::PlaneRows<T>> {
     }
 };
 
-template <class T>
-struct Layout<math::Matrix2<T>> : MatrixLayout<math::Matrix2<T>> {};
-template <class T>
-struct Layout<math::Matrix3<T>> : MatrixLayout<math::Matrix3<T>> {};
-template <class T>
-struct Layout<math::Matrix4<T>> : MatrixLayout<math::Matrix4<T>> {};
+// A layout covers every scalar of its value type and no more, so the loop
+// reads and writes inside the core dimensions NumPy checked.
+template <class V>
+constexpr bool covers_value() {
+    using L = Layout<V>;
+    return sizeof(V) == L::count * sizeof(typename L::Scalar) &&
+           std::is_standard_layout_v<V>;
+}
+
+// A NumPy core signature such as "(3),(4),(6,4)->(3)", made at compile time.
+struct Signature {
+    char text[64]{};
+    int size = 0;
+
+    constexpr void add(char c) { text[size++] = c; }
+    constexpr void add_number(int value) {
+        char digits[12]{};
+        int count = 0;
+        do {
+            digits[count++] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value > 0);
+        while (count > 0) add(digits[--count]);
+    }
+    template <class V>
+    constexpr void add_operand() {
+        add('(');
+        for (int d = 0; d < Layout<V>::dims; ++d) {
+            if (d > 0) add(',');
+            add_number(Layout<V>::core[d]);
+        }
+        add(')');
+    }
+    constexpr bool operator==(const Signature& other) const {
+        if (size != other.size) return false;
+        for (int k = 0; k < size; ++k) {
+            if (text[k] != other.text[k]) return false;
+        }
+        return true;
+    }
+};
 
 // A per-element function returns one output, or a tuple of several.
 template <class R>
@@ -144,32 +181,56 @@ struct Loop<F> {
     static constexpr int nout = std::tuple_size_v<Out>;
     static constexpr int nargs = nin + nout;
 
+    template <class Tuple, std::size_t... k>
+    static constexpr bool all_covered(std::index_sequence<k...>) {
+        return (covers_value<std::tuple_element_t<k, Tuple>>() && ...);
+    }
+    static_assert(all_covered<In>(std::make_index_sequence<nin>()) &&
+                      all_covered<Out>(std::make_index_sequence<nout>()),
+                  "a layout must cover exactly the scalars of its value type");
+
+    // The core signature, from the layouts of the parameters and results.
+    template <class Tuple, std::size_t... k>
+    static constexpr void add_operands(Signature& s, std::index_sequence<k...>) {
+        int at = 0;
+        ((at++ > 0 ? s.add(',') : void(), s.add_operand<std::tuple_element_t<k, Tuple>>()), ...);
+    }
+    static constexpr Signature make_signature() {
+        Signature s;
+        add_operands<In>(s, std::make_index_sequence<nin>());
+        s.add('-');
+        s.add('>');
+        add_operands<Out>(s, std::make_index_sequence<nout>());
+        return s;
+    }
+    static constexpr Signature signature = make_signature();
+
     // Where each operand's core strides start among NumPy's core strides.
     template <class Tuple, std::size_t... k>
-    static constexpr auto firstCoreStrides(std::index_sequence<k...>) {
+    static constexpr auto first_core_strides(std::index_sequence<k...>) {
         std::array<int, sizeof...(k) + 1> first{};
         const int dims[] = {0, Layout<std::tuple_element_t<k, Tuple>>::dims...};
         for (std::size_t j = 1; j <= sizeof...(k); ++j) first[j] = first[j - 1] + dims[j];
         return first;
     }
-    static constexpr auto inFirst = firstCoreStrides<In>(std::make_index_sequence<nin>());
-    static constexpr auto outFirst = firstCoreStrides<Out>(std::make_index_sequence<nout>());
+    static constexpr auto in_first = first_core_strides<In>(std::make_index_sequence<nin>());
+    static constexpr auto out_first = first_core_strides<Out>(std::make_index_sequence<nout>());
 
     template <std::size_t... i, std::size_t... o>
     static void element(char* const* p, const Index* core, std::index_sequence<i...>,
                         std::index_sequence<o...>) {
         const Out r = Outputs<R>::of(
-            F(Layout<std::tuple_element_t<i, In>>::read(p[i], core + inFirst[i])...));
-        const Index* outCore = core + inFirst[nin];
+            F(Layout<std::tuple_element_t<i, In>>::read(p[i], core + in_first[i])...));
+        const Index* out_core = core + in_first[nin];
         (Layout<std::tuple_element_t<o, Out>>::write(std::get<o>(r), p[nin + o],
-                                                     outCore + outFirst[o]),
+                                                     out_core + out_first[o]),
          ...);
     }
 
     // Every operand's core strides when all are packed, in NumPy's order.
     template <std::size_t... i, std::size_t... o>
-    static constexpr auto packedCoreStrides(std::index_sequence<i...>, std::index_sequence<o...>) {
-        std::array<Index, inFirst[nin] + outFirst[nout]> all{};
+    static constexpr auto packed_core_strides(std::index_sequence<i...>, std::index_sequence<o...>) {
+        std::array<Index, in_first[nin] + out_first[nout]> all{};
         std::size_t at = 0;
         auto append = [&](const auto& packed) {
             for (Index s : packed) all[at++] = s;
@@ -179,14 +240,14 @@ struct Loop<F> {
         return all;
     }
     static constexpr auto packed =
-        packedCoreStrides(std::make_index_sequence<nin>(), std::make_index_sequence<nout>());
+        packed_core_strides(std::make_index_sequence<nin>(), std::make_index_sequence<nout>());
 
-    template <bool isPacked>
+    template <bool is_packed>
     static void loop(char** args, const Index* dimensions, const Index* steps) {
         char* p[nargs];
         for (int k = 0; k < nargs; ++k) p[k] = args[k];
         // Constant strides let the compiler fold the gathers into plain loads.
-        const Index* core = isPacked ? packed.data() : steps + nargs;
+        const Index* core = is_packed ? packed.data() : steps + nargs;
         for (Index e = 0; e < dimensions[0]; ++e) {
             element(p, core, std::make_index_sequence<nin>(), std::make_index_sequence<nout>());
             for (int k = 0; k < nargs; ++k) p[k] += steps[k];
@@ -197,9 +258,9 @@ struct Loop<F> {
     // steps[0..nargs) the outer strides, then every operand's core strides.
     static void run(char** args, const Index* dimensions, const Index* steps, void*) {
         const Index* core = steps + nargs;
-        bool isPacked = true;
-        for (std::size_t k = 0; k < packed.size(); ++k) isPacked = isPacked && core[k] == packed[k];
-        if (isPacked) {
+        bool is_packed = true;
+        for (std::size_t k = 0; k < packed.size(); ++k) is_packed = is_packed && core[k] == packed[k];
+        if (is_packed) {
             loop<true>(args, dimensions, steps);
         } else {
             loop<false>(args, dimensions, steps);

@@ -39,18 +39,18 @@ struct Definition {
 // safely, which for bools and integers of up to 16 bits is the float32 one.
 // Integers and bools go to the float64 loop instead, as wider integers and
 // lists do: only a float32 (or float16) input or dtype= picks float32.
-int resolveTypes(PyUFuncObject* ufunc, NPY_CASTING casting, PyArrayObject** operands,
-                 PyObject* typeTuple, PyArray_Descr** outDtypes) {
-    bool anyInteger = false;
-    bool onlyIntegersAndDoubles = true;
+int resolve_types(PyUFuncObject* ufunc, NPY_CASTING casting, PyArrayObject** operands,
+                 PyObject* type_tuple, PyArray_Descr** out_dtypes) {
+    bool any_integer = false;
+    bool only_integers_and_doubles = true;
     for (int k = 0; k < ufunc->nin; ++k) {
         const int type = PyArray_DESCR(operands[k])->type_num;
         const bool integer = PyTypeNum_ISBOOL(type) || PyTypeNum_ISINTEGER(type);
-        anyInteger = anyInteger || integer;
-        onlyIntegersAndDoubles = onlyIntegersAndDoubles && (integer || type == NPY_DOUBLE);
+        any_integer = any_integer || integer;
+        only_integers_and_doubles = only_integers_and_doubles && (integer || type == NPY_DOUBLE);
     }
-    if (typeTuple != nullptr || !anyInteger || !onlyIntegersAndDoubles) {
-        return PyUFunc_DefaultTypeResolver(ufunc, casting, operands, typeTuple, outDtypes);
+    if (type_tuple != nullptr || !any_integer || !only_integers_and_doubles) {
+        return PyUFunc_DefaultTypeResolver(ufunc, casting, operands, type_tuple, out_dtypes);
     }
     // The inputs of the float64 loop; the outputs follow from the loop.
     PyObject* doubles = PyTuple_New(ufunc->nargs);
@@ -61,7 +61,7 @@ int resolveTypes(PyUFuncObject* ufunc, NPY_CASTING casting, PyArrayObject** oper
                              : Py_NewRef(Py_None);
         PyTuple_SET_ITEM(doubles, k, item);
     }
-    const int result = PyUFunc_DefaultTypeResolver(ufunc, casting, operands, doubles, outDtypes);
+    const int result = PyUFunc_DefaultTypeResolver(ufunc, casting, operands, doubles, out_dtypes);
     Py_DECREF(doubles);
     return result;
 }
@@ -79,7 +79,7 @@ void define(py::module_& m, std::unique_ptr<Definition> d, int nin, int nout,
     py::capsule owner(d.get(), [](void* p) { delete static_cast<Definition*>(p); });
     const std::string name = d.release()->name;
     reinterpret_cast<PyUFuncObject*>(f)->obj = owner.release().ptr();
-    reinterpret_cast<PyUFuncObject*>(f)->type_resolver = &resolveTypes;
+    reinterpret_cast<PyUFuncObject*>(f)->type_resolver = &resolve_types;
     m.add_object(name.c_str(), ufunc);
 }
 
@@ -103,25 +103,29 @@ std::string operand_types() {
            types_of<typename L::Out>(std::make_index_sequence<L::nout>());
 }
 
+// A ufunc of the two per-element functions, its core signature that of
+// their parameters and results.
 template <auto F32, auto F64>
-void add(py::module_& m, std::string name, const char* signature, std::string doc) {
+void add(py::module_& m, std::string name, std::string doc) {
     using L32 = gufunc::Loop<F32>;
     using L64 = gufunc::Loop<F64>;
     static_assert(std::is_same_v<typename L32::Scalar, float>);
     static_assert(std::is_same_v<typename L64::Scalar, double>);
     static_assert(L32::nin == L64::nin && L32::nout == L64::nout);
+    static_assert(L32::signature == L64::signature, "both precisions take the same shapes");
+    static_assert(L32::signature.size < static_cast<int>(sizeof L32::signature.text));
     auto d = std::make_unique<Definition>();
     d->name = std::move(name);
     d->doc = std::move(doc);
     d->loops[0] = &L32::run;
     d->loops[1] = &L64::run;
-    define(m, std::move(d), L32::nin, L32::nout, signature,
+    define(m, std::move(d), L32::nin, L32::nout, L32::signature.text,
            operand_types<L32>() + operand_types<L64>());
 }
 
 // (n,n),(n)->(n): the loop of the matrix order the call brings.
 template <class T>
-void matrixApplyLoop(char** args, const npy_intp* dimensions, const npy_intp* steps,
+void matrix_apply_loop(char** args, const npy_intp* dimensions, const npy_intp* steps,
                      void* data) {
     using gufunc::Loop;
     switch (dimensions[1]) {
@@ -136,19 +140,27 @@ void matrixApplyLoop(char** args, const npy_intp* dimensions, const npy_intp* st
     NPY_DISABLE_C_API
 }
 
-void addMatrixApply(py::module_& m) {
+void add_matrix_apply(py::module_& m) {
     auto d = std::make_unique<Definition>();
     d->name = "matrix_apply";
     d->doc = "Matrix times vector, M * v, for matrices of order n = 2, 3 or 4 indexed "
              "[row, column].";
-    d->loops[0] = &matrixApplyLoop<float>;
-    d->loops[1] = &matrixApplyLoop<double>;
+    d->loops[0] = &matrix_apply_loop<float>;
+    d->loops[1] = &matrix_apply_loop<double>;
     define(m, std::move(d), 2, 1, "(n,n),(n)->(n)",
            {NPY_FLOAT, NPY_FLOAT, NPY_FLOAT, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE});
 }
 
+// "ZYX" for ZYX: the axes of the order's sequence.
+template <math::euler::Order order>
+std::string order_name() {
+    std::string name;
+    for (int axis : sequence<order>()) name += static_cast<char>('X' + axis);
+    return name;
+}
+
 // "(z, y, x)" for ZYX: the angles in the order's sequence.
-std::string sequenceOf(const std::string& order) {
+std::string sequence_of(const std::string& order) {
     std::string text = "(";
     for (char axis : order) {
         if (text.size() > 1) text += ", ";
@@ -158,24 +170,26 @@ std::string sequenceOf(const std::string& order) {
 }
 
 template <math::euler::Order order, math::euler::Convention convention>
-void addEuler(py::module_& m, const std::string& orderName, const std::string& conventionName) {
-    const std::string suffix = orderName + "_" + conventionName;
-    const std::string angles =
-        "Euler angles " + sequenceOf(orderName) + ", in the order's sequence";
+void add_euler(py::module_& m, const std::string& convention_name) {
+    const std::string name = order_name<order>();
+    const std::string suffix = name + "_" + convention_name;
+    const std::string angles = "Euler angles " + sequence_of(name) + ", in the order's sequence";
     add<&toEuler<order, convention, float>, &toEuler<order, convention, double>>(
-        m, "quat_to_euler_" + suffix, "(4)->(3)",
-        angles + ", of a quaternion (w, x, y, z); order " + orderName + ", " + conventionName +
-            ".");
+        m, "quat_to_euler_" + suffix,
+        angles + ", of a quaternion (w, x, y, z); order " + name + ", " + convention_name + ".");
     add<&fromEuler<order, convention, float>, &fromEuler<order, convention, double>>(
-        m, "euler_to_quat_" + suffix, "(3)->(4)",
-        "Quaternion (w, x, y, z) of " + angles + "; order " + orderName + ", " +
-            conventionName + ".");
+        m, "euler_to_quat_" + suffix,
+        "Quaternion (w, x, y, z) of " + angles + "; order " + name + ", " + convention_name +
+            ".");
 }
 
-template <math::euler::Order order>
-void addEulerBoth(py::module_& m, const std::string& name) {
-    addEuler<order, math::euler::Convention::INTRINSIC>(m, name, "INTRINSIC");
-    addEuler<order, math::euler::Convention::EXTRINSIC>(m, name, "EXTRINSIC");
+// Both conventions of each order, in the order given.
+template <math::euler::Order... orders>
+void add_eulers(py::module_& m) {
+    using math::euler::Convention;
+    ((add_euler<orders, Convention::INTRINSIC>(m, "INTRINSIC"),
+      add_euler<orders, Convention::EXTRINSIC>(m, "EXTRINSIC")),
+     ...);
 }
 
 }  // namespace
@@ -185,48 +199,43 @@ void register_gufuncs(py::module_& native) {
     // A namespace of their own: the per-object functions share some names.
     py::module_ m = native.def_submodule("gufuncs", "The batch operations as NumPy ufuncs.");
 
-    add<&multiply<float>, &multiply<double>>(m, "quat_multiply", "(4),(4)->(4)",
+    add<&multiply<float>, &multiply<double>>(m, "quat_multiply",
         "Hamilton product a * b of quaternions (w, x, y, z): b acts first.");
-    add<&rotate<float>, &rotate<double>>(m, "quat_rotate", "(4),(3)->(3)",
+    add<&rotate<float>, &rotate<double>>(m, "quat_rotate",
         "The vector v rotated by the quaternion q, of any non-zero length.");
-    add<&conjugate<float>, &conjugate<double>>(m, "quat_conjugate", "(4)->(4)",
+    add<&conjugate<float>, &conjugate<double>>(m, "quat_conjugate",
         "The conjugate (w, -x, -y, -z).");
-    add<&inverse<float>, &inverse<double>>(m, "quat_inverse", "(4)->(4)",
+    add<&inverse<float>, &inverse<double>>(m, "quat_inverse",
         "The inverse: the conjugate divided by the squared length.");
-    add<&normalize<float>, &normalize<double>>(m, "quat_normalize", "(4)->(4)",
+    add<&normalize<float>, &normalize<double>>(m, "quat_normalize",
         "The quaternion divided by its length.");
-    add<&slerp<float>, &slerp<double>>(m, "quat_slerp", "(4),(4),()->(4)",
+    add<&slerp<float>, &slerp<double>>(m, "quat_slerp",
         "Spherical interpolation from a (t = 0) to b (t = 1) along the shorter arc.");
-    add<&toMatrix<float>, &toMatrix<double>>(m, "quat_to_matrix", "(4)->(3,3)",
+    add<&toMatrix<float>, &toMatrix<double>>(m, "quat_to_matrix",
         "Rotation matrix [row, column] of the normalized quaternion.");
-    add<&fromMatrix<float>, &fromMatrix<double>>(m, "matrix_to_quat", "(3,3)->(4)",
+    add<&fromMatrix<float>, &fromMatrix<double>>(m, "matrix_to_quat",
         "Quaternion (w, x, y, z) of a rotation matrix indexed [row, column].");
     add<&toRotationVector<float>, &toRotationVector<double>>(m, "quat_to_rotation_vector",
-        "(4)->(3)", "Rotation vector (axis times angle in [0, pi]) of a quaternion.");
+        "Rotation vector (axis times angle in [0, pi]) of a quaternion.");
     add<&fromRotationVector<float>, &fromRotationVector<double>>(m, "quat_from_rotation_vector",
-        "(3)->(4)", "Quaternion of the rotation by |v| radians about v.");
-    add<&poseApply<float>, &poseApply<double>>(m, "pose_apply", "(3),(4),(3)->(3)",
+        "Quaternion of the rotation by |v| radians about v.");
+    add<&poseApply<float>, &poseApply<double>>(m, "pose_apply",
         "position + orientation.rotate(v): the point v moved by a pose.");
-    add<&poseCompose<float>, &poseCompose<double>>(m, "pose_compose", "(3),(4),(3),(4)->(3),(4)",
+    add<&poseCompose<float>, &poseCompose<double>>(m, "pose_compose",
         "Position and orientation of the pose a * b, which applies b first.");
-    addMatrixApply(m);
+    add_matrix_apply(m);
     add<&matrixApplyPoint<float>, &matrixApplyPoint<double>>(m, "matrix_apply_point",
-        "(4,4),(3)->(3)", "The point (x, y, z, 1) through a 4x4 transform: rows 0 to 2 of M * p.");
+        "The point (x, y, z, 1) through a 4x4 transform: rows 0 to 2 of M * p.");
 
-    add<&rayAabb<float>, &rayAabb<double>>(m, "ray_aabb", "(3),(3),(3),(3)->(2)",
+    add<&rayAabb<float>, &rayAabb<double>>(m, "ray_aabb",
         "(t_near, t_far) of the ray (origin, direction) through the box (min, max), as "
         "orvane.ray_aabb; a miss, and NaN input, gives (inf, -inf).");
-    add<&classifyAabb<float>, &classifyAabb<double>>(m, "classify_aabb", "(3),(3),(6,4)->()",
+    add<&classifyAabb<float>, &classifyAabb<double>>(m, "classify_aabb",
         "-1 outside, 0 intersecting, 1 inside: the box (min, max) against six planes given as "
         "rows (a, b, c, d), inside where a*x + b*y + c*z + d >= 0 (see plane_rows); as "
         "orvane.classify_aabb: a NaN row is ignored, a box with a NaN coordinate is -1. The "
         "result is int8.");
 
     using math::euler::Order;
-    addEulerBoth<Order::XYZ>(m, "XYZ");
-    addEulerBoth<Order::YZX>(m, "YZX");
-    addEulerBoth<Order::ZXY>(m, "ZXY");
-    addEulerBoth<Order::XZY>(m, "XZY");
-    addEulerBoth<Order::YXZ>(m, "YXZ");
-    addEulerBoth<Order::ZYX>(m, "ZYX");
+    add_eulers<Order::XYZ, Order::YZX, Order::ZXY, Order::XZY, Order::YXZ, Order::ZYX>(m);
 }

@@ -1,60 +1,55 @@
-// The state of every class as the bytes of its stored scalars, in field
-// order and native byte order, so that a round trip keeps -0, NaN payloads,
-// infinities and unnormalized orientations exactly.
+// The state of every class as the bytes of its stored scalars, in native
+// byte order, so that a round trip keeps -0, NaN payloads, infinities and
+// unnormalized orientations exactly. The layout follows the class table:
+// the numbers of the fields in their order (into fields of class type, a
+// matrix by its storage), then the enum fields, as pickles have always
+// been written.
 
 #include <pybind11/pybind11.h>
 
 #include <cstring>
-#include <stdexcept>
 #include <string>
+#include <tuple>
+#include <type_traits>
 
-#include "declarations.hpp"
+#include "class_kinds.hpp"
 #include "classes.hpp"
+// The value casters of the classes, which refuse an instance without a value.
+#include "internals.hpp"
 #include "registration.hpp"
 
 namespace {
 
-// Calls f on every stored scalar of a value, in field order. Each overload
-// is declared before the ones that use it.
-template <class F>
-void visit(float& s, F& f) { f(s); }
-template <class F>
-void visit(double& s, F& f) { f(s); }
-template <class T, class F>
-void visit(math::Vector2<T>& v, F& f) { visit(v.x, f), visit(v.y, f); }
-template <class T, class F>
-void visit(math::Vector3<T>& v, F& f) { visit(v.x, f), visit(v.y, f), visit(v.z, f); }
-template <class T, class F>
-void visit(math::Vector4<T>& v, F& f) {
-    visit(v.x, f), visit(v.y, f), visit(v.z, f), visit(v.w, f);
+// Calls f on every stored number of a value, or with `enums` on every enum.
+template <bool enums, class C, class F>
+void visit(C& value, F& f) {
+    if constexpr (std::is_floating_point_v<C>) {
+        if constexpr (!enums) f(value);
+    } else if constexpr (std::is_enum_v<C>) {
+        if constexpr (enums) f(value);
+    } else if constexpr (IsMatrix<C>::value) {
+        constexpr int n = ClassTraits<C>::size;
+        if constexpr (!enums) {
+            for (int k = 0; k < n * n; ++k) f(value.data()[k]);
+        }
+    } else {
+        std::apply([&](const auto&... field) { (visit<enums>(value.*(field.member), f), ...); },
+                   ClassTraits<C>::fields);
+    }
 }
-template <class T, class F>
-void visit(math::Quaternion<T>& q, F& f) {
-    visit(q.w, f), visit(q.x, f), visit(q.y, f), visit(q.z, f);
+
+template <class C, class F>
+void visit_state(C& value, F&& f) {
+    visit<false>(value, f);
+    visit<true>(value, f);
 }
-template <class M, class F, class = typename M::Column>
-void visit(M& m, F& f) {
-    for (auto& s : m.m) visit(s, f);
-}
-template <class T, class F>
-void visit(math::Euler<T>& e, F& f) {
-    visit(e.x, f), visit(e.y, f), visit(e.z, f);
-    f(e.order), f(e.convention);
-}
-template <class T, class F>
-void visit(math::Line<T>& l, F& f) { visit(l.start, f), visit(l.end, f); }
-template <class T, class F>
-void visit(math::Plane<T>& p, F& f) { visit(p.point, f), visit(p.normal, f); }
-template <class T, class F>
-void visit(math::AABB<T>& b, F& f) { visit(b.min, f), visit(b.max, f); }
-template <class T, class F>
-void visit(math::Pose3d<T>& p, F& f) { visit(p.position, f), visit(p.orientation, f); }
 
 template <class C>
 py::bytes state_of(C value) {
     std::string out;
-    auto put = [&out](const auto& s) { out.append(reinterpret_cast<const char*>(&s), sizeof s); };
-    visit(value, put);
+    visit_state(value, [&out](const auto& s) {
+        out.append(reinterpret_cast<const char*>(&s), sizeof s);
+    });
     return py::bytes(out);
 }
 
@@ -63,24 +58,27 @@ C from_state(const py::bytes& state) {
     const std::string_view in = state;
     C value;
     std::size_t size = 0;
-    auto count = [&size](const auto& s) { size += sizeof s; };
-    visit(value, count);
+    visit_state(value, [&size](const auto& s) { size += sizeof s; });
     if (in.size() != size) throw py::value_error("state of the wrong size");
     std::size_t at = 0;
-    auto take = [&](auto& s) {
+    visit_state(value, [&](auto& s) {
         std::memcpy(&s, in.data() + at, sizeof s);
         at += sizeof s;
-    };
-    visit(value, take);
+    });
     return value;
 }
 
 }  // namespace
 
+// One table from each class to its (state, restore) functions, which the
+// package hands to copyreg.
 void register_pickling(py::module_& m) {
-    for_each_class([&m](auto tag, const std::string& name) {
+    py::dict table;
+    for_each_class([&table](auto tag, const std::string&) {
         using C = typename decltype(tag)::type;
-        declare::def(m, ("_state_" + name).c_str(), &state_of<C>);
-        declare::def(m, ("_restore_" + name).c_str(), &from_state<C>);
+        table[py::type::of<C>()] =
+            py::make_tuple(py::cpp_function(&state_of<C>, py::name("state")),
+                           py::cpp_function(&from_state<C>, py::name("restore")));
     });
+    m.attr("_state_and_restore") = table;
 }

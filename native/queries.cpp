@@ -16,15 +16,14 @@
 #include <utility>
 #include <vector>
 
+#include "class_traits.hpp"
 #include "declarations.hpp"
-#include "docs.hpp"
 #include "math/bounds.hpp"
 #include "math/closest_points.hpp"
 #include "math/frustum.hpp"
 #include "math/planes.hpp"
 #include "math/ray.hpp"
 #include "registration.hpp"
-#include "scalar_traits.hpp"
 
 namespace {
 
@@ -34,11 +33,6 @@ using V3 = math::Vector3<T>;
 // Points arrive as whole rows of a C-contiguous (N, 3) array.
 static_assert(sizeof(V3<float>) == 3 * sizeof(float) && std::is_standard_layout_v<V3<float>>);
 static_assert(sizeof(V3<double>) == 3 * sizeof(double) && std::is_standard_layout_v<V3<double>>);
-
-template <class T>
-std::string class_name(const char* stem) {
-    return std::string(stem) + ScalarTraits<T>::suffix;
-}
 
 std::string text_of(py::handle h) { return py::str(h); }
 
@@ -51,7 +45,7 @@ template <class T>
 std::array<math::Plane<T>, 6> six_planes(const py::object& planes, const char* function) {
     using Plane = math::Plane<T>;
     const std::string expected =
-        std::string(function) + ": planes must be a sequence of 6 " + class_name<T>("Plane");
+        std::string(function) + ": planes must be a sequence of 6 " + class_name<math::Plane<T>>();
     // A class with __getitem__ but no length is no sequence either.
     const Py_ssize_t size = PySequence_Check(planes.ptr()) ? PySequence_Size(planes.ptr()) : -1;
     if (size < 0 || py::isinstance<py::str>(planes)) {
@@ -103,12 +97,12 @@ void register_rays(py::module_& m) {
             return math::rayPlane(origin, direction, plane);
         },
         py::arg("origin"), py::arg("direction"), py::arg("plane"),
-        doc_once<T>("Distance t along the ray origin + direction * t (t >= 0, in units of the\n"
-                    "direction's length) to the plane, or None. None when the ray is parallel to\n"
-                    "the plane (direction . normal == 0: a ray lying in the plane, a zero\n"
-                    "direction, a zero normal), when the plane is behind the origin, and for NaN\n"
-                    "input. An origin on the plane gives 0 (-0.0 when the direction points\n"
-                    "against the normal)."));
+        "Distance t along the ray origin + direction * t (t >= 0, in units of the\n"
+        "direction's length) to the plane, or None. None when the ray is parallel to\n"
+        "the plane (direction . normal == 0: a ray lying in the plane, a zero\n"
+        "direction, a zero normal), when the plane is behind the origin, and for NaN\n"
+        "input. An origin on the plane gives 0 (-0.0 when the direction points\n"
+        "against the normal).");
     declare::def(
         m, "ray_aabb",
         [](const V3<T>& origin, const V3<T>& direction, const math::AABB<T>& box)
@@ -118,11 +112,11 @@ void register_rays(py::module_& m) {
             return std::pair<T, T>(hit->tNear, hit->tFar);
         },
         py::arg("origin"), py::arg("direction"), py::arg("box"),
-        doc_once<T>("(t_near, t_far), the part of the ray inside the closed box, or None.\n"
-                    "t_near is 0 when the origin is inside. Grazing a face, an edge or a corner\n"
-                    "is a hit (t_near == t_far). None for a box behind the origin, an inverted\n"
-                    "or empty box (min > max on an axis) and NaN input. A zero direction gives\n"
-                    "(0, inf) from inside the box and None from outside."));
+        "(t_near, t_far), the part of the ray inside the closed box, or None.\n"
+        "t_near is 0 when the origin is inside. Grazing a face, an edge or a corner\n"
+        "is a hit (t_near == t_far). None for a box behind the origin, an inverted\n"
+        "or empty box (min > max on an axis) and NaN input. A zero direction gives\n"
+        "(0, inf) from inside the box and None from outside.");
     declare::def(
         m, "ray_triangle",
         [](const V3<T>& origin, const V3<T>& direction, const V3<T>& a, const V3<T>& b,
@@ -132,24 +126,24 @@ void register_rays(py::module_& m) {
             return std::tuple<T, T, T>(hit->t, hit->u, hit->v);
         },
         py::arg("origin"), py::arg("direction"), py::arg("a"), py::arg("b"), py::arg("c"),
-        doc_once<T>("(t, u, v) with origin + direction * t == a + (b - a) * u + (c - a) * v, or\n"
-                    "None. Watertight: a ray through an edge or a vertex shared by two triangles\n"
-                    "hits at least one of them; points on an edge count as inside. Both\n"
-                    "windings hit. None for a zero-area triangle, a ray lying in the triangle's\n"
-                    "plane, a hit behind the origin, a zero direction and NaN input."));
+        "(t, u, v) with origin + direction * t == a + (b - a) * u + (c - a) * v, or\n"
+        "None. Watertight: a ray through an edge or a vertex shared by two triangles\n"
+        "hits at least one of them; points on an edge count as inside. Both\n"
+        "windings hit. None for a zero-area triangle, a ray lying in the triangle's\n"
+        "plane, a hit behind the origin, a zero direction and NaN input.");
 }
 
 template <class T>
 void register_closest_points(py::module_& m) {
     using Line = math::Line<T>;
     declare::def(m, "closest_point_on_line", &math::closestPointOnLine<T>, py::arg("line"), py::arg("p"),
-          doc_once<T>("The point of the infinite line through line.start and line.end nearest p.\n"
-                      "A zero-length line gives line.start; NaN input gives NaN."));
+          "The point of the infinite line through line.start and line.end nearest p.\n"
+          "A zero-length line gives line.start; NaN input gives NaN.");
     declare::def(m, "closest_point_on_segment", &math::closestPointOnSegment<T>, py::arg("line"),
           py::arg("p"),
-          doc_once<T>("The point of the segment from line.start to line.end nearest p; beyond\n"
-                      "either end it is that end point, exactly. A zero-length segment gives\n"
-                      "line.start; NaN input gives NaN."));
+          "The point of the segment from line.start to line.end nearest p; beyond\n"
+          "either end it is that end point, exactly. A zero-length segment gives\n"
+          "line.start; NaN input gives NaN.");
     declare::def(
         m, "closest_points_segments",
         [](const Line& l1, const Line& l2) {
@@ -157,84 +151,83 @@ void register_closest_points(py::module_& m) {
             return std::make_pair(points.onFirst, points.onSecond);
         },
         py::arg("l1"), py::arg("l2"),
-        doc_once<T>("(p1, p2): the nearest pair of points, p1 on segment l1 and p2 on l2.\n"
-                    "Parallel segments give one of their nearest pairs: p1 is l1.start when it\n"
-                    "lies alongside l2, else the point of l1 nearest the end of l2 that\n"
-                    "l1.start lies beyond. A zero-length segment contributes its start; two\n"
-                    "give both starts. Finite input gives no NaN; NaN in either segment gives\n"
-                    "NaN in both points."));
+        "(p1, p2): the nearest pair of points, p1 on segment l1 and p2 on l2.\n"
+        "Parallel segments give one of their nearest pairs: p1 is l1.start when it\n"
+        "lies alongside l2, else the point of l1 nearest the end of l2 that\n"
+        "l1.start lies beyond. A zero-length segment contributes its start; two\n"
+        "give both starts. Finite input gives no NaN; NaN in either segment gives\n"
+        "NaN in both points.");
     declare::def(m, "distance_point_segment", &math::distancePointSegment<T>, py::arg("line"), py::arg("p"),
-          doc_once<T>("Distance from p to the segment from line.start to line.end (to line.start\n"
-                      "when the two coincide); NaN input gives NaN."));
+          "Distance from p to the segment from line.start to line.end (to line.start\n"
+          "when the two coincide); NaN input gives NaN.");
+}
+
+// One overload of aabb_transform per kind of transform.
+template <class T, class Transform>
+math::AABB<T> transformed_by(const math::AABB<T>& box, const Transform& transform) {
+    return math::transformed(box, transform);
 }
 
 template <class T>
 void register_boxes(py::module_& m) {
-    using Box = math::AABB<T>;
     declare::def(m, "aabb_contains", &math::contains<T>, py::arg("box"), py::arg("p"),
-          doc_once<T>("Whether p lies in the closed box (a point on a face is inside). An\n"
-                      "inverted or empty box and a NaN coordinate contain nothing."));
+          "Whether p lies in the closed box (a point on a face is inside). An\n"
+          "inverted or empty box and a NaN coordinate contain nothing.");
     declare::def(m, "aabb_union", &math::merged<T>, py::arg("a"), py::arg("b"),
-          doc_once<T>("The smallest box holding both. The empty box (min +inf, max -inf) leaves\n"
-                      "the other unchanged; a NaN coordinate of either stays NaN."));
+          "The smallest box holding both. The empty box (min +inf, max -inf) leaves\n"
+          "the other unchanged; a NaN coordinate of either stays NaN.");
     declare::def(m, "aabb_expand", &math::expanded<T>, py::arg("box"), py::arg("p"),
-          doc_once<T>("The smallest box holding the box and p; the empty box gives the box of p\n"
-                      "alone. A NaN coordinate stays NaN."));
+          "The smallest box holding the box and p; the empty box gives the box of p\n"
+          "alone. A NaN coordinate stays NaN.");
     declare::def(m, "aabb_center", &math::center<T>, py::arg("box"),
-          doc_once<T>("(max + min) * 0.5. NaN for the default all-space box and the empty box,\n"
-                      "and where a coordinate is NaN."));
+          "(max + min) * 0.5. NaN for the default all-space box and the empty box,\n"
+          "and where a coordinate is NaN.");
     declare::def(m, "aabb_extent", &math::extent<T>, py::arg("box"),
-          doc_once<T>("The full size max - min (not half of it); negative on an inverted axis,\n"
-                      "-inf for the empty box, NaN where a coordinate is NaN."));
-    declare::def(
-        m, "aabb_transform", [](const Box& box, const math::Pose3d<T>& pose) {
-            return math::transformed(box, pose);
-        },
-        py::arg("box"), py::arg("transform"),
-        doc_once<T>("The tight box around the box moved by a pose: the centre through\n"
-                    "pose.apply, the half extents through the rotation of the normalized\n"
-                    "orientation (an unnormalized orientation does not scale). Infinite and\n"
-                    "empty boxes, a zero orientation and NaN input give NaN."));
-    declare::def(
-        m, "aabb_transform", [](const Box& box, const math::Matrix4<T>& matrix) {
-            return math::transformed(box, matrix);
-        },
-        py::arg("box"), py::arg("transform"),
-        doc_once<T>("The tight box around the box moved by an affine matrix: the centre as the\n"
-                    "point (c, 1), the half extents through the absolute values of the\n"
-                    "upper-left 3x3 block; row 3 is ignored. Infinite and empty boxes and NaN\n"
-                    "input (outside row 3) give NaN."));
+          "The full size max - min (not half of it); negative on an inverted axis,\n"
+          "-inf for the empty box, NaN where a coordinate is NaN.");
+    declare::def(m, "aabb_transform", &transformed_by<T, math::Pose3d<T>>, py::arg("box"),
+        py::arg("transform"),
+        "The tight box around the box moved by a pose: the centre through\n"
+        "pose.apply, the half extents through the rotation of the normalized\n"
+        "orientation (an unnormalized orientation does not scale). Infinite and\n"
+        "empty boxes, a zero orientation and NaN input give NaN.");
+    declare::def(m, "aabb_transform", &transformed_by<T, math::Matrix4<T>>, py::arg("box"),
+        py::arg("transform"),
+        "The tight box around the box moved by an affine matrix: the centre as the\n"
+        "point (c, 1), the half extents through the absolute values of the\n"
+        "upper-left 3x3 block; row 3 is ignored. Infinite and empty boxes and NaN\n"
+        "input (outside row 3) give NaN.");
 }
 
 template <class T>
 void register_planes(py::module_& m) {
     declare::def(m, "plane_from_points", &math::planeFromPoints<T>, py::arg("a"), py::arg("b"),
           py::arg("c"),
-          doc_once<T>("The plane through a with the unit normal (b - a) x (c - a): a, b, c run\n"
-                      "counter-clockwise seen from the normal side. Collinear or coinciding\n"
-                      "points give a NaN normal; NaN input gives NaN."));
+          "The plane through a with the unit normal (b - a) x (c - a): a, b, c run\n"
+          "counter-clockwise seen from the normal side. Collinear or coinciding\n"
+          "points give a NaN normal; NaN input gives NaN.");
     declare::def(m, "intersect_planes", &math::intersectPlanes<T>, py::arg("p1"), py::arg("p2"),
           py::arg("p3"),
-          doc_once<T>("The point common to three planes (normals of any length), or None when\n"
-                      "the normals are dependent (parallel planes, or three planes through one\n"
-                      "line). NaN input gives NaN components."));
+          "The point common to three planes (normals of any length), or None when\n"
+          "the normals are dependent (parallel planes, or three planes through one\n"
+          "line). NaN input gives NaN components.");
     declare::def(m, "frustum_planes", &math::frustumPlanes<T>, py::arg("view_projection"),
-          doc_once<T>("The 6 planes [left, right, bottom, top, near, far] of the volume that the\n"
-                      "matrix maps into the clip cube, with unit normals pointing inwards.\n"
-                      "A plane with a zero normal (the far plane of an infinite projection) comes\n"
-                      "out NaN, and classify_aabb ignores it; so do the planes built from a row\n"
-                      "holding NaN."));
+          "The 6 planes [left, right, bottom, top, near, far] of the volume that the\n"
+          "matrix maps into the clip cube, with unit normals pointing inwards.\n"
+          "A plane with a zero normal (the far plane of an infinite projection) comes\n"
+          "out NaN, and classify_aabb ignores it; so do the planes built from a row\n"
+          "holding NaN.");
     declare::def(
         m, "classify_aabb",
         [](const math::AABB<T>& box, const py::object& planes) {
             return math::classify(box, six_planes<T>(planes, "classify_aabb"));
         },
         py::arg("box"), py::arg("planes"),
-        doc_once<T>("-1 when the box is wholly outside one of the planes, 1 when it is inside\n"
-                    "all of them, 0 otherwise; the inside of a plane is its normal side, the\n"
-                    "plane itself included. planes: 6 Plane of the box's precision (as\n"
-                    "frustum_planes gives them). Infinite boxes are allowed; the empty box is\n"
-                    "outside; a NaN plane is ignored, and a box with a NaN coordinate is outside."));
+        "-1 when the box is wholly outside one of the planes, 1 when it is inside\n"
+        "all of them, 0 otherwise; the inside of a plane is its normal side, the\n"
+        "plane itself included. planes: 6 Plane of the box's precision (as\n"
+        "frustum_planes gives them). Infinite boxes are allowed; the empty box is\n"
+        "outside; a NaN plane is ignored, and a box with a NaN coordinate is outside.");
 }
 
 template <class T>
@@ -245,12 +238,12 @@ py::object bounds_of_vectors(const py::sequence& points) {
     return py::cast(math::boundsOf(copied.data(), copied.size()));
 }
 
-// The array-like cast as numpy.asarray(points, dtype) casts it.
+// The array-like cast as numpy.asarray(points, dtype) casts it, with NumPy's
+// errors, and in C order, so that its rows are read in place.
 template <class T>
 py::object bounds_of_array(const py::handle& points) {
     using Array = py::array_t<T, py::array::c_style | py::array::forcecast>;
-    const Array array =
-        py::module_::import("numpy").attr("asarray")(points, py::dtype::of<T>());
+    const Array array(py::reinterpret_borrow<py::object>(points));
     // [] arrives as shape (0,): no points, as an empty (0, 3) array.
     const bool no_points = array.ndim() == 1 && array.size() == 0;
     if (!no_points && (array.ndim() != 2 || array.shape(1) != 3)) {

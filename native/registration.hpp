@@ -4,6 +4,8 @@
 
 #include <pybind11/pybind11.h>
 
+#include "class_traits.hpp"
+
 namespace py = pybind11;
 
 void register_pickling(py::module_& m);
@@ -17,3 +19,10 @@ void register_geometry_queries(py::module_& m);
 
 // NumPy generalized ufuncs of the batch operations, in the submodule gufuncs.
 void register_gufuncs(py::module_& m);
+
+// Calls f(ClassTag<C>{}) for the classes of the given templates, template by
+// template and float before double within each: the order of the overloads.
+template <template <class> class... K, class F>
+void for_each_of(F&& f) {
+    ((f(ClassTag<K<float>>{}), f(ClassTag<K<double>>{})), ...);
+}

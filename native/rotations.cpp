@@ -3,7 +3,6 @@
 #include <type_traits>
 
 #include "declarations.hpp"
-#include "docs.hpp"
 #include "elementwise.hpp"
 #include "math/euler.hpp"
 #include "math/pose.hpp"
@@ -17,9 +16,9 @@ void register_rotation_functions(py::module_& m) {
     using Q = math::Quaternion<T>;
     declare::def(m, "quat_from_axis_angle", &math::quaternionFromAxisAngle<T>, py::arg("axis"),
           py::arg("angle"),
-          doc_once<T>("The rotation by ``angle`` radians about ``axis``, right-handed. The axis "
-                      "may have any length, however small or large; a zero or NaN axis gives "
-                      "NaN in the vector part, a NaN angle NaN everywhere."));
+          "The rotation by ``angle`` radians about ``axis``, right-handed. The axis "
+          "may have any length, however small or large; a zero or NaN axis gives "
+          "NaN in the vector part, a NaN angle NaN everywhere.");
     declare::def(
         m, "axis_angle",
         [](const Q& q) {
@@ -27,43 +26,43 @@ void register_rotation_functions(py::module_& m) {
             return py::make_tuple(r.axis, r.angle);
         },
         py::arg("q"),
-        doc_once<T>("``(axis, angle)`` of the rotation of ``q``: a unit axis and an angle in "
-                    "[0, pi]. ``q`` and ``-q`` give the same result. A rotation by 0 (the "
-                    "identity, or any ``q`` whose vector part is zero) gives the axis (1, 0, 0) "
-                    "and angle 0, but a NaN w gives NaN, as does NaN anywhere. ``q`` need not "
-                    "be normalized, and may have any length."));
+        "``(axis, angle)`` of the rotation of ``q``: a unit axis and an angle in "
+        "[0, pi]. ``q`` and ``-q`` give the same result. A rotation by 0 (the "
+        "identity, or any ``q`` whose vector part is zero) gives the axis (1, 0, 0) "
+        "and angle 0, but a NaN w gives NaN, as does NaN anywhere. ``q`` need not "
+        "be normalized, and may have any length.");
     declare::def(m, "quat_from_rotation_vector", &elementwise::fromRotationVector<T>,
           py::arg("rotation_vector"),
-          doc_once<T>("The rotation by ``|v|`` radians about ``v``; the zero vector gives the "
-                      "identity, NaN gives NaN. Accurate for small angles."));
+          "The rotation by ``|v|`` radians about ``v``; the zero vector gives the "
+          "identity, NaN gives NaN. Accurate for small angles.");
     declare::def(m, "rotation_vector", &elementwise::toRotationVector<T>, py::arg("q"),
-          doc_once<T>("The rotation vector (axis times angle, angle in [0, pi]) of ``q``; the "
-                      "identity gives the zero vector, NaN (a NaN w included) NaN. ``q`` and "
-                      "``-q`` give the same result."));
+          "The rotation vector (axis times angle, angle in [0, pi]) of ``q``; the "
+          "identity gives the zero vector, NaN (a NaN w included) NaN. ``q`` and "
+          "``-q`` give the same result.");
     declare::def(m, "quat_between", &math::quaternionBetween<T>, py::arg("a"), py::arg("b"),
-          doc_once<T>("The shortest rotation taking direction ``a`` to direction ``b`` (neither "
-                      "need have unit length). Opposite directions give a rotation by pi about "
-                      "an axis perpendicular to ``a``; a zero or NaN vector gives NaN "
-                      "components."));
+          "The shortest rotation taking direction ``a`` to direction ``b`` (neither "
+          "need have unit length). Opposite directions give a rotation by pi about "
+          "an axis perpendicular to ``a``; a zero or NaN vector gives NaN "
+          "components.");
     declare::def(m, "slerp", &elementwise::slerp<T>, py::arg("q0"), py::arg("q1"), py::arg("t"),
-          doc_once<T>("Spherical linear interpolation along the shorter arc between the "
-                      "normalized ``q0`` (t = 0, exactly) and ``q1`` or ``-q1`` (t = 1, exactly). "
-                      "Nearly equal inputs fall back to normalized linear interpolation; t "
-                      "outside [0, 1] extrapolates. A zero or NaN quaternion or a NaN t gives "
-                      "NaN."));
+          "Spherical linear interpolation along the shorter arc between the "
+          "normalized ``q0`` (t = 0, exactly) and ``q1`` or ``-q1`` (t = 1, exactly). "
+          "Nearly equal inputs fall back to normalized linear interpolation; t "
+          "outside [0, 1] extrapolates. A zero or NaN quaternion or a NaN t gives "
+          "NaN.");
     declare::def(m, "nlerp", &math::nlerp<T>, py::arg("q0"), py::arg("q1"), py::arg("t"),
-          doc_once<T>("Normalized linear interpolation along the shorter arc. A zero or NaN "
-                      "quaternion or a NaN t gives NaN."));
+          "Normalized linear interpolation along the shorter arc. A zero or NaN "
+          "quaternion or a NaN t gives NaN.");
     declare::def(m, "quat_dot", static_cast<T (*)(const Q&, const Q&)>(&math::dot<T>), py::arg("q0"),
-          py::arg("q1"), doc_once<T>("The four-component dot product w0*w1 + x0*x1 + y0*y1 + z0*z1."));
+          py::arg("q1"), "The four-component dot product w0*w1 + x0*x1 + y0*y1 + z0*z1.");
     declare::def(m, "angle_between", &math::angleBetween<T>, py::arg("q0"), py::arg("q1"),
-          doc_once<T>("The angle of the rotation taking ``q0`` to ``q1``, in [0, pi]; accurate "
-                      "near 0 and near pi. A zero or NaN quaternion gives NaN."));
+          "The angle of the rotation taking ``q0`` to ``q1``, in [0, pi]; accurate "
+          "near 0 and near pi. A zero or NaN quaternion gives NaN.");
     declare::def(m, "matrix3_from_axis_angle", &math::matrix3FromAxisAngle<T>, py::arg("axis"),
-          py::arg("angle"), doc_once<T>("The rotation matrix of ``quat_from_axis_angle``."));
+          py::arg("angle"), "The rotation matrix of ``quat_from_axis_angle``.");
     declare::def(m, "matrix4_from_axis_angle", &math::matrix4FromAxisAngle<T>, py::arg("axis"),
           py::arg("angle"),
-          doc_once<T>("The 4x4 rotation matrix of ``quat_from_axis_angle`` (no translation)."));
+          "The 4x4 rotation matrix of ``quat_from_axis_angle`` (no translation).");
 }
 
 // A quaternion's through the batch operation's own copy (see elementwise.hpp).
@@ -82,17 +81,13 @@ struct ToQuaternion {
     auto operator()(const X& x) const { return math::toQuaternion(x); }
 };
 
-// One overload per argument class, kind by kind and float before double
-// within each, so that the docstring goes with the first one only.
+// One overload per argument class.
 template <class Convert, template <class> class... Kinds>
 void def_conversion(py::module_& m, const char* name, const char* doc) {
-    auto def_one = [&](auto* tag) {
-        using X = std::remove_pointer_t<decltype(tag)>;
+    for_each_of<Kinds...>([&](auto tag) {
+        using X = typename decltype(tag)::type;
         declare::def(m, name, [](const X& x) { return Convert{}(x); }, py::arg("x"), doc);
-        doc = "";
-    };
-    ((def_one(static_cast<Kinds<float>*>(nullptr)), def_one(static_cast<Kinds<double>*>(nullptr))),
-     ...);
+    });
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 """Every class pickles and copies exactly once orvane is imported, and only then."""
 
 import copy
+import copyreg
 import pickle
+import struct
 import subprocess
 import sys
 
@@ -98,3 +100,37 @@ def test_unpickling_needs_only_orvane_and_the_base_module_alone_does_not_pickle(
 def test_a_state_of_the_wrong_size_is_refused():
     with pytest.raises(ValueError, match="state of the wrong size"):
         ov._pickling.restore("Vector3f", b"\0" * 11)
+
+
+def hand_packed(name, letter):
+    """A value with the numbers 1, 2, ... and its state packed by hand: the
+    stored numbers in native byte order (a matrix column by column), then an
+    Euler angle's order (one byte) and convention (an int)."""
+    n = int(name[-1]) if name[-1].isdigit() else 0
+    count = {"Vector": n, "Matrix": n * n, "Quaternion": 4, "Euler_": 3, "Pose3d_": 7}.get(
+        name.rstrip("234"), 6)
+    numbers = np.arange(1, count + 1)
+    if name.startswith("Vector") or name == "Quaternion":
+        obj = cls(name, letter)(*map(float, numbers))
+    elif name.startswith("Matrix"):
+        obj = cls(name, letter)(numbers.reshape(n, n).astype(dtype_of(letter)))
+        numbers = numbers.reshape(n, n).T.ravel()
+    elif name == "Euler_":
+        obj = cls(name, letter)(1, 2, 3)
+        obj.order, obj.convention = ov.eOrder.YXZ, ov.eConvention.EXTRINSIC
+    elif name == "Pose3d_":
+        obj = cls(name, letter)()
+        obj.position = cls("Vector3", letter)(1, 2, 3)
+        obj.orientation = cls("Quaternion", letter)(4, 5, 6, 7)
+    else:
+        obj = cls(name, letter)(cls("Vector3", letter)(1, 2, 3), cls("Vector3", letter)(4, 5, 6))
+    state = struct.pack(f"={count}{letter}", *numbers)
+    return obj, state + (struct.pack("=Bi", 4, 1) if name == "Euler_" else b"")
+
+
+@pytest.mark.parametrize("name", NAMES)
+def test_the_state_is_the_one_pickles_have_always_held(name, letter):
+    obj, state = hand_packed(name, letter)
+    restore, (class_name, made) = copyreg.dispatch_table[type(obj)](obj)
+    assert (restore, class_name, made) == (ov._pickling.restore, type(obj).__name__, state)
+    assert copyreg.dispatch_table[type(obj)](restore(class_name, state))[1][1] == state

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "docs.hpp"
 #include "fast_calls.hpp"
 #include "fast_slots.hpp"
 #include "internals.hpp"
@@ -128,11 +129,12 @@ void note_scope(Scope& scope) {
     }
 }
 
-// A method of a class, an operator (with py::is_operator()) or a module function.
+// A method of a class, an operator (with py::is_operator()) or a module
+// function; its docstring goes with the first overload that has it.
 template <class Scope, class F, class... Extra>
 Scope& def(Scope& scope, const char* name, F f, const Extra&... extra) {
     note_scope(scope);
-    scope.def(name, body(f), extra...);
+    scope.def(name, body(f), docs::unrepeated(scope, name, extra)...);
     remember(py::getattr(scope, name), f);
     return scope;
 }

@@ -1,14 +1,44 @@
 #pragma once
 
+// Each function is registered once per overload under one name, and
+// pybind11 lists the docstrings of all overloads. Every declaration passes
+// its text; a text that an earlier overload of the name already shows is
+// left out, so that it appears once, with the first overload it belongs to.
+
+#include <pybind11/pybind11.h>
+
+#include <cstring>
 #include <type_traits>
 
-// Each function is registered once per overload under one name; pybind11
-// lists the docstrings of all overloads, so the text goes with the first
-// overload only and the others add just their signatures.
-constexpr const char* doc_if_first(bool first, const char* text) { return first ? text : ""; }
+#include "internals.hpp"
 
-// The float overload comes first.
-template <class T>
-constexpr const char* doc_once(const char* text) {
-    return doc_if_first(std::is_same_v<T, float>, text);
+namespace docs {
+
+namespace py = pybind11;
+
+// Whether an overload of `name` bound in `scope` already has this docstring.
+inline bool shown(const py::handle& scope, const char* name, const char* text) {
+    if (text == nullptr || *text == '\0') return false;
+    const py::object existing = py::getattr(scope, name, py::none());
+    PyObject* func = internals::bound_function(existing.ptr());
+    if (func == nullptr) return false;
+    for (auto* rec = internals::first_record(func); rec != nullptr; rec = rec->next) {
+        if (rec->doc != nullptr && std::strcmp(rec->doc, text) == 0) return true;
+    }
+    return false;
 }
+
+// An extra of a declaration as pybind11 is to get it: a docstring already
+// shown becomes empty, anything else is passed on.
+template <class E>
+decltype(auto) unrepeated(const py::handle& scope, const char* name, const E& extra) {
+    using D = std::decay_t<E>;
+    if constexpr (std::is_same_v<D, const char*> || std::is_same_v<D, char*>) {
+        const char* text = extra;
+        return shown(scope, name, text) ? "" : text;
+    } else {
+        return extra;
+    }
+}
+
+}  // namespace docs

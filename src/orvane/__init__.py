@@ -46,12 +46,14 @@ from ._native import (
     reflect,
     rotation_vector,
     slerp,
+    to_double,
+    to_float,
     to_matrix3,
     to_matrix4,
     to_quaternion,
     unproject,
 )
-from ._precision import ortho, to_double, to_float
+from ._precision import ortho
 
 _BASE_NAMES = [name for name in dir(_bindings) if not name.startswith("_")]
 globals().update({name: getattr(_bindings, name) for name in _BASE_NAMES})

@@ -7,29 +7,20 @@ of the stored scalars, so a round trip is exact to the bit.
 
 import copyreg
 
-import orvane_bindings
-
 from . import _native
 
-CLASS_NAMES = [
-    f"{stem}{letter}"
-    for letter in ("f", "d")
-    for stem in ("Vector2", "Vector3", "Vector4", "Matrix2", "Matrix3", "Matrix4", "Quaternion")
-] + [
-    f"{stem}_{letter}"
-    for letter in ("f", "d")
-    for stem in ("Euler", "Pose3d", "Line", "Plane", "AABB")
-]
+# Pickles name the class, so that they load whatever the table's order.
+_RESTORE = {cls.__name__: restore for cls, (_, restore) in _native._state_and_restore.items()}
 
 
 def restore(name: str, state: bytes) -> object:
     """Rebuilds an object of class ``name`` from its pickled state."""
-    return getattr(_native, "_restore_" + name)(state)
+    if name not in _RESTORE:
+        raise ValueError(f"no class of orvane_bindings is called {name!r}")
+    return _RESTORE[name](state)
 
 
-def _reducer(name: str):
-    state_of = getattr(_native, "_state_" + name)
-
+def _reducer(name: str, state_of):
     def reduce(obj: object) -> tuple:
         return restore, (name, state_of(obj))
 
@@ -37,5 +28,5 @@ def _reducer(name: str):
 
 
 def register() -> None:
-    for name in CLASS_NAMES:
-        copyreg.pickle(getattr(orvane_bindings, name), _reducer(name))
+    for cls, (state_of, _) in _native._state_and_restore.items():
+        copyreg.pickle(cls, _reducer(cls.__name__, state_of))
