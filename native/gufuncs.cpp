@@ -169,6 +169,14 @@ std::string sequence_of(const std::string& order) {
     return text + ")";
 }
 
+// The package finds the Euler ufuncs by kind and by the enum members of
+// orvane_bindings, in the table euler_ufuncs.
+void index_euler(py::module_& m, const char* kind, const std::string& suffix,
+                 math::euler::Order order, math::euler::Convention convention) {
+    const std::string name = kind + ("_" + suffix);
+    m.attr("euler_ufuncs")[py::make_tuple(kind, order, convention)] = m.attr(name.c_str());
+}
+
 template <math::euler::Order order, math::euler::Convention convention>
 void add_euler(py::module_& m, const std::string& convention_name) {
     const std::string name = order_name<order>();
@@ -177,10 +185,12 @@ void add_euler(py::module_& m, const std::string& convention_name) {
     add<&toEuler<order, convention, float>, &toEuler<order, convention, double>>(
         m, "quat_to_euler_" + suffix,
         angles + ", of a quaternion (w, x, y, z); order " + name + ", " + convention_name + ".");
+    index_euler(m, "quat_to_euler", suffix, order, convention);
     add<&fromEuler<order, convention, float>, &fromEuler<order, convention, double>>(
         m, "euler_to_quat_" + suffix,
         "Quaternion (w, x, y, z) of " + angles + "; order " + name + ", " + convention_name +
             ".");
+    index_euler(m, "euler_to_quat", suffix, order, convention);
 }
 
 // Both conventions of each order, in the order given.
@@ -237,5 +247,6 @@ void register_gufuncs(py::module_& native) {
         "result is int8.");
 
     using math::euler::Order;
+    m.attr("euler_ufuncs") = py::dict();
     add_eulers<Order::XYZ, Order::YZX, Order::ZXY, Order::XZY, Order::YXZ, Order::ZYX>(m);
 }

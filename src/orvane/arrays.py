@@ -44,10 +44,8 @@ __all__ = [
 
 _EULER_KINDS = ("quat_to_euler", "euler_to_quat")
 _EULER_UFUNCS = {
-    (kind, order.value, convention.value): getattr(_gufuncs, f"{kind}_{o}_{c}")
-    for kind in _EULER_KINDS
-    for o, order in _ob.eOrder.__members__.items()
-    for c, convention in _ob.eConvention.__members__.items()
+    (kind, order.value, convention.value): ufunc
+    for (kind, order, convention), ufunc in _gufuncs.euler_ufuncs.items()
 }
 
 _ORDER_VALUES = {order.value for order in _ob.eOrder.__members__.values()}
