@@ -47,8 +47,10 @@ constexpr Field<C, D> field(const char* name, D C::*member) {
 enum class NameForm { Letter, Suffix };
 
 // How a class meets the module's array conversion functions: the word in
-// their names, the place of its pair among them, and its rule, with the
-// element-count message where the class words it otherwise than the rule.
+// their names, the rank that places its pair among them (lowest first; a
+// vector's is its size, a matrix's ten more than its order, so that a new
+// size finds its place), and its rule, with the element-count message where
+// the class words it otherwise than the rule.
 enum class ArrayRule { ElementCount, Square };
 struct ArrayForm {
     const char* word;
@@ -85,7 +87,7 @@ struct ClassTraits<math::Vector2<T>> : VectorEntry<T, 2> {
     using C = math::Vector2<T>;
     static constexpr const char* stem = "Vector2";
     static constexpr auto fields = std::make_tuple(field("x", &C::x), field("y", &C::y));
-    static constexpr ArrayForm array{"vec2", 1, ArrayRule::ElementCount};
+    static constexpr ArrayForm array{"vec2", 2, ArrayRule::ElementCount};
 };
 template <class T>
 struct ClassTraits<math::Vector3<T>> : VectorEntry<T, 3> {
@@ -93,7 +95,7 @@ struct ClassTraits<math::Vector3<T>> : VectorEntry<T, 3> {
     static constexpr const char* stem = "Vector3";
     static constexpr auto fields =
         std::make_tuple(field("x", &C::x), field("y", &C::y), field("z", &C::z));
-    static constexpr ArrayForm array{"vec3", 2, ArrayRule::ElementCount};
+    static constexpr ArrayForm array{"vec3", 3, ArrayRule::ElementCount};
 };
 template <class T>
 struct ClassTraits<math::Vector4<T>> : VectorEntry<T, 4> {
@@ -101,7 +103,7 @@ struct ClassTraits<math::Vector4<T>> : VectorEntry<T, 4> {
     static constexpr const char* stem = "Vector4";
     static constexpr auto fields = std::make_tuple(field("x", &C::x), field("y", &C::y),
                                                    field("z", &C::z), field("w", &C::w));
-    static constexpr ArrayForm array{"vec4", 3, ArrayRule::ElementCount};
+    static constexpr ArrayForm array{"vec4", 4, ArrayRule::ElementCount};
 };
 
 // A matrix has no fields.
@@ -112,17 +114,17 @@ struct MatrixEntry : SizedEntry<T, Matrices, n> {
 template <class T>
 struct ClassTraits<math::Matrix2<T>> : MatrixEntry<T, 2> {
     static constexpr const char* stem = "Matrix2";
-    static constexpr ArrayForm array{"mat2", 4, ArrayRule::Square};
+    static constexpr ArrayForm array{"mat2", 12, ArrayRule::Square};
 };
 template <class T>
 struct ClassTraits<math::Matrix3<T>> : MatrixEntry<T, 3> {
     static constexpr const char* stem = "Matrix3";
-    static constexpr ArrayForm array{"mat3", 5, ArrayRule::Square};
+    static constexpr ArrayForm array{"mat3", 13, ArrayRule::Square};
 };
 template <class T>
 struct ClassTraits<math::Matrix4<T>> : MatrixEntry<T, 4> {
     static constexpr const char* stem = "Matrix4";
-    static constexpr ArrayForm array{"mat4", 6, ArrayRule::Square};
+    static constexpr ArrayForm array{"mat4", 14, ArrayRule::Square};
 };
 
 // The conversions list the quaternion first, with its own wording.
@@ -229,6 +231,7 @@ struct ClassList {
 template <template <class> class K>
 using Both = ClassList<K<float>, K<double>>;
 
+// The lists one after the other.
 template <class... Lists>
 struct Joined;
 template <class... C>
@@ -317,12 +320,3 @@ void for_each_family(F&& f) {
     registry_detail::for_each_family(f, Registry{}, std::make_index_sequence<Registry::count>());
 }
 
-// The name of a registered class or enum in the module.
-template <class C>
-std::string python_name() {
-    if constexpr (IsModuleClass<C>::value) {
-        return class_name<C>();
-    } else {
-        return EnumTraits<C>::name;
-    }
-}
