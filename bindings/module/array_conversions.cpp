@@ -32,8 +32,11 @@ C from_array(const Array<T>& a) {
         return read_matrix<C>(a);
     } else {
         C value;
-        read_elements<T>(a, ClassTraits<C>::size, value.data(),
-                         [] { return std::string(ClassTraits<C>::array.count_error); });
+        constexpr int n = ClassTraits<C>::size;
+        read_elements<T>(a, n, value.data(), [] {
+            constexpr const char* own = ClassTraits<C>::array.count_error;
+            return own != nullptr ? std::string(own) : element_count_error(n);
+        });
         return value;
     }
 }
