@@ -4,15 +4,18 @@
 // functions of the package that exist once per class.
 
 #include <string>
+#include <type_traits>
 
 #include "class_traits.hpp"
 
-// Calls f(ClassTag<C>{}, name) for every class of precision T.
+// Calls f(ClassTag<C>{}, name) for every class of precision T, in registry order.
 template <class T, class F>
 void for_each_class(F&& f) {
-    ModuleClassTemplates::for_each<T>([&f](auto tag) {
+    for_each_registered([&f](auto tag) {
         using C = typename decltype(tag)::type;
-        f(tag, class_name<C>());
+        if constexpr (IsModuleClass<C>::value) {
+            if constexpr (std::is_same_v<typename ClassTraits<C>::Scalar, T>) f(tag, class_name<C>());
+        }
     });
 }
 

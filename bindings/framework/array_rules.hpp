@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "class_traits.hpp"
 #include "internals.hpp"
 #include "scalar_traits.hpp"
 
@@ -154,6 +155,50 @@ inline void read_square_array(const py::array_t<T, py::array::forcecast>& a, int
             "nparray_to_matrix: incompatible array size. It expects a (n, n) matrix of size 'n'");
     }
     load_square(a.data(), a.strides(0), a.strides(1), n, out);
+}
+
+// The readers of the module's arguments, one per kind of input, with the
+// messages of each callable's rules as parameters.
+
+// The messages of the rules of one kind of n-component input (a vector, a
+// quaternion, a matrix column): a buffer shaped other than (n,), (1, n) and
+// (n, 1); an array of another element count, built only when it is wrong.
+struct ComponentRules {
+    const char* shape_error;
+    std::string (*count_error)(int n, py::ssize_t count);
+};
+
+// A value of n components from a buffer, under the column-shaped rule.
+template <class C, class T = typename ClassTraits<C>::Scalar>
+C read_components(const py::buffer& b, const ComponentRules& rules) {
+    C value;
+    read_column_shaped<T>(b, ClassTraits<C>::size, value.data(), rules.shape_error);
+    return value;
+}
+
+// A value of n components from a converted array, under the element-count rule.
+template <class C, class T>
+C read_components(const py::array_t<T, py::array::forcecast>& a, const ComponentRules& rules) {
+    constexpr int n = ClassTraits<C>::size;
+    C value;
+    read_elements<T>(a, n, value.data(), [&] { return rules.count_error(n, a.size()); });
+    return value;
+}
+
+// A matrix of order n from a buffer, under the square-buffer rule.
+template <class M, class T = typename ClassTraits<M>::Scalar>
+M read_matrix(const py::buffer& b) {
+    M value;
+    read_square<T>(b, ClassTraits<M>::size, value.data());
+    return value;
+}
+
+// A matrix of order n from a converted array, under the square-array rule.
+template <class M, class T>
+M read_matrix(const py::array_t<T, py::array::forcecast>& a) {
+    M value;
+    read_square_array<T>(a, ClassTraits<M>::size, value.data());
+    return value;
 }
 
 // A new array owning a copy of `count` contiguous elements laid out by the

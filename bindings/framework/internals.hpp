@@ -536,9 +536,7 @@ namespace internals {
 
 // The classes and enums of the module, whose instances the value caster checks.
 template <class C>
-struct IsCheckedClass
-    : std::bool_constant<IsModuleClass<C>::value || std::is_same_v<C, math::euler::Order> ||
-                         std::is_same_v<C, math::euler::Convention>> {};
+struct IsCheckedClass : IsRegistered<C> {};
 
 // pybind11 allocates the value of an instance whose __init__ has not run
 // when a method loads it; the caster refuses such instances first, and the
@@ -555,10 +553,7 @@ inline void zero_lazy_values() {
         using C = typename decltype(tag)::type;
         py::detail::get_type_info(typeid(C), true)->operator_new = &zeroed_value;
     };
-    ModuleClassTemplates::for_each<float>(zero);
-    ModuleClassTemplates::for_each<double>(zero);
-    zero(ClassTag<math::euler::Order>{});
-    zero(ClassTag<math::euler::Convention>{});
+    for_each_registered(zero);
 }
 
 }  // namespace internals

@@ -3,24 +3,20 @@
 // Per-precision facts of the Python classes: the letter that ends class
 // names and reprs, the dtype word and the suffix of the array conversion
 // functions, and the format-check message.
+
+#include <type_traits>
+
 template <class T>
-struct ScalarTraits;
+struct ScalarTraits {
+    static_assert(std::is_same_v<T, float> || std::is_same_v<T, double>,
+                  "the classes exist in float and double only");
+    static constexpr bool single = std::is_same_v<T, float>;
 
-template <>
-struct ScalarTraits<float> {
-    static constexpr const char* letter = "f";
-    static constexpr const char* suffix = "_f";
-    static constexpr const char* dtype = "float32";
-    static constexpr const char* array_suffix = "_f32";
-    static constexpr const char* format_error = "Incompatible format: expected float (float32) array";
-};
-
-template <>
-struct ScalarTraits<double> {
-    static constexpr const char* letter = "d";
-    static constexpr const char* suffix = "_d";
-    static constexpr const char* dtype = "float64";
-    static constexpr const char* array_suffix = "_f64";
+    static constexpr const char* letter = single ? "f" : "d";
+    static constexpr const char* suffix = single ? "_f" : "_d";
+    static constexpr const char* dtype = single ? "float32" : "float64";
+    static constexpr const char* array_suffix = single ? "_f32" : "_f64";
     static constexpr const char* format_error =
-        "Incompatible format: expected double (float64) array";
+        single ? "Incompatible format: expected float (float32) array"
+               : "Incompatible format: expected double (float64) array";
 };

@@ -4,7 +4,6 @@
 #include "declarations.hpp"
 #include "layers.hpp"
 #include "math/euler.hpp"
-#include "registration.hpp"
 #include "scalar_traits.hpp"
 
 namespace {
@@ -37,26 +36,23 @@ const char* conventionName(Convention convention) {
     }
 }
 
-}  // namespace
-
-void register_euler_enums(py::module_& m) {
-    py::enum_<Order>(m, "eOrder")
-        .value("XYZ", Order::XYZ)
+void define(py::enum_<Order>& e) {
+    e.value("XYZ", Order::XYZ)
         .value("YZX", Order::YZX)
         .value("ZXY", Order::ZXY)
         .value("XZY", Order::XZY)
         .value("YXZ", Order::YXZ)
         .value("ZYX", Order::ZYX);
-    py::enum_<Convention>(m, "eConvention")
-        .value("INTRINSIC", Convention::INTRINSIC)
-        .value("EXTRINSIC", Convention::EXTRINSIC);
+}
+
+void define(py::enum_<Convention>& e) {
+    e.value("INTRINSIC", Convention::INTRINSIC).value("EXTRINSIC", Convention::EXTRINSIC);
 }
 
 template <class T>
-void register_euler(py::module_& m) {
+void define(py::class_<math::Euler<T>>& cls) {
     using E = math::Euler<T>;
 
-    auto cls = layers::make_class<E>(m);
     declare::def_init<>(cls);
     declare::def_init<T, T, T>(cls);
     declare::def_init<const math::Matrix3<T>&>(cls);
@@ -75,5 +71,8 @@ void register_euler(py::module_& m) {
     });
 }
 
-template void register_euler<float>(py::module_&);
-template void register_euler<double>(py::module_&);
+}  // namespace
+
+void EulerAngles::register_classes(py::module_& m) {
+    layers::register_classes<EulerAngles>(m, [](auto& cls) { define(cls); });
+}

@@ -5,13 +5,12 @@
 #include <string>
 #include <type_traits>
 
-#include "array_rules.hpp"
 #include "arithmetic.hpp"
 #include "declarations.hpp"
+#include "input_rules.hpp"
 #include "layers.hpp"
 #include "math/geometry.hpp"
 #include "math/pose.hpp"
-#include "registration.hpp"
 
 namespace {
 
@@ -20,9 +19,7 @@ using NdArray = py::array_t<T, py::array::forcecast>;
 
 template <class T>
 math::Vector3<T> vector_from(const NdArray<T>& a) {
-    math::Vector3<T> v;
-    read_elements<T>(a, 3, v.data(), [] { return element_count_error(3); });
-    return v;
+    return read_components<math::Vector3<T>>(a, kVectorRules);
 }
 
 template <class T>
@@ -84,16 +81,6 @@ std::string two_vector_text(const char* name, const char* first_label,
     return out.str();
 }
 
-// A class of two vectors (line, plane, box): made, constructed and given its
-// fields alike; its methods are its own.
-template <class C>
-py::class_<C> make_two_vector_class(py::module_& m) {
-    auto cls = layers::make_class<C>(m);
-    def_two_vector_init<C, typename ClassTraits<C>::Scalar>(cls);
-    layers::def_fields(cls);
-    return cls;
-}
-
 // "<Line\n  start: ...\n  end: ...\n>\n", from the class's entry.
 template <class C>
 void def_two_vector_repr(py::class_<C>& cls) {
@@ -116,13 +103,10 @@ std::string quaternion_text(const math::Quaternion<T>& q) {
     return out.str();
 }
 
-}  // namespace
-
 template <class T>
-void register_pose(py::module_& m) {
+void define(py::class_<math::Pose3d<T>>& cls) {
     using Pose = math::Pose3d<T>;
     using V = math::Vector3<T>;
-    auto cls = layers::make_class<Pose>(m);
     declare::def_init<>(cls);
     declare::def_init<const V&, const math::Quaternion<T>&>(cls);
     declare::def_init<const V&, const math::Matrix3<T>&>(cls);
@@ -139,39 +123,38 @@ void register_pose(py::module_& m) {
     });
 }
 
+// The methods of each class of two vectors.
 template <class T>
-void register_line(py::module_& m) {
-    using Line = math::Line<T>;
-    auto cls = make_two_vector_class<Line>(m);
-    def_point_method<&Line::distanceTo>(cls, "distanceTo");
-    def_two_vector_repr(cls);
+void def_methods(py::class_<math::Line<T>>& cls) {
+    def_point_method<&math::Line<T>::distanceTo>(cls, "distanceTo");
 }
-
 template <class T>
-void register_plane(py::module_& m) {
+void def_methods(py::class_<math::Plane<T>>& cls) {
     using Plane = math::Plane<T>;
-    auto cls = make_two_vector_class<Plane>(m);
     def_point_method<&Plane::signedDistanceTo>(cls, "signedDistanceTo");
     def_point_method<&Plane::distanceTo>(cls, "distanceTo");
     def_point_method<&Plane::project>(cls, "project");
-    def_two_vector_repr(cls);
 }
-
 template <class T>
-void register_aabb(py::module_& m) {
+void def_methods(py::class_<math::AABB<T>>& cls) {
     using Box = math::AABB<T>;
-    auto cls = make_two_vector_class<Box>(m);
     declare::def(cls, "computeCenter", &Box::computeCenter);
     declare::def(cls, "computeCorners", &Box::computeCorners);
     declare::def(cls, "intersects", &Box::intersects);
+}
+
+// A class of two vectors (line, plane, box): constructed, given its fields
+// and its repr alike; its methods are its own.
+template <class C>
+void define(py::class_<C>& cls) {
+    def_two_vector_init<C, typename ClassTraits<C>::Scalar>(cls);
+    layers::def_fields(cls);
+    def_methods(cls);
     def_two_vector_repr(cls);
 }
 
-template void register_pose<float>(py::module_&);
-template void register_pose<double>(py::module_&);
-template void register_line<float>(py::module_&);
-template void register_line<double>(py::module_&);
-template void register_plane<float>(py::module_&);
-template void register_plane<double>(py::module_&);
-template void register_aabb<float>(py::module_&);
-template void register_aabb<double>(py::module_&);
+}  // namespace
+
+void Geometry::register_classes(py::module_& m) {
+    layers::register_classes<Geometry>(m, [](auto& cls) { define(cls); });
+}

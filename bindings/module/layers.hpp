@@ -5,7 +5,9 @@
 
 #include <pybind11/pybind11.h>
 
+#include <string>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 
 #include "class_traits.hpp"
@@ -21,6 +23,25 @@ namespace py = pybind11;
 template <class C, class... Options>
 py::class_<C> make_class(py::module_& m, const Options&... options) {
     return py::class_<C>(m, class_name<C>().c_str(), options...);
+}
+
+// Registers the classes and enums of Family in registry order: each is made
+// under its name, classes with the options, and given its attributes by
+// define_class, which the family's source writes once for all its classes.
+template <class Family, class Define, class... Options>
+void register_classes(py::module_& m, Define define_class, const Options&... options) {
+    for_each_registered([&](auto tag) {
+        using C = typename decltype(tag)::type;
+        if constexpr (!std::is_same_v<FamilyOf<C>, Family>) {
+            return;
+        } else if constexpr (IsModuleClass<C>::value) {
+            auto cls = make_class<C>(m, options...);
+            define_class(cls);
+        } else {
+            py::enum_<C> e(m, EnumTraits<C>::name);
+            define_class(e);
+        }
+    });
 }
 
 // A read-write attribute per field of the entry.
@@ -47,15 +68,32 @@ void def_components(Cls& cls) {
     });
 }
 
+// "Vector2{}(x={}, y={})": the stem, the place of the precision letter, then
+// each field in the entry's number format.
+template <class C>
+std::string field_repr_template() {
+    std::string text = std::string(ClassTraits<C>::stem) + "{}(";
+    std::apply(
+        [&text](auto... f) {
+            const char* separator = "";
+            ((text += separator, text += f.name, text += "=", text += ClassTraits<C>::repr_number,
+              separator = ", "),
+             ...);
+        },
+        ClassTraits<C>::fields);
+    return text + ")";
+}
+
 template <class C, std::size_t... I>
 py::str field_repr(const C& c, std::index_sequence<I...>) {
     using T = typename ClassTraits<C>::Scalar;
-    return py::str(ClassTraits<C>::repr)
-        .format(ScalarTraits<T>::letter,
-                static_cast<double>(c.*(std::get<I>(ClassTraits<C>::fields).member))...);
+    static const std::string text = field_repr_template<C>();
+    return py::str(text).format(
+        ScalarTraits<T>::letter,
+        static_cast<double>(c.*(std::get<I>(ClassTraits<C>::fields).member))...);
 }
 
-// The entry's repr template, filled with the precision letter and the fields.
+// The entry's field repr, filled with the precision letter and the fields.
 template <class Cls>
 void def_field_repr(Cls& cls) {
     using C = typename Cls::type;

@@ -3,18 +3,19 @@
 #include <string>
 #include <utility>
 
-#include "array_rules.hpp"
-#include "index_check.hpp"
 #include "arithmetic.hpp"
 #include "declarations.hpp"
+#include "index_check.hpp"
+#include "input_rules.hpp"
 #include "internals.hpp"
 #include "layers.hpp"
 #include "math/matrix.hpp"
-#include "registration.hpp"
 
 namespace {
 
-constexpr const char* kColumnShapeError = "Incompatible shape: expected (,n), (1,n), (n,1)";
+// No blanks, unlike the vector constructors' message.
+constexpr ComponentRules kColumnRules{"Incompatible shape: expected (,n), (1,n), (n,1)",
+                                      &expected_elements};
 
 // "Matrix2{}([[{:.8f},{:.8f}],\n          [{:.8f},{:.8f}]])" and its larger
 // siblings: rows aligned under the first one, no blank between elements.
@@ -77,22 +78,15 @@ void def_factories(py::class_<M>& cls) {
     declare::def_static(cls, "Zeros", &M::Zeros);
 }
 
-}  // namespace
-
 template <class M>
-void register_matrix(py::module_& m) {
+void define(py::class_<M>& cls) {
     using T = typename M::Scalar;
     using Column = typename M::Column;
     static constexpr int n = M::order;
     constexpr auto item = static_cast<py::ssize_t>(sizeof(T));
 
-    auto cls = layers::make_class<M>(m, py::buffer_protocol());
     def_value_constructors(cls, std::make_index_sequence<n>(), std::make_index_sequence<n * n>());
-    declare::def_init(cls, [](const py::buffer& b) {
-        M a;
-        read_square<T>(b, n, a.data());
-        return a;
-    });
+    declare::def_init(cls, [](const py::buffer& b) { return read_matrix<M>(b); });
     layers::def_storage_buffer<n, n>(cls);
 
     arithmetic::def_same_class(cls);
@@ -115,9 +109,7 @@ void register_matrix(py::module_& m) {
     // Read into a copy first, so that a failed check leaves the matrix unchanged.
     declare::def(cls, "__setitem__", [](M& a, int j, const py::buffer& b) {
         check_index<n>(j);
-        Column c;
-        read_column_shaped<T>(b, n, c.data(), kColumnShapeError);
-        math::setColumn(a, j, c);
+        math::setColumn(a, j, read_components<Column>(b, kColumnRules));
     });
     declare::def(cls, "__setitem__", [](M& a, std::pair<int, int> ij, T value) {
         check_index<n>(ij.first);
@@ -135,9 +127,8 @@ void register_matrix(py::module_& m) {
                  [](const M& a) { return matrix_repr(a, std::make_index_sequence<n * n>()); });
 }
 
-template void register_matrix<math::Matrix2<float>>(py::module_&);
-template void register_matrix<math::Matrix2<double>>(py::module_&);
-template void register_matrix<math::Matrix3<float>>(py::module_&);
-template void register_matrix<math::Matrix3<double>>(py::module_&);
-template void register_matrix<math::Matrix4<float>>(py::module_&);
-template void register_matrix<math::Matrix4<double>>(py::module_&);
+}  // namespace
+
+void Matrices::register_classes(py::module_& m) {
+    layers::register_classes<Matrices>(m, [](auto& cls) { define(cls); }, py::buffer_protocol());
+}

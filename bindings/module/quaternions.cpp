@@ -2,21 +2,22 @@
 
 #include <string>
 
-#include "array_rules.hpp"
 #include "arithmetic.hpp"
 #include "declarations.hpp"
+#include "input_rules.hpp"
 #include "internals.hpp"
 #include "layers.hpp"
 #include "math/quaternion.hpp"
-#include "registration.hpp"
 
 namespace {
 
-constexpr const char* kQuaternionShapeError = "Incompatible shape: expected (,4), (1,4), (4,1)";
-
-std::string quaternion_count_error(py::ssize_t count) {
-    return "Quaternion> incompatible array size; expected 4, got " + std::to_string(count);
+std::string quaternion_count_error(int n, py::ssize_t count) {
+    return "Quaternion> incompatible array size; expected " + std::to_string(n) + ", got " +
+           std::to_string(count);
 }
+
+constexpr ComponentRules kQuaternionRules{"Incompatible shape: expected (,4), (1,4), (4,1)",
+                                          &quaternion_count_error};
 
 // One compiled rotation for the array overload and its fast entries, which
 // take an exact vector of the same precision (NumPy would copy its three
@@ -26,10 +27,8 @@ template <class T>
     return q.rotate(v);
 }
 
-}  // namespace
-
 template <class T>
-void register_quaternion(py::module_& m) {
+void define(py::class_<math::Quaternion<T>>& cls) {
     using Q = math::Quaternion<T>;
     using Array = py::array_t<T, py::array::forcecast>;
 
@@ -37,22 +36,12 @@ void register_quaternion(py::module_& m) {
     // constructor and is copied through its buffer; arrays of this dtype take
     // the array overload in the first pass, other buffers fail the format
     // check there, and lists reach the array overload in the second pass.
-    auto cls = layers::make_class<Q>(m, py::buffer_protocol());
     declare::def_init<>(cls);
     declare::def_init<T>(cls);
     declare::def_init<T, T, T, T>(cls);
     declare::def_init<const math::Matrix3<T>&>(cls);
-    declare::def_init(cls, [](const Array& a) {
-        if (a.size() != 4) throw std::runtime_error(quaternion_count_error(a.size()));
-        Q q;
-        copy_elements(a, 4, q.data());
-        return q;
-    });
-    declare::def_init(cls, [](const py::buffer& b) {
-        Q q;
-        read_column_shaped<T>(b, 4, q.data(), kQuaternionShapeError);
-        return q;
-    });
+    declare::def_init(cls, [](const Array& a) { return read_components<Q>(a, kQuaternionRules); });
+    declare::def_init(cls, [](const py::buffer& b) { return read_components<Q>(b, kQuaternionRules); });
     layers::def_storage_buffer<4>(cls);
 
     layers::def_fields(cls);
@@ -72,14 +61,16 @@ void register_quaternion(py::module_& m) {
     declare::def_with_shortcuts(
         cls, "rotate",
         [](const Q& q, const Array& a) {
-            math::Vector3<T> v;
-            read_elements(a, 3, v.data(), [] { return element_count_error(3); });
-            return rotated(q, v);
+            return rotated(q, read_components<math::Vector3<T>>(a, kVectorRules));
         },
         &rotated<T>,
         [](const Q& q, const fast_calls::Floats<math::Vector3<T>>& v) { return rotated(q, v.value); });
     layers::def_field_repr(cls);
 }
 
-template void register_quaternion<float>(py::module_&);
-template void register_quaternion<double>(py::module_&);
+}  // namespace
+
+void Quaternions::register_classes(py::module_& m) {
+    layers::register_classes<Quaternions>(m, [](auto& cls) { define(cls); },
+                                          py::buffer_protocol());
+}

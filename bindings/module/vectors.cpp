@@ -3,35 +3,25 @@
 #include <utility>
 
 #include "arithmetic.hpp"
-#include "array_rules.hpp"
 #include "declarations.hpp"
+#include "input_rules.hpp"
 #include "internals.hpp"
 #include "layers.hpp"
 #include "math/vector.hpp"
-#include "registration.hpp"
 
 namespace {
 
-constexpr const char* kVectorShapeError = "Incompatible shape: expected (, n), (1, n), (n, 1)";
-
-}  // namespace
-
 template <class V>
-void register_vector(py::module_& m) {
+void define(py::class_<V>& cls) {
     using T = typename ClassTraits<V>::Scalar;
     static constexpr int N = ClassTraits<V>::size;
 
-    auto cls = layers::make_class<V>(m, py::buffer_protocol());
     declare::def_init<>(cls);
     declare::def_init<T>(cls);
     declare::def_init<T, T>(cls);
     if constexpr (N >= 3) declare::def_init<T, T, T>(cls);
     if constexpr (N == 4) declare::def_init<T, T, T, T>(cls);
-    declare::def_init(cls, [](const py::buffer& b) {
-        V v;
-        read_column_shaped<T>(b, N, v.data(), kVectorShapeError);
-        return v;
-    });
+    declare::def_init(cls, [](const py::buffer& b) { return read_components<V>(b, kVectorRules); });
     layers::def_storage_buffer<N>(cls);
 
     layers::def_fields(cls);
@@ -54,9 +44,8 @@ void register_vector(py::module_& m) {
     layers::def_field_repr(cls);
 }
 
-template void register_vector<math::Vector2<float>>(py::module_&);
-template void register_vector<math::Vector2<double>>(py::module_&);
-template void register_vector<math::Vector3<float>>(py::module_&);
-template void register_vector<math::Vector3<double>>(py::module_&);
-template void register_vector<math::Vector4<float>>(py::module_&);
-template void register_vector<math::Vector4<double>>(py::module_&);
+}  // namespace
+
+void Vectors::register_classes(py::module_& m) {
+    layers::register_classes<Vectors>(m, [](auto& cls) { define(cls); }, py::buffer_protocol());
+}
