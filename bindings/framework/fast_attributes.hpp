@@ -93,8 +93,7 @@ inline PyObject* read(const Entry& e, PyObject* self) {
 }
 
 // One table and one slot function per class, so that finding its
-// attributes costs nothing. The table stays empty (every read CPython's)
-// until the class's callables have their entries.
+// attributes costs nothing.
 template <class C>
 inline Attributes classes;
 
@@ -126,33 +125,27 @@ inline bool entry_of(PyObject* name, PyObject* attribute, Entry& e) {
     return e.call != nullptr;
 }
 
-// Which slots a class of C got before PyType_Ready: CPython keeps these as
-// they are when methods are bound later, unlike the number slots, tp_init
-// and mp_subscript, which it resets to its generic ones whenever a method
-// is set, so that those are given once every method is (fast_slots).
+// Whether a class of C got its tp_dealloc before PyType_Ready, which keeps
+// it as it is when methods are bound later. The number slots, tp_init and
+// mp_subscript cannot be given there: CPython resets them to its generic ones
+// whenever a method is set, so they are given once every method is
+// (fast_slots). Nor can tp_getattro: PyType_Ready would show a slot of the
+// class's own as a __getattribute__ method.
 template <class C>
 struct Setup {
     static inline bool dealloc = false;
-    static inline bool getattro = false;
 };
 
 // pybind11's py::custom_type_setup for a class of C.
 template <class C>
 void setup(PyHeapTypeObject* heap) {
-    PyTypeObject* type = &heap->ht_type;
-    Setup<C>::dealloc = internals::set_inline_dealloc(type);
-    Setup<C>::getattro = internals::fill_slot_before_ready<internals::TpGetattro>(
-        type, &PyObject_GenericGetAttr, &getattro<C>);
+    Setup<C>::dealloc = internals::set_inline_dealloc(&heap->ht_type);
 }
 
 // The properties whose getter has a vectorcall entry and the methods, of a
 // class without instance dicts, whose instances have CPython's lookup.
 template <class C>
 void install_attributes(PyTypeObject* type) {
-    if (!internals::type_check_passes(Setup<C>::getattro, type, nullptr, "tp_getattro",
-                                      "was not left for CPython's generic lookup")) {
-        return;
-    }
     if (type->tp_dictoffset != 0 || PyType_HasFeature(type, Py_TPFLAGS_MANAGED_DICT)) return;
     std::vector<Entry> entries;
     PyObject* name = nullptr;
@@ -160,15 +153,21 @@ void install_attributes(PyTypeObject* type) {
     Py_ssize_t pos = 0;
     while (PyDict_Next(type->tp_dict, &pos, &name, &attribute)) {
         Entry e;
-        if (!entry_of(name, attribute, e)) continue;
+        if (entry_of(name, attribute, e)) entries.push_back(e);
+    }
+    if (entries.empty() ||
+        !internals::replace_slot<internals::TpGetattro>(type, nullptr, &PyObject_GenericGetAttr,
+                                                        &getattro<C>,
+                                                        "is not CPython's generic lookup")) {
+        return;
+    }
+    for (const Entry& e : entries) {
         Py_INCREF(e.name);
         Py_INCREF(e.attribute);
-        entries.push_back(e);
     }
-    if (entries.empty()) return;
     Attributes& a = classes<C>;
     a.fill(entries);
-    a.type = type;  // last: until now getattro leaves every read to CPython
+    a.type = type;
 }
 
 // Once all the class's callables have their entries, before any instance.

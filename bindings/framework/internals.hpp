@@ -23,8 +23,10 @@
 //   records: function_facts, last_overload, install_vectorcall.
 // - pybind11's dispatcher as the PyCFunction's ml_meth, without vectorcall,
 //   and CPython's PyCFunctionObject fields: install_vectorcall.
-// - the slots pybind11 leaves for PyType_Ready (tp_getattro, tp_dealloc) and
-//   its buffer slots: type_setup_fails, ExportedBuffer::install.
+// - tp_dealloc left empty by pybind11 for PyType_Ready to inherit when
+//   py::custom_type_setup runs, tp_getattro inherited as CPython's generic
+//   lookup, pybind11's buffer slots: fill_slot_before_ready,
+//   set_inline_dealloc, fast_attributes::install_attributes, ExportedBuffer::install.
 // - the generic slots CPython gives methods (nb_*, mp_subscript, tp_init) and
 //   resets when one is set: method_slots, replace_slot, restore_slot.
 // - the metaclass's tp_setattro and tp_init, called on every class change:
@@ -824,7 +826,8 @@ inline const void* last_overload(PyObject* func) {
 
 // Where a function lives and what it is called there, for warnings.
 inline std::pair<std::string, std::string> function_subject(const FunctionRecord* rec) {
-    const std::string name = rec->name != nullptr ? rec->name : "";
+    // pybind11 leaves the accessors of a property unnamed.
+    const std::string name = rec->name != nullptr && *rec->name != '\0' ? rec->name : "<accessor>";
     PyObject* scope = rec->scope.ptr();
     if (scope != nullptr && PyType_Check(scope)) {
         const auto [module, cls] = split_type_name(reinterpret_cast<PyTypeObject*>(scope));
