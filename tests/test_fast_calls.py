@@ -446,6 +446,8 @@ def run_with_failed_check(check, probes):
 @pytest.mark.parametrize("check", FALLBACKS)
 def test_a_failed_import_check_warns_and_leaves_the_generic_path(check):
     normal = run_with_failed_check("", FALLBACKS[check] or [])
+    if normal["generic"] and all(normal["generic"]):
+        pytest.skip("built without fast paths")
     assert normal["warnings"] == [] and not any(normal["generic"])
     got = run_with_failed_check(check, FALLBACKS[check] or [])
     subject, name = check.split(":")
