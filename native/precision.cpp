@@ -1,11 +1,10 @@
 #include <pybind11/pybind11.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "classes.hpp"
 #include "declarations.hpp"
+#include "internals.hpp"
 #include "registration.hpp"
 
 namespace {
@@ -22,9 +21,7 @@ void refuse_other_objects(py::module_& m, const char* name) {
                                  py::str(py::type::handle_of(x).attr("__name__")).cast<std::string>());
         },
         py::arg("x"));
-    auto* func = reinterpret_cast<PyCFunctionObject*>(m.attr(name).ptr());
-    std::free(const_cast<char*>(func->m_ml->ml_doc));
-    func->m_ml->ml_doc = strdup(doc.c_str());
+    internals::set_docstring(m.attr(name).ptr(), doc);
 }
 
 // One overload per class: C to the same class of precision U.

@@ -27,6 +27,32 @@
 
 namespace {
 
+// The planes argument of classify_aabb: any object, which six_planes checks,
+// shown in signatures as the sequence of the precision's planes it must be.
+template <class T>
+struct PlaneSequence {
+    py::object planes;
+};
+
+}  // namespace
+
+namespace pybind11::detail {
+
+template <class T>
+struct type_caster<PlaneSequence<T>> {
+    PYBIND11_TYPE_CASTER(PlaneSequence<T>, const_name("collections.abc.Sequence[") +
+                                               make_caster<math::Plane<T>>::name + const_name("]"));
+
+    bool load(handle src, bool) {
+        value.planes = reinterpret_borrow<object>(src);
+        return true;
+    }
+};
+
+}  // namespace pybind11::detail
+
+namespace {
+
 template <class T>
 using V3 = math::Vector3<T>;
 
@@ -219,8 +245,8 @@ void register_planes(py::module_& m) {
           "holding NaN.");
     declare::def(
         m, "classify_aabb",
-        [](const math::AABB<T>& box, const py::object& planes) {
-            return math::classify(box, six_planes<T>(planes, "classify_aabb"));
+        [](const math::AABB<T>& box, const PlaneSequence<T>& planes) {
+            return math::classify(box, six_planes<T>(planes.planes, "classify_aabb"));
         },
         py::arg("box"), py::arg("planes"),
         "-1 when the box is wholly outside one of the planes, 1 when it is inside\n"

@@ -5,6 +5,7 @@ not, patched after they were made), foreign objects, ints, float
 subclasses, NumPy scalars and NaN."""
 
 import copy
+import json
 import importlib
 import itertools
 import math
@@ -15,6 +16,7 @@ import re
 import shutil
 import struct
 import subprocess
+import sys
 import sysconfig
 from pathlib import Path
 from unittest import mock
@@ -373,3 +375,85 @@ def test_values_held_in_objects_survive_a_second_init_and_copies(cls):
         before = state(obj)
         assert obj.__init__() is None and state(obj) == before
         assert [state(c) for c in (copy.copy(obj), pickle.loads(pickle.dumps(obj)))] == [before] * 2
+
+
+# In a fresh interpreter with one import-time check made to fail: the
+# warnings of the import, which slots are still CPython's or pybind11's
+# generic ones (by their CPython 3.12 offsets), and a few results.
+CHECK_SCRIPT = r"""
+import ctypes, json, sys, warnings
+with warnings.catch_warnings(record=True) as caught:
+    warnings.simplefilter("always")
+    try:
+        import orvane_bindings as ob
+    except ImportError as e:
+        print(json.dumps({"error": str(e)}))
+        sys.exit()
+
+def word(o, at, inner=None):
+    p = ctypes.c_void_p.from_address(id(o) + at).value
+    return p if inner is None else ctypes.c_void_p.from_address(p + inner).value
+
+plain = type("P", (), dict.fromkeys(["__add__", "__neg__", "__getitem__", "__init__"]))
+SLOTS = {"nb_add": (96, 0), "nb_negative": (96, 48), "mp_subscript": (112, 8), "tp_init": (296, None),
+         "tp_getattro": (144, None), "tp_dealloc": (48, None)}
+GENERIC = {"tp_getattro": object, "tp_dealloc": ob.Vector3f.__base__}
+
+def generic(subject, probe):
+    target = ob.dot if subject == "dot" else getattr(ob, subject.split(".")[0])
+    if probe == "vectorcall":
+        if "." in subject:
+            target = getattr(target, subject.split(".")[1]).__func__
+        return word(target, 48) is None
+    if probe == "tp_basicsize":
+        return target.__basicsize__ == target.__base__.__basicsize__
+    return word(target, *SLOTS[probe]) == word(GENERIC.get(probe, plain), *SLOTS[probe])
+
+a, b, q, m = ob.Vector3f(1., 2., 3.), ob.Vector3f(.5, -1., 4.), ob.Quaternionf(.6, 0., .8, 0.), ob.Matrix3f.Identity()
+results = [a + b, -a, a.x, a.norm(), ob.Vector3f(1., 2., 3.), q.rotate(a), m[1], ob.dot(a, b), a * 2.]
+print(json.dumps({"warnings": [f"{w.category.__name__}: {w.message}" for w in caught],
+                  "generic": [generic(s, p) for s, p in json.loads(sys.argv[1])],
+                  "results": [repr(r) for r in results]}))
+"""
+
+FALLBACKS = {
+    "Vector3f.__add__:nb_add": [("Vector3f", "nb_add")],
+    "Vector3f.__neg__:nb_negative": [("Vector3f", "nb_negative")],
+    "Matrix3f.__getitem__:mp_subscript": [("Matrix3f", "mp_subscript")],
+    "Vector3f.__init__:tp_init": [("Vector3f", "tp_init")],
+    "Vector3f:tp_getattro": [("Vector3f", "tp_getattro")],
+    "Vector3f:tp_dealloc": [("Vector3f", "tp_dealloc")],
+    "Vector3f:tp_basicsize": [("Vector3f", "tp_basicsize")],
+    "Vector3f.norm:vectorcall": [("Vector3f.norm", "vectorcall")],
+    "dot:vectorcall": [("dot", "vectorcall")],
+    # without the metaclass hook no class gets slots
+    "pybind11_type:tp_setattro": [("Vector3f", "nb_add"), ("Matrix3f", "mp_subscript"),
+                                  ("Vector3f", "tp_init"), ("Vector3f", "nb_negative")],
+    # a fix and a safety measure, not fast paths: no import without them
+    "Vector3f:bf_getbuffer": None,
+    "Vector3f:__class__": None,
+}
+
+
+def run_with_failed_check(check, probes):
+    env = {**os.environ, "ORVANE_FAIL_CHECK": check}
+    done = subprocess.run([sys.executable, "-c", CHECK_SCRIPT, json.dumps(probes)], env=env,
+                          capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    return json.loads(done.stdout)
+
+
+@pytest.mark.parametrize("check", FALLBACKS)
+def test_a_failed_import_check_warns_and_leaves_the_generic_path(check):
+    normal = run_with_failed_check("", FALLBACKS[check] or [])
+    if normal["generic"] and all(normal["generic"]):
+        pytest.skip("built without fast paths")
+    assert normal["warnings"] == [] and not any(normal["generic"])
+    got = run_with_failed_check(check, FALLBACKS[check] or [])
+    subject, name = check.split(":")
+    if FALLBACKS[check] is None:
+        assert f"orvane_bindings.{subject}.{name} is not what pybind11" in got["error"]
+        return
+    [warning] = got["warnings"]
+    assert warning.startswith(f"RuntimeWarning: orvane_bindings: fast path off for {subject}: {name} ")
+    assert all(got["generic"]) and got["results"] == normal["results"]

@@ -32,6 +32,8 @@ def sample(type_text):
     if type_text.startswith("orvane_bindings."):
         cls = getattr(ob, type_text.split(".", 1)[1])
         return next(iter(cls.__members__.values())) if hasattr(cls, "__members__") else cls()
+    if type_text.startswith("collections.abc.Sequence["):
+        return []
     samples = {"float": 0.5, "int": 0, "bytes": b"", "object": [0.0, 0.0, 0.0],
                "Buffer": np.zeros(3), "tuple[int, int]": (64, 48),
                "Annotated[list[float], FixedSize(4)]": [0.0, 0.0, 64.0, 48.0],

@@ -100,7 +100,8 @@ def assert_nan_propagates(call, flats, miss, ignored):
 
 SIGNATURE = re.compile(r"^(?:\d+\. )?(\w+)\((.*)\) -> ", re.MULTILINE)
 ARGUMENT = re.compile(r"(\w+): (?:orvane_bindings\.(\w+?)([fd])\b|(float)|"
-                      r"Annotated\[list\[float\], FixedSize\(4\)\]|object)")
+                      r"Annotated\[list\[float\], FixedSize\(4\)\]|"
+                      r"collections\.abc\.Sequence\[[\w.]+\]|object)")
 OBJECTS = {"planes": "planes", "points": "points", "dtype": None, "viewport": "viewport"}
 NO_HIT = {"ray_plane": [], "ray_aabb": [], "ray_triangle": [], "aabb_contains": [0.0],
           "classify_aabb": [-1.0]}

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "docs.hpp"
+#include "fast_attributes.hpp"
 #include "fast_calls.hpp"
 #include "fast_slots.hpp"
 #include "internals.hpp"
@@ -117,6 +118,24 @@ inline std::vector<DeclaredClass>& declared_classes() {
     return classes;
 }
 
+// The slots of a class of C and its attribute reads, once every function
+// object has its fast entry.
+template <class C>
+void install_class(PyTypeObject* type) {
+    if (ORVANE_FAST_PATHS && !ORVANE_FLOOR && fast_calls::module_types().contains(type)) {
+        fast_attributes::install<C>(type);
+    }
+    fast_slots::install<C>(type);
+}
+
+// The py::class_ option of every class of C: the slots given while pybind11
+// makes the class (none without fast paths).
+template <class C>
+py::custom_type_setup type_setup() {
+    if (ORVANE_FAST_PATHS && !ORVANE_FLOOR) return py::custom_type_setup(&fast_attributes::setup<C>);
+    return py::custom_type_setup({});
+}
+
 template <class Scope>
 void note_scope(Scope& scope) {
     if constexpr (!std::is_same_v<Scope, py::module_>) {
@@ -125,7 +144,7 @@ void note_scope(Scope& scope) {
         for (const DeclaredClass& d : declared_classes()) {
             if (d.type == type) return;
         }
-        declared_classes().push_back({type, &fast_slots::install<C>});
+        declared_classes().push_back({type, &install_class<C>});
     }
 }
 

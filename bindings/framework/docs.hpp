@@ -22,8 +22,8 @@ inline bool shown(const py::handle& scope, const char* name, const char* text) {
     const py::object existing = py::getattr(scope, name, py::none());
     PyObject* func = internals::bound_function(existing.ptr());
     if (func == nullptr) return false;
-    for (auto* rec = internals::first_record(func); rec != nullptr; rec = rec->next) {
-        if (rec->doc != nullptr && std::strcmp(rec->doc, text) == 0) return true;
+    for (const internals::OverloadFacts& o : internals::function_facts(func).overloads) {
+        if (o.doc != nullptr && std::strcmp(o.doc, text) == 0) return true;
     }
     return false;
 }

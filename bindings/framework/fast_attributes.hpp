@@ -11,10 +11,10 @@
 
 #include <Python.h>
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
+#include <vector>
 
 #include "internals.hpp"
 
@@ -32,37 +32,40 @@ struct Entry {
     vectorcallfunc call = nullptr;
 };
 
-// A class's attributes by the address of their (interned) names.
+// A class's attributes by the address of their (interned) names, in a table
+// sized at import to what the class has.
 struct Attributes {
-    static constexpr int bits = 6;
-    static constexpr std::size_t size = std::size_t{1} << bits;
-
     PyTypeObject* type = nullptr;
     unsigned int version = 0;  // of the class when `found` was last checked
     bool found = false;        // every attribute still what the class shows
-    std::size_t count = 0;
-    Entry slots[size];
+    int shift = 63;
+    std::size_t mask = 0;
+    std::vector<Entry> slots;
 
-    static std::size_t home(const PyObject* name) {
+    static std::size_t home(const PyObject* name, int shift) {
         const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(name));
-        return static_cast<std::size_t>((address * UINT64_C(0x9E3779B97F4A7C15)) >> (64 - bits));
+        return static_cast<std::size_t>((address * UINT64_C(0x9E3779B97F4A7C15)) >> shift);
     }
 
     const Entry* find(const PyObject* name) const {
-        for (std::size_t i = home(name);; i = (i + 1) % size) {
+        for (std::size_t i = home(name, shift);; i = (i + 1) & mask) {
             if (slots[i].name == name) return &slots[i];
             if (slots[i].name == nullptr) return nullptr;
         }
     }
 
-    // Half the slots at most, so that a miss ends soon.
-    bool add(const Entry& e) {
-        if (2 * (count + 1) > size) return false;
-        std::size_t i = home(e.name);
-        while (slots[i].name != nullptr) i = (i + 1) % size;
-        slots[i] = e;
-        ++count;
-        return true;
+    // Twice as many slots as entries at least, so that a miss ends soon.
+    void fill(const std::vector<Entry>& entries) {
+        int bits = 1;
+        while ((std::size_t{1} << bits) < 2 * entries.size()) ++bits;
+        slots.assign(std::size_t{1} << bits, Entry{});
+        mask = slots.size() - 1;
+        shift = 64 - bits;
+        for (const Entry& e : entries) {
+            std::size_t i = home(e.name, shift);
+            while (slots[i].name != nullptr) i = (i + 1) & mask;
+            slots[i] = e;
+        }
     }
 };
 
@@ -89,14 +92,14 @@ inline PyObject* read(const Entry& e, PyObject* self) {
     return e.call(e.function, args, 1, nullptr);
 }
 
-// One slot function per class, so that finding its attributes costs nothing.
-inline constexpr std::size_t max_classes = 32;
-inline Attributes classes[max_classes];
-inline std::size_t class_count = 0;
+// One table and one slot function per class, so that finding its
+// attributes costs nothing.
+template <class C>
+inline Attributes classes;
 
-template <std::size_t I>
+template <class C>
 PyObject* getattro(PyObject* self, PyObject* name) {
-    Attributes& a = classes[I];
+    Attributes& a = classes<C>;
     // Instances of subclasses take CPython's way, whatever they define.
     if (Py_TYPE(self) == a.type) {
         if (a.type->tp_version_tag != a.version) check(a);
@@ -105,11 +108,6 @@ PyObject* getattro(PyObject* self, PyObject* name) {
         }
     }
     return PyObject_GenericGetAttr(self, name);
-}
-
-template <std::size_t... I>
-constexpr std::array<getattrofunc, sizeof...(I)> slot_functions(std::index_sequence<I...>) {
-    return {&getattro<I>...};
 }
 
 // The entry of a class attribute read without CPython's lookup, if any.
@@ -127,38 +125,58 @@ inline bool entry_of(PyObject* name, PyObject* attribute, Entry& e) {
     return e.call != nullptr;
 }
 
+// Whether a class of C got its tp_dealloc before PyType_Ready, which keeps
+// it as it is when methods are bound later. The number slots, tp_init and
+// mp_subscript cannot be given there: CPython resets them to its generic ones
+// whenever a method is set, so they are given once every method is
+// (fast_slots). Nor can tp_getattro: PyType_Ready would show a slot of the
+// class's own as a __getattribute__ method.
+template <class C>
+struct Setup {
+    static inline bool dealloc = false;
+};
+
+// pybind11's py::custom_type_setup for a class of C.
+template <class C>
+void setup(PyHeapTypeObject* heap) {
+    Setup<C>::dealloc = internals::set_inline_dealloc(&heap->ht_type);
+}
+
 // The properties whose getter has a vectorcall entry and the methods, of a
 // class without instance dicts, whose instances have CPython's lookup.
-inline void install_attributes(PyTypeObject* type) {
-    if (type->tp_dictoffset != 0 || PyType_HasFeature(type, Py_TPFLAGS_MANAGED_DICT) ||
-        class_count == max_classes) {
-        return;
-    }
-    Attributes a;
+template <class C>
+void install_attributes(PyTypeObject* type) {
+    if (type->tp_dictoffset != 0 || PyType_HasFeature(type, Py_TPFLAGS_MANAGED_DICT)) return;
+    std::vector<Entry> entries;
     PyObject* name = nullptr;
     PyObject* attribute = nullptr;
     Py_ssize_t pos = 0;
     while (PyDict_Next(type->tp_dict, &pos, &name, &attribute)) {
         Entry e;
-        if (entry_of(name, attribute, e)) a.add(e);
+        if (entry_of(name, attribute, e)) entries.push_back(e);
     }
-    if (a.count == 0) return;
-    internals::expect_slot(type, type->tp_getattro, &PyObject_GenericGetAttr, "tp_getattro");
-    for (const Entry& e : a.slots) {
-        Py_XINCREF(e.name);
-        Py_XINCREF(e.attribute);
+    if (entries.empty() ||
+        !internals::replace_slot<internals::TpGetattro>(type, nullptr, &PyObject_GenericGetAttr,
+                                                        &getattro<C>,
+                                                        "is not CPython's generic lookup")) {
+        return;
     }
-    static constexpr auto slots = slot_functions(std::make_index_sequence<max_classes>());
+    for (const Entry& e : entries) {
+        Py_INCREF(e.name);
+        Py_INCREF(e.attribute);
+    }
+    Attributes& a = classes<C>;
+    a.fill(entries);
     a.type = type;
-    classes[class_count] = a;
-    type->tp_getattro = slots[class_count++];
 }
 
 // Once all the class's callables have their entries, before any instance.
-inline void install(PyTypeObject* type) {
+template <class C>
+void install(PyTypeObject* type) {
+    internals::type_check_passes(Setup<C>::dealloc, type, nullptr, "tp_dealloc",
+                                 "was not left for pybind11's deallocation");
     internals::give_inline_room(type);
-    internals::InlineDealloc::install(type);
-    install_attributes(type);
+    install_attributes<C>(type);
 }
 
 }  // namespace fast_attributes

@@ -8,6 +8,12 @@
 // directly. Any
 // argument it cannot classify for certain (subclasses, sequences, arrays,
 // keywords, other objects) sends the whole call to pybind11's dispatcher.
+//
+// The walk (pass, run) is a copy of the dispatcher's; what keeps it honest is
+// tests/test_fast_calls.py: test_fast_entry_matches_the_dispatcher,
+// test_fast_constructors_match_the_dispatcher,
+// test_keywords_and_wrong_counts_take_the_dispatcher and
+// test_slots_give_what_the_dispatcher_gives.
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -57,7 +63,8 @@ struct Arg<C, std::enable_if_t<internals::IsValueType<C>::value>> {
         }
         // What the value caster refuses with its one type check.
         static const internals::TypeInfo* const info = internals::type_info_of<C>();
-        if (!PyType_IsSubtype(Py_TYPE(o), info->type) && !internals::may_load_otherwise(o, info)) {
+        if (!PyType_IsSubtype(Py_TYPE(o), internals::registered_type<C>()) &&
+            !internals::may_load_otherwise(o, info)) {
             return Outcome::Refused;
         }
         return Outcome::Unknown;
@@ -331,9 +338,10 @@ struct Table {
     PyTypeObject* constructs = nullptr;  // the class, for __init__
 };
 
-// The declared overloads by pybind11 record, until the tables are made.
-inline std::unordered_map<const internals::FunctionRecord*, Overload>& declared() {
-    static std::unordered_map<const internals::FunctionRecord*, Overload> map;
+// The declared overloads by their key (internals::last_overload), until the
+// tables are made.
+inline std::unordered_map<const void*, Overload>& declared() {
+    static std::unordered_map<const void*, Overload> map;
     return map;
 }
 
@@ -437,14 +445,11 @@ Call overload_of(R (C::*f)(P...)) {
     return {&call_member<R (C::*)(P...), C, R, P...>, new auto(f)};
 }
 
-// The record of the overload just appended to the function object behind
-// `attribute`.
-inline const internals::FunctionRecord* last_record(const py::handle& attribute) {
+// The overload just appended to the function object behind `attribute`.
+inline const void* last_record(const py::handle& attribute) {
     PyObject* func = internals::bound_function(attribute.ptr());
     if (func == nullptr) throw std::logic_error("fast calls: not a pybind11 function");
-    const internals::FunctionRecord* last = internals::first_record(func);
-    while (last->next != nullptr) last = last->next;
-    return last;
+    return internals::last_overload(func);
 }
 
 inline void remember(const py::handle& attribute, Call c) {
@@ -458,35 +463,30 @@ inline void remember_shortcut(const py::handle& attribute, Call c) {
 // Makes the table of one function object from its records, in overload
 // order, and installs its entry if any overload was declared here.
 inline void install_function(PyObject* func) {
+    if (internals::vectorcall_of(func) == &entry) return;
     auto table = std::make_unique<Table>();
-    bool any = false;
-    const internals::FunctionRecord* first = internals::first_record(func);
-    if (first->is_constructor) {
-        table->constructs = reinterpret_cast<PyTypeObject*>(first->scope.ptr());
-        any = true;
-    }
-    for (auto* rec = first; rec != nullptr; rec = rec->next) {
+    const internals::FunctionFacts facts = internals::function_facts(func);
+    table->constructs = facts.constructs;
+    bool any = facts.constructs != nullptr;
+    for (const internals::OverloadFacts& f : facts.overloads) {
         Overload o;
-        auto found = declared().find(rec);
+        auto found = declared().find(f.key);
         if (found != declared().end()) {
             o = found->second;
             any = true;
         }
-        o.arity = rec->nargs;
-        o.is_method = rec->is_method;
-        o.exact_arity = !rec->has_args && !rec->has_kwargs &&
-                        std::none_of(rec->args.begin(), rec->args.end(),
-                                     [](const auto& a) { return static_cast<bool>(a.value); });
-        const bool convertible = std::all_of(rec->args.begin(), rec->args.end(),
-                                             [](const auto& a) { return a.convert; });
-        if (!o.exact_arity || !convertible) {
+        o.arity = f.arity;
+        o.is_method = f.is_method;
+        o.exact_arity = f.exact_arity;
+        if (!f.exact_arity || !f.convertible) {
             o.call = {};
             o.shortcuts.clear();
         }
         table->overloads.push_back(o);
     }
-    if (!any || internals::vectorcall_of(func) == &entry) return;
-    internals::install_vectorcall(func, table.release(), &entry);
+    if (any && internals::install_vectorcall(func, table.get(), &entry)) {
+        table.release();  // kept as long as the function
+    }
 }
 
 inline void install_attribute(PyObject* attribute) {
@@ -535,7 +535,6 @@ inline void install_functions(const py::module_& m) {
             Py_ssize_t pos = 0;
             auto* type = reinterpret_cast<PyTypeObject*>(value);
             while (PyDict_Next(type->tp_dict, &pos, &key, &attribute)) install_attribute(attribute);
-            if (module_types().contains(type)) fast_attributes::install(type);
         } else {
             install_attribute(value);
         }

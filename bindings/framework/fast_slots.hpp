@@ -7,6 +7,15 @@
 // takes, the slot runs that overload's C++ function through the method's
 // fast table; every other case goes the way CPython's generic slot goes, so
 // results, NotImplemented and errors stay those of the bound methods.
+//
+// call_methods and its helpers copy CPython's rules for binary operators
+// (slot order, subclasses on the right, reflected methods); what keeps them
+// honest is tests/test_fast_operators.py:
+// test_operators_match_the_methods_over_the_corpus,
+// test_negation_matches_the_method and test_reassigned_special_methods_are_called,
+// and tests/test_fast_calls.py:
+// test_operators_follow_python_rules_with_subclasses_changed_later and
+// test_a_patched_and_restored_class_keeps_python_rules_for_later_subclasses.
 
 #include <pybind11/pybind11.h>
 
@@ -21,17 +30,17 @@ using fast_calls::Outcome;
 using fast_calls::Table;
 
 struct Add {
-    static constexpr binaryfunc PyNumberMethods::*field = &PyNumberMethods::nb_add;
+    using Slot = internals::NbAdd;
     static constexpr const char* name = "__add__";
     static constexpr const char* reflected = "__radd__";
 };
 struct Subtract {
-    static constexpr binaryfunc PyNumberMethods::*field = &PyNumberMethods::nb_subtract;
+    using Slot = internals::NbSubtract;
     static constexpr const char* name = "__sub__";
     static constexpr const char* reflected = "__rsub__";
 };
 struct Multiply {
-    static constexpr binaryfunc PyNumberMethods::*field = &PyNumberMethods::nb_multiply;
+    using Slot = internals::NbMultiply;
     static constexpr const char* name = "__mul__";
     static constexpr const char* reflected = "__rmul__";
 };
@@ -123,8 +132,9 @@ inline int reflected_is_overridden(PyObject* left, PyObject* right, PyObject* na
     return differ;
 }
 
-inline bool holds(PyTypeObject* type, binaryfunc PyNumberMethods::*field, binaryfunc slot) {
-    return type->tp_as_number != nullptr && type->tp_as_number->*field == slot;
+template <class S>
+bool holds(PyTypeObject* type, binaryfunc slot) {
+    return internals::slot<S>(type) == slot;
 }
 
 template <class Op>
@@ -146,8 +156,8 @@ template <class Op>
 PyObject* call_methods(PyObject* self, PyObject* other, binaryfunc slot) {
     PyObject* const name = Names<Op>::forward;
     PyObject* const reflected = Names<Op>::reflected;
-    bool do_other = Py_TYPE(self) != Py_TYPE(other) && holds(Py_TYPE(other), Op::field, slot);
-    if (holds(Py_TYPE(self), Op::field, slot)) {
+    bool do_other = Py_TYPE(self) != Py_TYPE(other) && holds<typename Op::Slot>(Py_TYPE(other), slot);
+    if (holds<typename Op::Slot>(Py_TYPE(self), slot)) {
         if (do_other && PyType_IsSubtype(Py_TYPE(other), Py_TYPE(self))) {
             const int overridden = reflected_is_overridden(self, other, reflected);
             if (overridden < 0) return nullptr;
@@ -199,10 +209,11 @@ struct Binary {
         reflected = table_of(cls, Op::reflected);
         if (forward == nullptr && reflected == nullptr) return;
         Names<Op>::make();
-        binaryfunc& field = cls->tp_as_number->*Op::field;
-        internals::expect_slot(cls, field, internals::method_slots().tp_as_number->*Op::field, Op::name);
-        previous = field;
-        field = &slot;
+        const binaryfunc generic = internals::method_slot<typename Op::Slot>();
+        if (internals::replace_slot<typename Op::Slot>(cls, Op::name, generic, &slot,
+                                                        "is not the slot CPython gives methods")) {
+            previous = generic;
+        }
     }
 
     // After the class itself is changed: CPython has put its generic slot
@@ -213,8 +224,7 @@ struct Binary {
         if (previous == nullptr) return;
         forward = table_of(cls, Op::name);
         reflected = table_of(cls, Op::reflected);
-        binaryfunc& field = cls->tp_as_number->*Op::field;
-        if (field == previous) field = &slot;
+        internals::restore_slot<typename Op::Slot>(cls, previous, &slot);
     }
 
     // A Python subclass gets the generic slot; it takes ours instead, so
@@ -222,16 +232,16 @@ struct Binary {
     // forward one of an exact instance on the left.
     static void share_with(PyTypeObject* subclass) {
         if (previous == nullptr) return;
-        binaryfunc& field = subclass->tp_as_number->*Op::field;
-        if (field == previous) field = &slot;
+        internals::restore_slot<typename Op::Slot>(subclass, previous, &slot);
     }
 };
 
 // A slot of one object and perhaps a key (unary minus, __getitem__): an
 // exact instance runs the method's table; anything else takes the generic
 // slot, which looks the method up on the object's type.
-template <class C, class Holder, class F, F Holder::*field>
+template <class C, class S>
 struct Single {
+    using F = typename S::Function;
     static inline PyTypeObject* type = nullptr;
     static inline const Table* table = nullptr;
     static inline F previous = nullptr;
@@ -248,22 +258,22 @@ struct Single {
         return previous(self, key...);
     }
 
-    static void install(PyTypeObject* cls, Holder* holder, F expected, const char* name) {
-        if (holder == nullptr || (table = table_of(cls, name)) == nullptr) return;
+    static void install(PyTypeObject* cls, const char* name) {
+        if (S::in(cls) == nullptr || (table = table_of(cls, name)) == nullptr) return;
         type = cls;
         method = name;
-        F& held = holder->*field;
-        internals::expect_slot(cls, held, expected, name);
-        previous = held;
-        held = &slot;
+        const F generic = internals::method_slot<S>();
+        if (internals::replace_slot<S>(cls, name, generic, &slot,
+                                       "is not the slot CPython gives methods")) {
+            previous = generic;
+        }
     }
 
     // As Binary::restore, for the one method this slot stands for.
-    static void restore(PyTypeObject* cls, Holder* holder) {
+    static void restore(PyTypeObject* cls) {
         if (previous == nullptr) return;
         table = table_of(cls, method);
-        F& held = holder->*field;
-        if (table != nullptr && held == previous) held = &slot;
+        if (table != nullptr) internals::restore_slot<S>(cls, previous, &slot);
     }
 
   private:
@@ -298,15 +308,17 @@ struct Initializer {
     static void install(PyTypeObject* cls) {
         if ((table = table_of(cls, "__init__")) == nullptr) return;
         type = cls;
-        internals::expect_slot(cls, cls->tp_init, internals::method_slots().tp_init, "__init__");
-        previous = cls->tp_init;
-        cls->tp_init = &slot;
+        const initproc generic = internals::method_slot<internals::TpInit>();
+        if (internals::replace_slot<internals::TpInit>(cls, "__init__", generic, &slot,
+                                                       "is not the slot CPython gives methods")) {
+            previous = generic;
+        }
     }
 
     static void restore(PyTypeObject* cls) {
         if (previous == nullptr) return;
         table = table_of(cls, "__init__");
-        if (table != nullptr && cls->tp_init == previous) cls->tp_init = &slot;
+        if (table != nullptr) internals::restore_slot<internals::TpInit>(cls, previous, &slot);
     }
 
   private:
@@ -314,9 +326,9 @@ struct Initializer {
 };
 
 template <class C>
-using Negative = Single<C, PyNumberMethods, unaryfunc, &PyNumberMethods::nb_negative>;
+using Negative = Single<C, internals::NbNegative>;
 template <class C>
-using GetItem = Single<C, PyMappingMethods, binaryfunc, &PyMappingMethods::mp_subscript>;
+using GetItem = Single<C, internals::MpSubscript>;
 
 // Every operator slot a class C may have.
 template <class C>
@@ -331,8 +343,8 @@ struct Slots {
         Binary<C, Add>::restore(type);
         Binary<C, Subtract>::restore(type);
         Binary<C, Multiply>::restore(type);
-        Negative<C>::restore(type, type->tp_as_number);
-        GetItem<C>::restore(type, type->tp_as_mapping);
+        Negative<C>::restore(type);
+        GetItem<C>::restore(type);
         Initializer<C>::restore(type);
     }
 
@@ -420,17 +432,14 @@ inline void reshare(PyTypeObject* type) {
 template <class C>
 void install(PyTypeObject* type) {
     const bool reflected = Slots<C>::has_reflected(type);
-    if (ORVANE_FAST_PATHS) {
+    if (ORVANE_FAST_PATHS && internals::hook_metaclass(type, &reshare)) {
         Binary<C, Add>::install(type);
         Binary<C, Subtract>::install(type);
         Binary<C, Multiply>::install(type);
-        Negative<C>::install(type, type->tp_as_number,
-                             internals::method_slots().tp_as_number->nb_negative, "__neg__");
-        GetItem<C>::install(type, type->tp_as_mapping,
-                            internals::method_slots().tp_as_mapping->mp_subscript, "__getitem__");
+        Negative<C>::install(type, "__neg__");
+        GetItem<C>::install(type, "__getitem__");
         Initializer<C>::install(type);
         sharing().push_back({type, &Slots<C>::restore, reflected ? &Slots<C>::share_with : nullptr});
-        internals::hook_metaclass(type, &reshare);
     }
     if (reflected) share_with_subclasses<C>(type);
     PyType_Modified(type);

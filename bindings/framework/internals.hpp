@@ -1,13 +1,47 @@
 #pragma once
 
 // Every use of pybind11's internals (py::detail beyond the documented API)
-// and of what pybind11 and CPython put into type slots. Their layout and
+// and of CPython's private or unstable API, every read of a pybind11
+// function record and every write of a type slot. Their layout and
 // behaviour were checked against exactly these versions; any other fails the
-// build here rather than misbehave at run time.
+// build here rather than misbehave at run time. A check at import that
+// fails turns one fast path off with a RuntimeWarning and leaves pybind11's
+// generic path in place.
+//
+// To check on a pybind11 or CPython update, one dependency a line:
+// - instance layout (simple_layout, simple_value_holder, owned, registered
+//   and holder flags, weakrefs, has_patients): held_value, new_instance,
+//   construct_in, fresh_instance, InlineDealloc.
+// - type_info (type, type_size, holder_size_in_ptrs, type_align,
+//   operator_new, implicit and direct conversions): give_inline_room,
+//   may_load_otherwise, zero_lazy_values.
+// - type_caster_generic::cast, initimpl::construct_or_initialize,
+//   translate_exception, instance_map: generic_new_instance, construct_in,
+//   set_error_from_current_exception, give_inline_room.
+// - function_record fields (nargs, is_method, has_args, has_kwargs, args,
+//   is_constructor, scope, next, name, doc, def) and the capsule that holds
+//   the records: function_facts, last_overload, install_vectorcall.
+// - pybind11's dispatcher as the PyCFunction's ml_meth, without vectorcall,
+//   its ml_doc allocated with strdup, and CPython's PyCFunctionObject
+//   fields: install_vectorcall, set_docstring.
+// - tp_dealloc left empty by pybind11 for PyType_Ready to inherit when
+//   py::custom_type_setup runs, tp_getattro inherited as CPython's generic
+//   lookup, pybind11's buffer slots: fill_slot_before_ready,
+//   set_inline_dealloc, fast_attributes::install_attributes, ExportedBuffer::install.
+// - the generic slots CPython gives methods (nb_*, mp_subscript, tp_init) and
+//   resets when one is set: method_slots, replace_slot, restore_slot.
+// - the metaclass's tp_setattro and tp_init, called on every class change:
+//   hook_metaclass.
+// - CPython's property layout, _PyType_Lookup, PyUnstable_Type_AssignVersionTag,
+//   PyUnstable_Long_*, _PyStack_AsDict, buffer method wrappers:
+//   PropertyLayout, class_attribute, version_tag, small_int_value,
+//   generic_call, rewrap_slot.
 
 #include <pybind11/pybind11.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -35,6 +69,121 @@ static_assert(PY_VERSION_HEX >= 0x030C0000 && PY_VERSION_HEX < 0x030D0000,
 namespace internals {
 
 namespace py = pybind11;
+
+// Testing switch: ORVANE_FAIL_CHECK, read once at import, names one check
+// ("Vector3f.__add__:nb_add", "Vector3f:tp_basicsize", "dot:vectorcall", ...)
+// to fail as if CPython or pybind11 had given something else.
+inline bool faked_failure(const std::string& key) {
+    static const std::string named = [] {
+        const char* v = std::getenv("ORVANE_FAIL_CHECK");
+        return std::string(v != nullptr ? v : "");
+    }();
+    return !named.empty() && named == key;
+}
+
+// The module part and the class part of a tp_name.
+inline std::pair<std::string, std::string> split_type_name(PyTypeObject* type) {
+    const std::string full = type->tp_name;
+    const std::size_t dot = full.rfind('.');
+    if (dot == std::string::npos) return {"", full};
+    return {full.substr(0, dot), full.substr(dot + 1)};
+}
+
+// Whether the check `name` on `subject` passes; if it does not, the fast path
+// for the subject is off, with one RuntimeWarning (an error where warnings
+// are errors) that names the check.
+inline bool check_passes(bool holds, const std::string& module, const std::string& subject,
+                         const char* name, const std::string& reason) {
+    if (holds && !faked_failure(subject + ":" + name)) return true;
+    const std::string text = (module.empty() ? "orvane_bindings" : module) +
+                             ": fast path off for " + subject + ": " + name + " " + reason;
+    if (PyErr_WarnEx(PyExc_RuntimeWarning, text.c_str(), 1) < 0) throw py::error_already_set();
+    return false;
+}
+
+// The same for a class, or one of its members.
+inline bool type_check_passes(bool holds, PyTypeObject* type, const char* member, const char* name,
+                              const std::string& reason) {
+    const auto [module, cls] = split_type_name(type);
+    return check_passes(holds, module, member != nullptr ? cls + "." + member : cls, name, reason);
+}
+
+// Where a type object keeps one slot. Each has the name CPython gives it.
+template <class F, F PyNumberMethods::*field>
+struct NumberSlot {
+    using Function = F;
+    static F* in(PyTypeObject* t) {
+        return t->tp_as_number != nullptr ? &(t->tp_as_number->*field) : nullptr;
+    }
+};
+template <class F, F PyMappingMethods::*field>
+struct MappingSlot {
+    using Function = F;
+    static F* in(PyTypeObject* t) {
+        return t->tp_as_mapping != nullptr ? &(t->tp_as_mapping->*field) : nullptr;
+    }
+};
+template <class F, F PyTypeObject::*field>
+struct TypeSlot {
+    using Function = F;
+    static F* in(PyTypeObject* t) { return &(t->*field); }
+};
+
+struct NbAdd : NumberSlot<binaryfunc, &PyNumberMethods::nb_add> {
+    static constexpr const char* name = "nb_add";
+};
+struct NbSubtract : NumberSlot<binaryfunc, &PyNumberMethods::nb_subtract> {
+    static constexpr const char* name = "nb_subtract";
+};
+struct NbMultiply : NumberSlot<binaryfunc, &PyNumberMethods::nb_multiply> {
+    static constexpr const char* name = "nb_multiply";
+};
+struct NbNegative : NumberSlot<unaryfunc, &PyNumberMethods::nb_negative> {
+    static constexpr const char* name = "nb_negative";
+};
+struct MpSubscript : MappingSlot<binaryfunc, &PyMappingMethods::mp_subscript> {
+    static constexpr const char* name = "mp_subscript";
+};
+struct TpInit : TypeSlot<initproc, &PyTypeObject::tp_init> {
+    static constexpr const char* name = "tp_init";
+};
+struct TpGetattro : TypeSlot<getattrofunc, &PyTypeObject::tp_getattro> {
+    static constexpr const char* name = "tp_getattro";
+};
+struct TpDealloc : TypeSlot<destructor, &PyTypeObject::tp_dealloc> {
+    static constexpr const char* name = "tp_dealloc";
+};
+struct TpSetattro : TypeSlot<setattrofunc, &PyTypeObject::tp_setattro> {
+    static constexpr const char* name = "tp_setattro";
+};
+
+// The function in slot S of `type`, nullptr where the type has no such table.
+template <class S>
+typename S::Function slot(PyTypeObject* type) {
+    typename S::Function* at = S::in(type);
+    return at != nullptr ? *at : nullptr;
+}
+
+// Replaces slot S of `type` by `replacement` where it holds `expected`;
+// otherwise leaves it, and the fast path for `member` (of the class if
+// nullptr) is off.
+template <class S>
+bool replace_slot(PyTypeObject* type, const char* member, typename S::Function expected,
+                  typename S::Function replacement, const char* reason) {
+    typename S::Function* at = S::in(type);
+    if (!type_check_passes(at != nullptr && *at == expected, type, member, S::name, reason)) {
+        return false;
+    }
+    *at = replacement;
+    return true;
+}
+
+// Puts `ours` back into slot S where CPython has reset it to `generic`.
+template <class S>
+void restore_slot(PyTypeObject* type, typename S::Function generic, typename S::Function ours) {
+    typename S::Function* at = S::in(type);
+    if (at != nullptr && *at == generic) *at = ours;
+}
 
 // pybind11's record of a bound C++ class.
 using TypeInfo = py::detail::type_info;
@@ -240,16 +389,20 @@ inline const PyTypeObject& method_slots() {
     return *reference;
 }
 
-// Replacing a slot is only sound over the one it was written against.
-[[noreturn]] inline void refuse_slot(PyTypeObject* type, const char* what) {
-    throw std::runtime_error(std::string("orvane_bindings: ") + type->tp_name + "." + what +
-                             " is not what pybind11 2.13.6 and CPython 3.12 put there; "
-                             "refusing to replace it");
+template <class S>
+typename S::Function method_slot() {
+    return slot<S>(const_cast<PyTypeObject*>(&method_slots()));
 }
 
-template <class Slot>
-void expect_slot(PyTypeObject* type, Slot held, Slot expected, const char* what) {
-    if (held != expected) refuse_slot(type, what);
+// What is no fast path but a fix (the buffer export) or a safety measure
+// (no __class__ assignment) has no generic path to fall back on: replacing
+// is only sound over what it was written against, and the import fails
+// without it.
+inline void require(bool holds, PyTypeObject* type, const char* what) {
+    if (holds && !faked_failure(split_type_name(type).second + ":" + what)) return;
+    throw std::runtime_error(std::string("orvane_bindings: ") + type->tp_name + "." + what +
+                             " is not what pybind11 2.13.6 and CPython 3.12 put there; "
+                             "refusing to replace it: build against those versions");
 }
 
 // Enlarges a class of the module for values stored inline. Only sound before
@@ -269,14 +422,16 @@ inline void give_inline_room(PyTypeObject* type) {
     const py::list subclasses = py::reinterpret_borrow<py::object>(
                                     reinterpret_cast<PyObject*>(type))
                                     .attr("__subclasses__")();
-    if (!subclasses.empty()) refuse_slot(type, "tp_basicsize");
+    bool alone = subclasses.empty();
     py::detail::with_instance_map(nullptr, [&](py::detail::instance_map& instances) {
         for (const auto& entry : instances) {
-            if (PyObject_TypeCheck(reinterpret_cast<PyObject*>(entry.second), type)) {
-                refuse_slot(type, "tp_basicsize");
-            }
+            if (PyObject_TypeCheck(reinterpret_cast<PyObject*>(entry.second), type)) alone = false;
         }
     });
+    if (!type_check_passes(alone, type, nullptr, "tp_basicsize",
+                           "cannot grow: the class has instances or subclasses already")) {
+        return;
+    }
     const std::size_t room = (info->type_size + alignof(void*) - 1) & ~(alignof(void*) - 1);
     type->tp_basicsize += static_cast<Py_ssize_t>(room);
 }
@@ -299,16 +454,32 @@ struct InlineDealloc {
         }
         generic(self);
     }
-
-    static void install(PyTypeObject* type) {
-        if (!has_inline_room(type, 1)) return;
-        const destructor base =
-            reinterpret_cast<PyTypeObject*>(py::detail::get_internals().instance_base)->tp_dealloc;
-        expect_slot(type, type->tp_dealloc, base, "tp_dealloc");
-        generic = base;
-        type->tp_dealloc = &dealloc;
-    }
 };
+
+// Fills slot S of a new class before PyType_Ready, where pybind11 left it
+// empty for the class to inherit `inherited` from its base. Nothing may call
+// into Python here (the type is half made), so a failure is only returned,
+// to be warned about once the class is bound.
+template <class S>
+bool fill_slot_before_ready(PyTypeObject* type, typename S::Function inherited,
+                            typename S::Function replacement) {
+    typename S::Function* at = S::in(type);
+    if (*at != nullptr || type->tp_base == nullptr || slot<S>(type->tp_base) != inherited ||
+        faked_failure(split_type_name(type).second + ":" + S::name)) {
+        return false;
+    }
+    *at = replacement;
+    return true;
+}
+
+// tp_dealloc of a new class of the module, before PyType_Ready.
+inline bool set_inline_dealloc(PyTypeObject* type) {
+    const destructor base =
+        reinterpret_cast<PyTypeObject*>(py::detail::get_internals().instance_base)->tp_dealloc;
+    if (!fill_slot_before_ready<TpDealloc>(type, base, &InlineDealloc::dealloc)) return false;
+    InlineDealloc::generic = base;
+    return true;
+}
 
 // CPython 3.12's property object, whose fields have no accessor in the C API.
 struct PropertyLayout {
@@ -357,10 +528,9 @@ template <class Slot>
 void rewrap_slot(PyTypeObject* type, const char* name, Slot expected, Slot replacement) {
     PyObject* old = PyDict_GetItemString(type->tp_dict, name);
     auto* wrapper = reinterpret_cast<PyWrapperDescrObject*>(old);
-    if (old == nullptr || !Py_IS_TYPE(old, &PyWrapperDescr_Type) ||
-        wrapper->d_wrapped != reinterpret_cast<void*>(expected)) {
-        refuse_slot(type, name);
-    }
+    require(old != nullptr && Py_IS_TYPE(old, &PyWrapperDescr_Type) &&
+                wrapper->d_wrapped == reinterpret_cast<void*>(expected),
+            type, name);
     const py::object replaced = py::reinterpret_steal<py::object>(
         PyDescr_NewWrapper(type, wrapper->d_base, reinterpret_cast<void*>(replacement)));
     if (!replaced || PyDict_SetItemString(type->tp_dict, name, replaced.ptr()) < 0) {
@@ -432,10 +602,10 @@ struct ExportedBuffer {
             step *= shape[d];
         }
         PyBufferProcs* procs = type->tp_as_buffer;
-        if (procs == nullptr) throw std::runtime_error("orvane_bindings: no buffer slots");
-        expect_slot(type, procs->bf_getbuffer, &py::detail::pybind11_getbuffer, "bf_getbuffer");
-        expect_slot(type, procs->bf_releasebuffer, &py::detail::pybind11_releasebuffer,
-                    "bf_releasebuffer");
+        require(procs != nullptr && procs->bf_getbuffer == &py::detail::pybind11_getbuffer,
+                type, "bf_getbuffer");
+        require(procs->bf_releasebuffer == &py::detail::pybind11_releasebuffer, type,
+                "bf_releasebuffer");
         rewrap_slot(type, "__buffer__", &py::detail::pybind11_getbuffer, &get);
         rewrap_slot(type, "__release_buffer__", &py::detail::pybind11_releasebuffer, &release);
         procs->bf_getbuffer = &get;
@@ -465,9 +635,7 @@ inline void refuse_class_assignment(const py::module_& m) {
     for (const auto item : py::reinterpret_borrow<py::dict>(PyModule_GetDict(m.ptr()))) {
         if (!PyType_Check(item.second.ptr())) continue;
         auto* type = reinterpret_cast<PyTypeObject*>(item.second.ptr());
-        if (PyDict_GetItemString(type->tp_dict, "__class__") != nullptr) {
-            refuse_slot(type, "__class__");
-        }
+        require(PyDict_GetItemString(type->tp_dict, "__class__") == nullptr, type, "__class__");
         const py::object descriptor =
             py::reinterpret_steal<py::object>(PyDescr_NewGetSet(type, &getset));
         if (!descriptor || PyDict_SetItemString(type->tp_dict, "__class__", descriptor.ptr()) < 0) {
@@ -611,6 +779,71 @@ inline const FunctionRecord* first_record(PyObject* func) {
         PyCFunction_GET_SELF(func), py::detail::get_function_record_capsule_name()));
 }
 
+// What the overload walk needs of one overload's record.
+struct OverloadFacts {
+    const void* key = nullptr;  // the overload, as last_overload gives it
+    Py_ssize_t arity = 0;
+    bool is_method = false;
+    bool exact_arity = true;  // no defaults, *args or **kwargs
+    bool convertible = true;  // no py::arg().noconvert()
+    const char* doc = nullptr;  // the docstring it was declared with
+};
+
+struct FunctionFacts {
+    PyTypeObject* constructs = nullptr;  // the class, for __init__
+    std::vector<OverloadFacts> overloads;
+};
+
+// The facts of every overload of a function object pybind11 made, in order.
+inline FunctionFacts function_facts(PyObject* func) {
+    FunctionFacts facts;
+    const FunctionRecord* first = first_record(func);
+    if (first->is_constructor) facts.constructs = reinterpret_cast<PyTypeObject*>(first->scope.ptr());
+    for (const FunctionRecord* rec = first; rec != nullptr; rec = rec->next) {
+        OverloadFacts o;
+        o.key = rec;
+        o.arity = rec->nargs;
+        o.is_method = rec->is_method;
+        o.exact_arity = !rec->has_args && !rec->has_kwargs &&
+                        std::none_of(rec->args.begin(), rec->args.end(),
+                                     [](const auto& a) { return static_cast<bool>(a.value); });
+        o.convertible = std::all_of(rec->args.begin(), rec->args.end(),
+                                    [](const auto& a) { return a.convert; });
+        o.doc = rec->doc;
+        facts.overloads.push_back(o);
+    }
+    return facts;
+}
+
+// Replaces the docstring of a function object pybind11 made, which pybind11
+// allocates with strdup and frees when an overload is added.
+inline void set_docstring(PyObject* func, const std::string& doc) {
+    auto* f = reinterpret_cast<PyCFunctionObject*>(func);
+    std::free(const_cast<char*>(f->m_ml->ml_doc));
+    f->m_ml->ml_doc = strdup(doc.c_str());
+}
+
+// The overload just appended to a function object pybind11 made.
+inline const void* last_overload(PyObject* func) {
+    const FunctionRecord* last = first_record(func);
+    while (last->next != nullptr) last = last->next;
+    return last;
+}
+
+// Where a function lives and what it is called there, for warnings.
+inline std::pair<std::string, std::string> function_subject(const FunctionRecord* rec) {
+    // pybind11 leaves the accessors of a property unnamed.
+    const std::string name = rec->name != nullptr && *rec->name != '\0' ? rec->name : "<accessor>";
+    PyObject* scope = rec->scope.ptr();
+    if (scope != nullptr && PyType_Check(scope)) {
+        const auto [module, cls] = split_type_name(reinterpret_cast<PyTypeObject*>(scope));
+        return {module, cls + "." + name};
+    }
+    const char* module = scope != nullptr && PyModule_Check(scope) ? PyModule_GetName(scope) : nullptr;
+    if (module == nullptr) PyErr_Clear();
+    return {module != nullptr ? module : "", name};
+}
+
 // A PyMethodDef followed by data of our own: the function object's method
 // definition is replaced by a copy of it that also leads to its fast table.
 struct FastMethodDef {
@@ -618,26 +851,30 @@ struct FastMethodDef {
     const void* table;
 };
 
-// Gives a function object pybind11 made a vectorcall entry with its table.
-// Every overload must be bound before: later ones would update the method
-// definition this replaces.
-inline void install_vectorcall(PyObject* func, const void* table, vectorcallfunc entry) {
+// Gives a function object pybind11 made a vectorcall entry with its table,
+// where it is the object this was written against. Every overload must be
+// bound before: later ones would update the method definition this replaces.
+inline bool install_vectorcall(PyObject* func, const void* table, vectorcallfunc entry) {
     static const PyCFunction dispatcher = [] {
         const py::cpp_function probe([] {});
         return reinterpret_cast<PyCFunctionObject*>(probe.ptr())->m_ml->ml_meth;
     }();
     auto* f = reinterpret_cast<PyCFunctionObject*>(func);
     const FunctionRecord* rec = first_record(func);
-    if (rec == nullptr || f->m_ml != rec->def || f->vectorcall != nullptr ||
-        f->m_ml->ml_flags != (METH_VARARGS | METH_KEYWORDS) || f->m_ml->ml_meth != dispatcher ||
-        PyCFunction_Type.tp_call == &PyVectorcall_Call) {
-        throw std::runtime_error(std::string("orvane_bindings: ") + rec->name +
-                                 " is not the function object pybind11 2.13.6 makes on "
-                                 "CPython 3.12; refusing to give it a fast entry");
+    const auto [module, subject] = function_subject(rec);
+    if (!check_passes(f->m_ml == rec->def && f->vectorcall == nullptr &&
+                          f->m_ml->ml_flags == (METH_VARARGS | METH_KEYWORDS) &&
+                          f->m_ml->ml_meth == dispatcher &&
+                          PyCFunction_Type.tp_call != &PyVectorcall_Call,
+                      module, subject, "vectorcall",
+                      "cannot be given: not the function object pybind11 2.13.6 makes on "
+                      "CPython 3.12")) {
+        return false;
     }
     auto* def = new FastMethodDef{*f->m_ml, table};  // kept as long as the function
     f->m_ml = &def->def;
     f->vectorcall = entry;
+    return true;
 }
 
 inline vectorcallfunc vectorcall_of(PyObject* func) {
@@ -697,18 +934,27 @@ struct MetaclassHooks {
     }
 };
 
-// Installs the hook on the metaclass of `cls`, pybind11's, once.
-inline void hook_metaclass(PyTypeObject* cls, ClassHook hook) {
+// Installs the hook on the metaclass of `cls`, pybind11's, once; whether it
+// is there. Slots of our own rely on it (CPython resets them on every change
+// of a class), so without it no class gets any.
+inline bool hook_metaclass(PyTypeObject* cls, ClassHook hook) {
+    static bool refused = false;
     PyTypeObject* meta = Py_TYPE(cls);
+    if (refused) return false;
     if (MetaclassHooks::hook != nullptr) {
-        if (meta->tp_setattro != &MetaclassHooks::set || meta->tp_init != &MetaclassHooks::made) {
-            refuse_slot(meta, "tp_setattro");
-        }
-        return;
+        refused = !type_check_passes(
+            meta->tp_setattro == &MetaclassHooks::set && meta->tp_init == &MetaclassHooks::made,
+            meta, nullptr, "tp_setattro",
+            "is not the hook given to the other classes; no class gets operator slots");
+        return !refused;
     }
-    if (meta == &PyType_Type || meta->tp_setattro == nullptr ||
-        meta->tp_setattro == PyType_Type.tp_setattro || meta->tp_init != PyType_Type.tp_init) {
-        refuse_slot(meta, "tp_setattro");
+    if (!type_check_passes(meta != &PyType_Type && meta->tp_setattro != nullptr &&
+                               meta->tp_setattro != PyType_Type.tp_setattro &&
+                               meta->tp_init == PyType_Type.tp_init,
+                           meta, nullptr, "tp_setattro",
+                           "is not pybind11's metaclass slot; no class gets operator slots")) {
+        refused = true;
+        return false;
     }
     MetaclassHooks::hook = hook;
     MetaclassHooks::setattro = meta->tp_setattro;
@@ -716,6 +962,7 @@ inline void hook_metaclass(PyTypeObject* cls, ClassHook hook) {
     meta->tp_setattro = &MetaclassHooks::set;
     meta->tp_init = &MetaclassHooks::made;
     PyType_Modified(meta);
+    return true;
 }
 
 }  // namespace internals

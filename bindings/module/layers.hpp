@@ -22,7 +22,7 @@ namespace py = pybind11;
 // The Python class of C under its name, with pybind11's options.
 template <class C, class... Options>
 py::class_<C> make_class(py::module_& m, const Options&... options) {
-    return py::class_<C>(m, class_name<C>().c_str(), options...);
+    return py::class_<C>(m, class_name<C>().c_str(), options..., declare::type_setup<C>());
 }
 
 // Registers the classes and enums of Family in registry order: each is made
