@@ -3,26 +3,47 @@ and the ray and frustum queries one at a time and in batch against NumPy.
 The row and case types are the benchmark's own, passed in."""
 
 import numpy as np
+from pyglm import glm
+
 import orvane as ov
 import orvane.arrays as oa
-from pyglm import glm
 
 
 def function_rows(case, row_type):
     """Per call, double precision, with pyglm's equivalent beside each."""
     q0, q1 = ov.Quaterniond(0.8, 0.2, -0.3, 0.4).normalize(), ov.Quaterniond.RotationZ(1.2)
-    ours = {"ov": ov, "q0": q0, "q1": q1, "axis": ov.Vector3d(0, 0, 1),
-            "eye": ov.Vector3d(1, 2, 6), "target": ov.Vector3d(0, 0, 0), "up": ov.Vector3d(0, 1, 0)}
-    theirs = {"glm": glm, "q0": glm.dquat(q0.w, q0.x, q0.y, q0.z),
-              "q1": glm.dquat(q1.w, q1.x, q1.y, q1.z), "axis": glm.dvec3(0, 0, 1),
-              "eye": glm.dvec3(1, 2, 6), "target": glm.dvec3(0, 0, 0), "up": glm.dvec3(0, 1, 0)}
-    pairs = [("slerp(Quaterniond, Quaterniond, t)", "ov.slerp(q0, q1, 0.3)",
-              "glm.slerp(q0, q1, 0.3)"),
-             ("quat_from_axis_angle(Vector3d, angle)", "ov.quat_from_axis_angle(axis, 0.5)",
-              "glm.angleAxis(0.5, axis)"),
-             ("look_at(Vector3d, Vector3d, Vector3d)", "ov.look_at(eye, target, up)",
-              "glm.lookAt(eye, target, up)"),
-             ("to_matrix3(Quaterniond)", "ov.to_matrix3(q0)", "glm.mat3_cast(q0)")]
+    ours = {
+        "ov": ov,
+        "q0": q0,
+        "q1": q1,
+        "axis": ov.Vector3d(0, 0, 1),
+        "eye": ov.Vector3d(1, 2, 6),
+        "target": ov.Vector3d(0, 0, 0),
+        "up": ov.Vector3d(0, 1, 0),
+    }
+    theirs = {
+        "glm": glm,
+        "q0": glm.dquat(q0.w, q0.x, q0.y, q0.z),
+        "q1": glm.dquat(q1.w, q1.x, q1.y, q1.z),
+        "axis": glm.dvec3(0, 0, 1),
+        "eye": glm.dvec3(1, 2, 6),
+        "target": glm.dvec3(0, 0, 0),
+        "up": glm.dvec3(0, 1, 0),
+    }
+    pairs = [
+        ("slerp(Quaterniond, Quaterniond, t)", "ov.slerp(q0, q1, 0.3)", "glm.slerp(q0, q1, 0.3)"),
+        (
+            "quat_from_axis_angle(Vector3d, angle)",
+            "ov.quat_from_axis_angle(axis, 0.5)",
+            "glm.angleAxis(0.5, axis)",
+        ),
+        (
+            "look_at(Vector3d, Vector3d, Vector3d)",
+            "ov.look_at(eye, target, up)",
+            "glm.lookAt(eye, target, up)",
+        ),
+        ("to_matrix3(Quaterniond)", "ov.to_matrix3(q0)", "glm.mat3_cast(q0)"),
+    ]
     return [row_type(label, case(a, ours), None, case(b, theirs)) for label, a, b in pairs]
 
 
@@ -60,21 +81,47 @@ def query_setup(n):
 def single_query_rows(case, row_type):
     """One query per call, against the same test written in NumPy for one item."""
     one = query_setup(1)
-    ours = {"ov": ov, "o": ov.Vector3d(*one["o"][0]), "d": ov.Vector3d(*one["d"][0]),
-            "box": ov.AABB_d(ov.Vector3d(*one["lo"][0]), ov.Vector3d(*one["hi"][0])),
-            "planes": one["planes"]}
+    ours = {
+        "ov": ov,
+        "o": ov.Vector3d(*one["o"][0]),
+        "d": ov.Vector3d(*one["d"][0]),
+        "box": ov.AABB_d(ov.Vector3d(*one["lo"][0]), ov.Vector3d(*one["hi"][0])),
+        "planes": one["planes"],
+    }
     numpy = {**one, "ray": numpy_ray_aabb, "classify": numpy_classify}
-    return [row_type("ray_aabb(Vector3d, Vector3d, AABB_d)", case("ov.ray_aabb(o, d, box)", ours),
-                     None, None, "NumPy", case("ray(o, d, lo, hi)", numpy)),
-            row_type("classify_aabb(AABB_d, planes)", case("ov.classify_aabb(box, planes)", ours),
-                     None, None, "NumPy", case("classify(lo, hi, rows)", numpy))]
+    return [
+        row_type(
+            "ray_aabb(Vector3d, Vector3d, AABB_d)",
+            case("ov.ray_aabb(o, d, box)", ours),
+            None,
+            None,
+            "NumPy",
+            case("ray(o, d, lo, hi)", numpy),
+        ),
+        row_type(
+            "classify_aabb(AABB_d, planes)",
+            case("ov.classify_aabb(box, planes)", ours),
+            None,
+            None,
+            "NumPy",
+            case("classify(lo, hi, rows)", numpy),
+        ),
+    ]
 
 
 def batch_query_rows(case, batch_row_type, n):
     many = query_setup(n)
     ours = {**many, "oa": oa}
     numpy = {**many, "ray": numpy_ray_aabb, "classify": numpy_classify}
-    return [batch_row_type("ray_aabb", case("oa.ray_aabb(o, d, lo, hi)", ours),
-                           {"NumPy": case("ray(o, d, lo, hi)", numpy)}),
-            batch_row_type("classify_aabb", case("oa.classify_aabb(lo, hi, rows)", ours),
-                           {"NumPy": case("classify(lo, hi, rows)", numpy)})]
+    return [
+        batch_row_type(
+            "ray_aabb",
+            case("oa.ray_aabb(o, d, lo, hi)", ours),
+            {"NumPy": case("ray(o, d, lo, hi)", numpy)},
+        ),
+        batch_row_type(
+            "classify_aabb",
+            case("oa.classify_aabb(lo, hi, rows)", ours),
+            {"NumPy": case("classify(lo, hi, rows)", numpy)},
+        ),
+    ]

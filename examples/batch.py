@@ -4,8 +4,8 @@ import importlib.util
 import math
 
 import numpy as np
-
 import orvane_bindings as ob
+
 from orvane import arrays as oa
 
 # Quaternions are rows of 4, scalar first: quarter and half turns about z.
@@ -58,6 +58,11 @@ if importlib.util.find_spec("dask") is not None:
     import dask.array as da
 
     lazy = da.from_array(np.tile(turns, (500, 1)), chunks=(250, 4))
-    rotated = da.apply_gufunc(oa.quat_rotate, oa.quat_rotate.signature, lazy,
-                              np.array([1.0, 0.0, 0.0]), output_dtypes=np.float64)
+    rotated = da.apply_gufunc(
+        oa.quat_rotate,
+        oa.quat_rotate.signature,
+        lazy,
+        np.array([1.0, 0.0, 0.0]),
+        output_dtypes=np.float64,
+    )
     print(rotated.shape, rotated.numblocks, rotated.compute()[:2].round(12) + 0.0)

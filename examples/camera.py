@@ -12,8 +12,9 @@ projection = ov.Matrix4f.Perspective(60, WIDTH / HEIGHT, 0.1, 100)
 
 # The camera stands 1.5 up and 6 back and looks at a point just above the
 # ground; look_at gives the view matrix (world to camera, looking along -z).
-view = ov.look_at(eye=ov.Vector3f(0, 1.5, 6), target=ov.Vector3f(0, 0.6, 0),
-                  up=ov.Vector3f(0, 1, 0))
+view = ov.look_at(
+    eye=ov.Vector3f(0, 1.5, 6), target=ov.Vector3f(0, 0.6, 0), up=ov.Vector3f(0, 1, 0)
+)
 view_projection = projection * view
 VIEWPORT = (0.0, 0.0, float(WIDTH), float(HEIGHT))
 
@@ -47,8 +48,10 @@ for name, placement in placements.items():
     pixels = [(w.x, w.y, w.z) for w in windows]
     projected[name] = pixels
     columns, rows, depths = zip(*pixels, strict=True)
-    print(f"{name:<7} {VERDICT[verdict]:<15} {min(columns):6.1f}-{max(columns):6.1f} "
-          f"{min(rows):6.1f}-{max(rows):6.1f} {min(depths):7.4f}-{max(depths):7.4f}")
+    print(
+        f"{name:<7} {VERDICT[verdict]:<15} {min(columns):6.1f}-{max(columns):6.1f} "
+        f"{min(rows):6.1f}-{max(rows):6.1f} {min(depths):7.4f}-{max(depths):7.4f}"
+    )
 
 
 def draw(path: str) -> None:
@@ -69,8 +72,9 @@ def draw(path: str) -> None:
             axes.plot([pixels[a][0], pixels[b][0]], [pixels[a][1], pixels[b][1]], color="k")
         column = sum(p[0] for p in pixels) / 8
         row = min(p[1] for p in pixels)
-        axes.annotate(name, (column, row), xytext=(0, 4), textcoords="offset points",
-                      ha="center", va="bottom")
+        axes.annotate(
+            name, (column, row), xytext=(0, 4), textcoords="offset points", ha="center", va="bottom"
+        )
     figure.savefig(path, metadata={"Software": None})
     print(f"drew {len(projected)} crates into {path}")
 

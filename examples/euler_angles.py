@@ -30,8 +30,9 @@ print("extrinsic XYZ:", extrinsic.x, extrinsic.y, extrinsic.z)
 
 # Near gimbal lock (middle angle within about 0.0015 of ±pi/2) only the sum
 # of the outer angles is defined: it all goes to one angle, the other is 0.
-locked = ob.Euler_d(ob.Matrix3d.RotationX(0.3) * ob.Matrix3d.RotationY(1.5707963) *
-                    ob.Matrix3d.RotationZ(0.2))
+locked = ob.Euler_d(
+    ob.Matrix3d.RotationX(0.3) * ob.Matrix3d.RotationY(1.5707963) * ob.Matrix3d.RotationZ(0.2)
+)
 print("gimbal lock:", locked.x, locked.y, locked.z)
 
 # The enums compare only with their own members; orders are not ints.

@@ -13,6 +13,9 @@ print(" t     x (deg)   y (deg)   z (deg)")
 for step in range(5):
     t = step / 4
     angles = ov.Euler_d(ov.slerp(start, end, t))  # intrinsic XYZ by default
-    print(f"{t:4.2f} " + " ".join(f"{math.degrees(a) + 0.0:9.3f}" for a in (angles.x, angles.y, angles.z)))
+    print(
+        f"{t:4.2f} "
+        + " ".join(f"{math.degrees(a) + 0.0:9.3f}" for a in (angles.x, angles.y, angles.z))
+    )
 
 print("turned by", round(math.degrees(ov.angle_between(start, end)), 6), "degrees in all")

@@ -3,7 +3,6 @@
 from collections.abc import Callable
 
 import numpy as np
-
 import orvane_bindings as ob
 
 # numpy() is a writable view: no copy, and both sides see every change.

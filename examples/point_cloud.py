@@ -3,8 +3,8 @@
 import math
 
 import numpy as np
-
 import orvane_bindings as ob
+
 from orvane import arrays as oa
 
 rng = np.random.default_rng(7)

@@ -68,22 +68,22 @@ math::Vector3<T> in_viewport(const math::Vector3<T>& point, const math::Matrix4<
 template <class T>
 void register_camera_functions(py::module_& m) {
     declare::def(m, "look_at", &math::lookAt<T>, py::arg("eye"), py::arg("target"), py::arg("up"),
-          "The view matrix of a camera at ``eye`` looking at ``target``, with "
-          "``up`` giving the upward direction: it takes world coordinates to camera "
-          "coordinates (right-handed, the camera looking along -z). ``eye`` equal to "
-          "``target``, ``up`` parallel to the view direction, or NaN anywhere, "
-          "gives NaN.");
+                 "The view matrix of a camera at ``eye`` looking at ``target``, with "
+                 "``up`` giving the upward direction: it takes world coordinates to camera "
+                 "coordinates (right-handed, the camera looking along -z). ``eye`` equal to "
+                 "``target``, ``up`` parallel to the view direction, or NaN anywhere, "
+                 "gives NaN.");
     declare::def(m, "project", &in_viewport<T, &math::project<T>>, py::arg("point"),
-        py::arg("view_projection"), py::arg("viewport"),
-        "Window coordinates of ``point``: x grows to the right and y downwards from "
-        "the viewport's corner ``(x, y, width, height)``, as image rows do, and "
-        "depth runs over [0, 1] from the near to the far plane; the viewport is a "
-        "Vector4 or four numbers. A point in the camera's plane (w = 0) gives "
-        "infinities or NaN; NaN input gives NaN.");
+                 py::arg("view_projection"), py::arg("viewport"),
+                 "Window coordinates of ``point``: x grows to the right and y downwards from "
+                 "the viewport's corner ``(x, y, width, height)``, as image rows do, and "
+                 "depth runs over [0, 1] from the near to the far plane; the viewport is a "
+                 "Vector4 or four numbers. A point in the camera's plane (w = 0) gives "
+                 "infinities or NaN; NaN input gives NaN.");
     declare::def(m, "unproject", &in_viewport<T, &math::unproject<T>>, py::arg("window"),
-        py::arg("view_projection"), py::arg("viewport"),
-        "The point whose window coordinates are ``window``: the inverse of "
-        "``project``. A singular ``view_projection``, or NaN input, gives NaN.");
+                 py::arg("view_projection"), py::arg("viewport"),
+                 "The point whose window coordinates are ``window``: the inverse of "
+                 "``project``. A singular ``view_projection``, or NaN input, gives NaN.");
 }
 
 // Whether dtype, read as numpy.dtype reads it, asks for float32 rather than

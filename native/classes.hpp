@@ -14,7 +14,8 @@ void for_each_class(F&& f) {
     for_each_registered([&f](auto tag) {
         using C = typename decltype(tag)::type;
         if constexpr (IsModuleClass<C>::value) {
-            if constexpr (std::is_same_v<typename ClassTraits<C>::Scalar, T>) f(tag, class_name<C>());
+            if constexpr (std::is_same_v<typename ClassTraits<C>::Scalar, T>)
+                f(tag, class_name<C>());
         }
     });
 }

@@ -33,26 +33,44 @@ template <class T>
 using V3 = math::Vector3<T>;
 
 template <class T>
-Q<T> multiply(const Q<T>& a, const Q<T>& b) { return a * b; }
+Q<T> multiply(const Q<T>& a, const Q<T>& b) {
+    return a * b;
+}
 template <class T>
-V3<T> rotate(const Q<T>& q, const V3<T>& v) { return q.rotate(v); }
+V3<T> rotate(const Q<T>& q, const V3<T>& v) {
+    return q.rotate(v);
+}
 template <class T>
-Q<T> conjugate(const Q<T>& q) { return q.conjugate(); }
+Q<T> conjugate(const Q<T>& q) {
+    return q.conjugate();
+}
 template <class T>
-Q<T> inverse(const Q<T>& q) { return q.inverse(); }
+Q<T> inverse(const Q<T>& q) {
+    return q.inverse();
+}
 template <class T>
-Q<T> normalize(const Q<T>& q) { return q.normalize(); }
+Q<T> normalize(const Q<T>& q) {
+    return q.normalize();
+}
 // orvane.to_matrix3's, which agrees with q.toMatrix3() wherever that one
 // can square q.
 template <class T>
-ORVANE_ONE_COPY math::Matrix3<T> toMatrix(const Q<T>& q) { return math::toMatrix3(q); }
+ORVANE_ONE_COPY math::Matrix3<T> toMatrix(const Q<T>& q) {
+    return math::toMatrix3(q);
+}
 template <class T>
-Q<T> fromMatrix(const math::Matrix3<T>& m) { return Q<T>(m); }
+Q<T> fromMatrix(const math::Matrix3<T>& m) {
+    return Q<T>(m);
+}
 
 template <class T>
-ORVANE_ONE_COPY Q<T> slerp(const Q<T>& a, const Q<T>& b, T t) { return math::slerp(a, b, t); }
+ORVANE_ONE_COPY Q<T> slerp(const Q<T>& a, const Q<T>& b, T t) {
+    return math::slerp(a, b, t);
+}
 template <class T>
-ORVANE_ONE_COPY V3<T> toRotationVector(const Q<T>& q) { return math::toRotationVector(q); }
+ORVANE_ONE_COPY V3<T> toRotationVector(const Q<T>& q) {
+    return math::toRotationVector(q);
+}
 template <class T>
 ORVANE_ONE_COPY Q<T> fromRotationVector(const V3<T>& v) {
     return math::quaternionFromRotationVector(v);
@@ -108,7 +126,9 @@ math::Pose3d<T> pose(const V3<T>& position, const Q<T>& orientation) {
     return p;
 }
 template <class T>
-V3<T> poseApply(const V3<T>& p, const Q<T>& q, const V3<T>& v) { return pose(p, q).apply(v); }
+V3<T> poseApply(const V3<T>& p, const Q<T>& q, const V3<T>& v) {
+    return pose(p, q).apply(v);
+}
 template <class T>
 std::tuple<V3<T>, Q<T>> poseCompose(const V3<T>& pa, const Q<T>& qa, const V3<T>& pb,
                                     const Q<T>& qb) {
@@ -117,7 +137,9 @@ std::tuple<V3<T>, Q<T>> poseCompose(const V3<T>& pa, const Q<T>& qa, const V3<T>
 }
 
 template <class M>
-typename M::Column matrixApply(const M& m, const typename M::Column& v) { return m * v; }
+typename M::Column matrixApply(const M& m, const typename M::Column& v) {
+    return m * v;
+}
 template <class T>
 V3<T> matrixApplyPoint(const math::Matrix4<T>& m, const V3<T>& v) {
     const math::Vector4<T> r = m * math::Vector4<T>(v.x, v.y, v.z, T(1));

@@ -120,8 +120,7 @@ struct Layout<elementwise::PlaneRows<T>> : Shaped<T, 6, 4> {
 template <class V>
 constexpr bool covers_value() {
     using L = Layout<V>;
-    return sizeof(V) == L::count * sizeof(typename L::Scalar) &&
-           std::is_standard_layout_v<V>;
+    return sizeof(V) == L::count * sizeof(typename L::Scalar) && std::is_standard_layout_v<V>;
 }
 
 // A NumPy core signature such as "(3),(4),(6,4)->(3)", made at compile time.
@@ -229,7 +228,8 @@ struct Loop<F> {
 
     // Every operand's core strides when all are packed, in NumPy's order.
     template <std::size_t... i, std::size_t... o>
-    static constexpr auto packed_core_strides(std::index_sequence<i...>, std::index_sequence<o...>) {
+    static constexpr auto packed_core_strides(std::index_sequence<i...>,
+                                              std::index_sequence<o...>) {
         std::array<Index, in_first[nin] + out_first[nout]> all{};
         std::size_t at = 0;
         auto append = [&](const auto& packed) {
@@ -259,7 +259,8 @@ struct Loop<F> {
     static void run(char** args, const Index* dimensions, const Index* steps, void*) {
         const Index* core = steps + nargs;
         bool is_packed = true;
-        for (std::size_t k = 0; k < packed.size(); ++k) is_packed = is_packed && core[k] == packed[k];
+        for (std::size_t k = 0; k < packed.size(); ++k)
+            is_packed = is_packed && core[k] == packed[k];
         if (is_packed) {
             loop<true>(args, dimensions, steps);
         } else {

@@ -40,7 +40,7 @@ struct Definition {
 // Integers and bools go to the float64 loop instead, as wider integers and
 // lists do: only a float32 (or float16) input or dtype= picks float32.
 int resolve_types(PyUFuncObject* ufunc, NPY_CASTING casting, PyArrayObject** operands,
-                 PyObject* type_tuple, PyArray_Descr** out_dtypes) {
+                  PyObject* type_tuple, PyArray_Descr** out_dtypes) {
     bool any_integer = false;
     bool only_integers_and_doubles = true;
     for (int k = 0; k < ufunc->nin; ++k) {
@@ -67,13 +67,13 @@ int resolve_types(PyUFuncObject* ufunc, NPY_CASTING casting, PyArrayObject** ope
 }
 
 // The NumPy type of each operand of both loops, float32 loop first.
-void define(py::module_& m, std::unique_ptr<Definition> d, int nin, int nout,
-            const char* signature, const std::string& types) {
+void define(py::module_& m, std::unique_ptr<Definition> d, int nin, int nout, const char* signature,
+            const std::string& types) {
     d->types.reset(new char[types.size()]);
     std::copy(types.begin(), types.end(), d->types.get());
-    PyObject* f = PyUFunc_FromFuncAndDataAndSignature(
-        d->loops, d->data, d->types.get(), 2, nin, nout, PyUFunc_None, d->name.c_str(),
-        d->doc.c_str(), 0, signature);
+    PyObject* f = PyUFunc_FromFuncAndDataAndSignature(d->loops, d->data, d->types.get(), 2, nin,
+                                                      nout, PyUFunc_None, d->name.c_str(),
+                                                      d->doc.c_str(), 0, signature);
     if (f == nullptr) throw py::error_already_set();
     py::object ufunc = py::reinterpret_steal<py::object>(f);
     py::capsule owner(d.get(), [](void* p) { delete static_cast<Definition*>(p); });
@@ -125,8 +125,7 @@ void add(py::module_& m, std::string name, std::string doc) {
 
 // (n,n),(n)->(n): the loop of the matrix order the call brings.
 template <class T>
-void matrix_apply_loop(char** args, const npy_intp* dimensions, const npy_intp* steps,
-                     void* data) {
+void matrix_apply_loop(char** args, const npy_intp* dimensions, const npy_intp* steps, void* data) {
     using gufunc::Loop;
     switch (dimensions[1]) {
         case 2: return Loop<&matrixApply<math::Matrix2<T>>>::run(args, dimensions, steps, data);
@@ -143,8 +142,9 @@ void matrix_apply_loop(char** args, const npy_intp* dimensions, const npy_intp* 
 void add_matrix_apply(py::module_& m) {
     auto d = std::make_unique<Definition>();
     d->name = "matrix_apply";
-    d->doc = "Matrix times vector, M * v, for matrices of order n = 2, 3 or 4 indexed "
-             "[row, column].";
+    d->doc =
+        "Matrix times vector, M * v, for matrices of order n = 2, 3 or 4 indexed "
+        "[row, column].";
     d->loops[0] = &matrix_apply_loop<float>;
     d->loops[1] = &matrix_apply_loop<double>;
     define(m, std::move(d), 2, 1, "(n,n),(n)->(n)",
@@ -188,8 +188,7 @@ void add_euler(py::module_& m, const std::string& convention_name) {
     index_euler(m, "quat_to_euler", suffix, order, convention);
     add<&fromEuler<order, convention, float>, &fromEuler<order, convention, double>>(
         m, "euler_to_quat_" + suffix,
-        "Quaternion (w, x, y, z) of " + angles + "; order " + name + ", " + convention_name +
-            ".");
+        "Quaternion (w, x, y, z) of " + angles + "; order " + name + ", " + convention_name + ".");
     index_euler(m, "euler_to_quat", suffix, order, convention);
 }
 
@@ -209,38 +208,43 @@ void register_gufuncs(py::module_& native) {
     // A namespace of their own: the per-object functions share some names.
     py::module_ m = native.def_submodule("gufuncs", "The batch operations as NumPy ufuncs.");
 
-    add<&multiply<float>, &multiply<double>>(m, "quat_multiply",
-        "Hamilton product a * b of quaternions (w, x, y, z): b acts first.");
-    add<&rotate<float>, &rotate<double>>(m, "quat_rotate",
-        "The vector v rotated by the quaternion q, of any non-zero length.");
+    add<&multiply<float>, &multiply<double>>(
+        m, "quat_multiply", "Hamilton product a * b of quaternions (w, x, y, z): b acts first.");
+    add<&rotate<float>, &rotate<double>>(
+        m, "quat_rotate", "The vector v rotated by the quaternion q, of any non-zero length.");
     add<&conjugate<float>, &conjugate<double>>(m, "quat_conjugate",
-        "The conjugate (w, -x, -y, -z).");
-    add<&inverse<float>, &inverse<double>>(m, "quat_inverse",
-        "The inverse: the conjugate divided by the squared length.");
+                                               "The conjugate (w, -x, -y, -z).");
+    add<&inverse<float>, &inverse<double>>(
+        m, "quat_inverse", "The inverse: the conjugate divided by the squared length.");
     add<&normalize<float>, &normalize<double>>(m, "quat_normalize",
-        "The quaternion divided by its length.");
-    add<&slerp<float>, &slerp<double>>(m, "quat_slerp",
+                                               "The quaternion divided by its length.");
+    add<&slerp<float>, &slerp<double>>(
+        m, "quat_slerp",
         "Spherical interpolation from a (t = 0) to b (t = 1) along the shorter arc.");
-    add<&toMatrix<float>, &toMatrix<double>>(m, "quat_to_matrix",
-        "Rotation matrix [row, column] of the normalized quaternion.");
-    add<&fromMatrix<float>, &fromMatrix<double>>(m, "matrix_to_quat",
-        "Quaternion (w, x, y, z) of a rotation matrix indexed [row, column].");
-    add<&toRotationVector<float>, &toRotationVector<double>>(m, "quat_to_rotation_vector",
+    add<&toMatrix<float>, &toMatrix<double>>(
+        m, "quat_to_matrix", "Rotation matrix [row, column] of the normalized quaternion.");
+    add<&fromMatrix<float>, &fromMatrix<double>>(
+        m, "matrix_to_quat", "Quaternion (w, x, y, z) of a rotation matrix indexed [row, column].");
+    add<&toRotationVector<float>, &toRotationVector<double>>(
+        m, "quat_to_rotation_vector",
         "Rotation vector (axis times angle in [0, pi]) of a quaternion.");
-    add<&fromRotationVector<float>, &fromRotationVector<double>>(m, "quat_from_rotation_vector",
-        "Quaternion of the rotation by |v| radians about v.");
-    add<&poseApply<float>, &poseApply<double>>(m, "pose_apply",
-        "position + orientation.rotate(v): the point v moved by a pose.");
-    add<&poseCompose<float>, &poseCompose<double>>(m, "pose_compose",
-        "Position and orientation of the pose a * b, which applies b first.");
+    add<&fromRotationVector<float>, &fromRotationVector<double>>(
+        m, "quat_from_rotation_vector", "Quaternion of the rotation by |v| radians about v.");
+    add<&poseApply<float>, &poseApply<double>>(
+        m, "pose_apply", "position + orientation.rotate(v): the point v moved by a pose.");
+    add<&poseCompose<float>, &poseCompose<double>>(
+        m, "pose_compose", "Position and orientation of the pose a * b, which applies b first.");
     add_matrix_apply(m);
-    add<&matrixApplyPoint<float>, &matrixApplyPoint<double>>(m, "matrix_apply_point",
+    add<&matrixApplyPoint<float>, &matrixApplyPoint<double>>(
+        m, "matrix_apply_point",
         "The point (x, y, z, 1) through a 4x4 transform: rows 0 to 2 of M * p.");
 
-    add<&rayAabb<float>, &rayAabb<double>>(m, "ray_aabb",
+    add<&rayAabb<float>, &rayAabb<double>>(
+        m, "ray_aabb",
         "(t_near, t_far) of the ray (origin, direction) through the box (min, max), as "
         "orvane.ray_aabb; a miss, and NaN input, gives (inf, -inf).");
-    add<&classifyAabb<float>, &classifyAabb<double>>(m, "classify_aabb",
+    add<&classifyAabb<float>, &classifyAabb<double>>(
+        m, "classify_aabb",
         "-1 outside, 0 intersecting, 1 inside: the box (min, max) against six planes given as "
         "rows (a, b, c, d), inside where a*x + b*y + c*z + d >= 0 (see plane_rows); as "
         "orvane.classify_aabb: a NaN row is ignored, a box with a NaN coordinate is -1. The "

@@ -47,9 +47,8 @@ void visit_state(C& value, F&& f) {
 template <class C>
 py::bytes state_of(C value) {
     std::string out;
-    visit_state(value, [&out](const auto& s) {
-        out.append(reinterpret_cast<const char*>(&s), sizeof s);
-    });
+    visit_state(value,
+                [&out](const auto& s) { out.append(reinterpret_cast<const char*>(&s), sizeof s); });
     return py::bytes(out);
 }
 

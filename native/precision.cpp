@@ -17,8 +17,9 @@ void refuse_other_objects(py::module_& m, const char* name) {
     m.def(
         name,
         [name](const py::object& x) -> py::object {
-            throw py::type_error(std::string(name) + "() takes an orvane value, not " +
-                                 py::str(py::type::handle_of(x).attr("__name__")).cast<std::string>());
+            throw py::type_error(
+                std::string(name) + "() takes an orvane value, not " +
+                py::str(py::type::handle_of(x).attr("__name__")).cast<std::string>());
         },
         py::arg("x"));
     internals::set_docstring(m.attr(name).ptr(), doc);
@@ -29,7 +30,8 @@ template <class U>
 void def_conversion(py::module_& m, const char* name, const char* doc) {
     for_each_class([&](auto tag, const std::string&) {
         using C = typename decltype(tag)::type;
-        declare::def(m, name, [](const C& x) { return math::convert<U>(x); }, py::arg("x"), doc);
+        declare::def(
+            m, name, [](const C& x) { return math::convert<U>(x); }, py::arg("x"), doc);
     });
     refuse_other_objects(m, name);
 }
@@ -37,10 +39,12 @@ void def_conversion(py::module_& m, const char* name, const char* doc) {
 }  // namespace
 
 void register_precision_conversions(py::module_& m) {
-    def_conversion<float>(m, "to_float",
-                          "``x`` in single precision: the same class with the ``f``/``_f`` suffix,\n"
-                          "every value rounded to the nearest float32. A float ``x`` is copied.");
-    def_conversion<double>(m, "to_double",
-                           "``x`` in double precision: the same class with the ``d``/``_d`` suffix;\n"
-                           "every float32 value is exact in float64. A double ``x`` is copied.");
+    def_conversion<float>(
+        m, "to_float",
+        "``x`` in single precision: the same class with the ``f``/``_f`` suffix,\n"
+        "every value rounded to the nearest float32. A float ``x`` is copied.");
+    def_conversion<double>(
+        m, "to_double",
+        "``x`` in double precision: the same class with the ``d``/``_d`` suffix;\n"
+        "every float32 value is exact in float64. A double ``x`` is copied.");
 }

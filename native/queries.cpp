@@ -131,8 +131,8 @@ void register_rays(py::module_& m) {
         "against the normal).");
     declare::def(
         m, "ray_aabb",
-        [](const V3<T>& origin, const V3<T>& direction, const math::AABB<T>& box)
-            -> std::optional<std::pair<T, T>> {
+        [](const V3<T>& origin, const V3<T>& direction,
+           const math::AABB<T>& box) -> std::optional<std::pair<T, T>> {
             const auto hit = math::rayAabb(origin, direction, box);
             if (!hit) return std::nullopt;
             return std::pair<T, T>(hit->tNear, hit->tFar);
@@ -162,14 +162,15 @@ void register_rays(py::module_& m) {
 template <class T>
 void register_closest_points(py::module_& m) {
     using Line = math::Line<T>;
-    declare::def(m, "closest_point_on_line", &math::closestPointOnLine<T>, py::arg("line"), py::arg("p"),
-          "The point of the infinite line through line.start and line.end nearest p.\n"
-          "A zero-length line gives line.start; NaN input gives NaN.");
+    declare::def(m, "closest_point_on_line", &math::closestPointOnLine<T>, py::arg("line"),
+                 py::arg("p"),
+                 "The point of the infinite line through line.start and line.end nearest p.\n"
+                 "A zero-length line gives line.start; NaN input gives NaN.");
     declare::def(m, "closest_point_on_segment", &math::closestPointOnSegment<T>, py::arg("line"),
-          py::arg("p"),
-          "The point of the segment from line.start to line.end nearest p; beyond\n"
-          "either end it is that end point, exactly. A zero-length segment gives\n"
-          "line.start; NaN input gives NaN.");
+                 py::arg("p"),
+                 "The point of the segment from line.start to line.end nearest p; beyond\n"
+                 "either end it is that end point, exactly. A zero-length segment gives\n"
+                 "line.start; NaN input gives NaN.");
     declare::def(
         m, "closest_points_segments",
         [](const Line& l1, const Line& l2) {
@@ -183,9 +184,10 @@ void register_closest_points(py::module_& m) {
         "l1.start lies beyond. A zero-length segment contributes its start; two\n"
         "give both starts. Finite input gives no NaN; NaN in either segment gives\n"
         "NaN in both points.");
-    declare::def(m, "distance_point_segment", &math::distancePointSegment<T>, py::arg("line"), py::arg("p"),
-          "Distance from p to the segment from line.start to line.end (to line.start\n"
-          "when the two coincide); NaN input gives NaN.");
+    declare::def(m, "distance_point_segment", &math::distancePointSegment<T>, py::arg("line"),
+                 py::arg("p"),
+                 "Distance from p to the segment from line.start to line.end (to line.start\n"
+                 "when the two coincide); NaN input gives NaN.");
 }
 
 // One overload of aabb_transform per kind of transform.
@@ -197,52 +199,52 @@ math::AABB<T> transformed_by(const math::AABB<T>& box, const Transform& transfor
 template <class T>
 void register_boxes(py::module_& m) {
     declare::def(m, "aabb_contains", &math::contains<T>, py::arg("box"), py::arg("p"),
-          "Whether p lies in the closed box (a point on a face is inside). An\n"
-          "inverted or empty box and a NaN coordinate contain nothing.");
+                 "Whether p lies in the closed box (a point on a face is inside). An\n"
+                 "inverted or empty box and a NaN coordinate contain nothing.");
     declare::def(m, "aabb_union", &math::merged<T>, py::arg("a"), py::arg("b"),
-          "The smallest box holding both. The empty box (min +inf, max -inf) leaves\n"
-          "the other unchanged; a NaN coordinate of either stays NaN.");
+                 "The smallest box holding both. The empty box (min +inf, max -inf) leaves\n"
+                 "the other unchanged; a NaN coordinate of either stays NaN.");
     declare::def(m, "aabb_expand", &math::expanded<T>, py::arg("box"), py::arg("p"),
-          "The smallest box holding the box and p; the empty box gives the box of p\n"
-          "alone. A NaN coordinate stays NaN.");
+                 "The smallest box holding the box and p; the empty box gives the box of p\n"
+                 "alone. A NaN coordinate stays NaN.");
     declare::def(m, "aabb_center", &math::center<T>, py::arg("box"),
-          "(max + min) * 0.5. NaN for the default all-space box and the empty box,\n"
-          "and where a coordinate is NaN.");
+                 "(max + min) * 0.5. NaN for the default all-space box and the empty box,\n"
+                 "and where a coordinate is NaN.");
     declare::def(m, "aabb_extent", &math::extent<T>, py::arg("box"),
-          "The full size max - min (not half of it); negative on an inverted axis,\n"
-          "-inf for the empty box, NaN where a coordinate is NaN.");
+                 "The full size max - min (not half of it); negative on an inverted axis,\n"
+                 "-inf for the empty box, NaN where a coordinate is NaN.");
     declare::def(m, "aabb_transform", &transformed_by<T, math::Pose3d<T>>, py::arg("box"),
-        py::arg("transform"),
-        "The tight box around the box moved by a pose: the centre through\n"
-        "pose.apply, the half extents through the rotation of the normalized\n"
-        "orientation (an unnormalized orientation does not scale). Infinite and\n"
-        "empty boxes, a zero orientation and NaN input give NaN.");
+                 py::arg("transform"),
+                 "The tight box around the box moved by a pose: the centre through\n"
+                 "pose.apply, the half extents through the rotation of the normalized\n"
+                 "orientation (an unnormalized orientation does not scale). Infinite and\n"
+                 "empty boxes, a zero orientation and NaN input give NaN.");
     declare::def(m, "aabb_transform", &transformed_by<T, math::Matrix4<T>>, py::arg("box"),
-        py::arg("transform"),
-        "The tight box around the box moved by an affine matrix: the centre as the\n"
-        "point (c, 1), the half extents through the absolute values of the\n"
-        "upper-left 3x3 block; row 3 is ignored. Infinite and empty boxes and NaN\n"
-        "input (outside row 3) give NaN.");
+                 py::arg("transform"),
+                 "The tight box around the box moved by an affine matrix: the centre as the\n"
+                 "point (c, 1), the half extents through the absolute values of the\n"
+                 "upper-left 3x3 block; row 3 is ignored. Infinite and empty boxes and NaN\n"
+                 "input (outside row 3) give NaN.");
 }
 
 template <class T>
 void register_planes(py::module_& m) {
     declare::def(m, "plane_from_points", &math::planeFromPoints<T>, py::arg("a"), py::arg("b"),
-          py::arg("c"),
-          "The plane through a with the unit normal (b - a) x (c - a): a, b, c run\n"
-          "counter-clockwise seen from the normal side. Collinear or coinciding\n"
-          "points give a NaN normal; NaN input gives NaN.");
+                 py::arg("c"),
+                 "The plane through a with the unit normal (b - a) x (c - a): a, b, c run\n"
+                 "counter-clockwise seen from the normal side. Collinear or coinciding\n"
+                 "points give a NaN normal; NaN input gives NaN.");
     declare::def(m, "intersect_planes", &math::intersectPlanes<T>, py::arg("p1"), py::arg("p2"),
-          py::arg("p3"),
-          "The point common to three planes (normals of any length), or None when\n"
-          "the normals are dependent (parallel planes, or three planes through one\n"
-          "line). NaN input gives NaN components.");
+                 py::arg("p3"),
+                 "The point common to three planes (normals of any length), or None when\n"
+                 "the normals are dependent (parallel planes, or three planes through one\n"
+                 "line). NaN input gives NaN components.");
     declare::def(m, "frustum_planes", &math::frustumPlanes<T>, py::arg("view_projection"),
-          "The 6 planes [left, right, bottom, top, near, far] of the volume that the\n"
-          "matrix maps into the clip cube, with unit normals pointing inwards.\n"
-          "A plane with a zero normal (the far plane of an infinite projection) comes\n"
-          "out NaN, and classify_aabb ignores it; so do the planes built from a row\n"
-          "holding NaN.");
+                 "The 6 planes [left, right, bottom, top, near, far] of the volume that the\n"
+                 "matrix maps into the clip cube, with unit normals pointing inwards.\n"
+                 "A plane with a zero normal (the far plane of an infinite projection) comes\n"
+                 "out NaN, and classify_aabb ignores it; so do the planes built from a row\n"
+                 "holding NaN.");
     declare::def(
         m, "classify_aabb",
         [](const math::AABB<T>& box, const PlaneSequence<T>& planes) {
@@ -297,8 +299,7 @@ py::handle vector_class_of(const py::handle& points) {
     for (const py::object item : sequence) {
         if (!py::isinstance(item, found)) {
             throw py::type_error("aabb_from_points: points mix " + text_of(found.attr("__name__")) +
-                                 " with " + type_name(item) + " (item " + std::to_string(k) +
-                                 ")");
+                                 " with " + type_name(item) + " (item " + std::to_string(k) + ")");
         }
         ++k;
     }
@@ -364,15 +365,17 @@ void register_geometry_queries(py::module_& m) {
     register_queries<float>(m);
     register_queries<double>(m);
     declare::def(m, "plane_rows", &plane_rows, py::arg("planes"),
-          "The 6 planes (as frustum_planes gives them) as a (6, 4) array of rows\n"
-          "(a, b, c, d) of their precision, inside where a*x + b*y + c*z + d >= 0: the\n"
-          "form orvane.arrays.classify_aabb takes.");
-    declare::def(m, "aabb_from_points", &aabb_from_points, py::arg("points"), py::arg("dtype") = py::none(),
-          "The smallest box holding the points: an (N, 3) array-like, cast to dtype\n"
-          "(float32 or float64) as numpy.asarray does, or a sequence of Vector3 of one\n"
-          "precision, which fixes the precision (mixing precisions raises TypeError).\n"
-          "Without dtype, a float32 or float64 array keeps its precision and other\n"
-          "array-likes (lists, integer arrays) give float64. No points give the empty box, min +inf and\n"
-          "max -inf, which aabb_union absorbs and which contains nothing. A NaN\n"
-          "coordinate makes that coordinate of the box NaN.");
+                 "The 6 planes (as frustum_planes gives them) as a (6, 4) array of rows\n"
+                 "(a, b, c, d) of their precision, inside where a*x + b*y + c*z + d >= 0: the\n"
+                 "form orvane.arrays.classify_aabb takes.");
+    declare::def(m, "aabb_from_points", &aabb_from_points, py::arg("points"),
+                 py::arg("dtype") = py::none(),
+                 "The smallest box holding the points: an (N, 3) array-like, cast to dtype\n"
+                 "(float32 or float64) as numpy.asarray does, or a sequence of Vector3 of one\n"
+                 "precision, which fixes the precision (mixing precisions raises TypeError).\n"
+                 "Without dtype, a float32 or float64 array keeps its precision and other\n"
+                 "array-likes (lists, integer arrays) give float64. No points give the empty box, "
+                 "min +inf and\n"
+                 "max -inf, which aabb_union absorbs and which contains nothing. A NaN\n"
+                 "coordinate makes that coordinate of the box NaN.");
 }

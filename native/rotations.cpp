@@ -15,10 +15,10 @@ template <class T>
 void register_rotation_functions(py::module_& m) {
     using Q = math::Quaternion<T>;
     declare::def(m, "quat_from_axis_angle", &math::quaternionFromAxisAngle<T>, py::arg("axis"),
-          py::arg("angle"),
-          "The rotation by ``angle`` radians about ``axis``, right-handed. The axis "
-          "may have any length, however small or large; a zero or NaN axis gives "
-          "NaN in the vector part, a NaN angle NaN everywhere.");
+                 py::arg("angle"),
+                 "The rotation by ``angle`` radians about ``axis``, right-handed. The axis "
+                 "may have any length, however small or large; a zero or NaN axis gives "
+                 "NaN in the vector part, a NaN angle NaN everywhere.");
     declare::def(
         m, "axis_angle",
         [](const Q& q) {
@@ -32,53 +32,62 @@ void register_rotation_functions(py::module_& m) {
         "and angle 0, but a NaN w gives NaN, as does NaN anywhere. ``q`` need not "
         "be normalized, and may have any length.");
     declare::def(m, "quat_from_rotation_vector", &elementwise::fromRotationVector<T>,
-          py::arg("rotation_vector"),
-          "The rotation by ``|v|`` radians about ``v``; the zero vector gives the "
-          "identity, NaN gives NaN. Accurate for small angles.");
+                 py::arg("rotation_vector"),
+                 "The rotation by ``|v|`` radians about ``v``; the zero vector gives the "
+                 "identity, NaN gives NaN. Accurate for small angles.");
     declare::def(m, "rotation_vector", &elementwise::toRotationVector<T>, py::arg("q"),
-          "The rotation vector (axis times angle, angle in [0, pi]) of ``q``; the "
-          "identity gives the zero vector, NaN (a NaN w included) NaN. ``q`` and "
-          "``-q`` give the same result.");
+                 "The rotation vector (axis times angle, angle in [0, pi]) of ``q``; the "
+                 "identity gives the zero vector, NaN (a NaN w included) NaN. ``q`` and "
+                 "``-q`` give the same result.");
     declare::def(m, "quat_between", &math::quaternionBetween<T>, py::arg("a"), py::arg("b"),
-          "The shortest rotation taking direction ``a`` to direction ``b`` (neither "
-          "need have unit length). Opposite directions give a rotation by pi about "
-          "an axis perpendicular to ``a``; a zero or NaN vector gives NaN "
-          "components.");
+                 "The shortest rotation taking direction ``a`` to direction ``b`` (neither "
+                 "need have unit length). Opposite directions give a rotation by pi about "
+                 "an axis perpendicular to ``a``; a zero or NaN vector gives NaN "
+                 "components.");
     declare::def(m, "slerp", &elementwise::slerp<T>, py::arg("q0"), py::arg("q1"), py::arg("t"),
-          "Spherical linear interpolation along the shorter arc between the "
-          "normalized ``q0`` (t = 0, exactly) and ``q1`` or ``-q1`` (t = 1, exactly). "
-          "Nearly equal inputs fall back to normalized linear interpolation; t "
-          "outside [0, 1] extrapolates. A zero or NaN quaternion or a NaN t gives "
-          "NaN.");
+                 "Spherical linear interpolation along the shorter arc between the "
+                 "normalized ``q0`` (t = 0, exactly) and ``q1`` or ``-q1`` (t = 1, exactly). "
+                 "Nearly equal inputs fall back to normalized linear interpolation; t "
+                 "outside [0, 1] extrapolates. A zero or NaN quaternion or a NaN t gives "
+                 "NaN.");
     declare::def(m, "nlerp", &math::nlerp<T>, py::arg("q0"), py::arg("q1"), py::arg("t"),
-          "Normalized linear interpolation along the shorter arc. A zero or NaN "
-          "quaternion or a NaN t gives NaN.");
-    declare::def(m, "quat_dot", static_cast<T (*)(const Q&, const Q&)>(&math::dot<T>), py::arg("q0"),
-          py::arg("q1"), "The four-component dot product w0*w1 + x0*x1 + y0*y1 + z0*z1.");
+                 "Normalized linear interpolation along the shorter arc. A zero or NaN "
+                 "quaternion or a NaN t gives NaN.");
+    declare::def(m, "quat_dot", static_cast<T (*)(const Q&, const Q&)>(&math::dot<T>),
+                 py::arg("q0"), py::arg("q1"),
+                 "The four-component dot product w0*w1 + x0*x1 + y0*y1 + z0*z1.");
     declare::def(m, "angle_between", &math::angleBetween<T>, py::arg("q0"), py::arg("q1"),
-          "The angle of the rotation taking ``q0`` to ``q1``, in [0, pi]; accurate "
-          "near 0 and near pi. A zero or NaN quaternion gives NaN.");
+                 "The angle of the rotation taking ``q0`` to ``q1``, in [0, pi]; accurate "
+                 "near 0 and near pi. A zero or NaN quaternion gives NaN.");
     declare::def(m, "matrix3_from_axis_angle", &math::matrix3FromAxisAngle<T>, py::arg("axis"),
-          py::arg("angle"), "The rotation matrix of ``quat_from_axis_angle``.");
+                 py::arg("angle"), "The rotation matrix of ``quat_from_axis_angle``.");
     declare::def(m, "matrix4_from_axis_angle", &math::matrix4FromAxisAngle<T>, py::arg("axis"),
-          py::arg("angle"),
-          "The 4x4 rotation matrix of ``quat_from_axis_angle`` (no translation).");
+                 py::arg("angle"),
+                 "The 4x4 rotation matrix of ``quat_from_axis_angle`` (no translation).");
 }
 
 // A quaternion's through the batch operation's own copy (see elementwise.hpp).
 struct ToMatrix3 {
     template <class X>
-    auto operator()(const X& x) const { return math::toMatrix3(x); }
+    auto operator()(const X& x) const {
+        return math::toMatrix3(x);
+    }
     template <class T>
-    auto operator()(const math::Quaternion<T>& q) const { return elementwise::toMatrix(q); }
+    auto operator()(const math::Quaternion<T>& q) const {
+        return elementwise::toMatrix(q);
+    }
 };
 struct ToMatrix4 {
     template <class X>
-    auto operator()(const X& x) const { return math::toMatrix4(x); }
+    auto operator()(const X& x) const {
+        return math::toMatrix4(x);
+    }
 };
 struct ToQuaternion {
     template <class X>
-    auto operator()(const X& x) const { return math::toQuaternion(x); }
+    auto operator()(const X& x) const {
+        return math::toQuaternion(x);
+    }
 };
 
 // One overload per argument class.
@@ -86,7 +95,8 @@ template <class Convert, template <class> class... Kinds>
 void def_conversion(py::module_& m, const char* name, const char* doc) {
     for_each_of<Kinds...>([&](auto tag) {
         using X = typename decltype(tag)::type;
-        declare::def(m, name, [](const X& x) { return Convert{}(x); }, py::arg("x"), doc);
+        declare::def(
+            m, name, [](const X& x) { return Convert{}(x); }, py::arg("x"), doc);
     });
 }
 

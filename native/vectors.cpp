@@ -9,21 +9,20 @@ namespace {
 template <class V>
 void register_vector_functions(py::module_& m) {
     declare::def(m, "distance", &math::distance<V>, py::arg("a"), py::arg("b"),
-          "The Euclidean distance between ``a`` and ``b``.");
+                 "The Euclidean distance between ``a`` and ``b``.");
     declare::def(m, "angle", &math::angle<V>, py::arg("a"), py::arg("b"),
-          "The angle between ``a`` and ``b`` in [0, pi], accurate near 0 and near pi. A "
-          "zero or NaN vector gives NaN.");
+                 "The angle between ``a`` and ``b`` in [0, pi], accurate near 0 and near pi. A "
+                 "zero or NaN vector gives NaN.");
     declare::def(m, "reflect", &math::reflect<V>, py::arg("v"), py::arg("normal"),
-          "``v`` reflected about the plane of the unit ``normal``: v - 2 dot(v, n) n.");
+                 "``v`` reflected about the plane of the unit ``normal``: v - 2 dot(v, n) n.");
     declare::def(m, "project_onto", &math::projectOnto<V>, py::arg("v"), py::arg("onto"),
-          "The component of ``v`` along ``onto``; a zero ``onto``, or NaN in either, "
-          "gives NaN.");
+                 "The component of ``v`` along ``onto``; a zero ``onto``, or NaN in either, "
+                 "gives NaN.");
 }
 
 }  // namespace
 
 void register_vectors(py::module_& m) {
-    for_each_of<math::Vector2, math::Vector3, math::Vector4>([&m](auto tag) {
-        register_vector_functions<typename decltype(tag)::type>(m);
-    });
+    for_each_of<math::Vector2, math::Vector3, math::Vector4>(
+        [&m](auto tag) { register_vector_functions<typename decltype(tag)::type>(m); });
 }

@@ -11,13 +11,18 @@ import ast
 import sys
 from pathlib import Path
 
-import orvane
 import orvane_bindings
+
+import orvane
 
 # A result whose class follows an argument's value, which a signature cannot
 # say: the precision that ``dtype=`` or the points pick.
-_FLOAT32 = 'type[numpy.float32] | numpy.dtype[numpy.float32] | typing.Literal["float32", "f4", "single"]'
-_FLOAT64 = 'type[numpy.float64] | numpy.dtype[numpy.float64] | typing.Literal["float64", "f8", "double"]'
+_FLOAT32 = (
+    'type[numpy.float32] | numpy.dtype[numpy.float32] | typing.Literal["float32", "f4", "single"]'
+)
+_FLOAT64 = (
+    'type[numpy.float64] | numpy.dtype[numpy.float64] | typing.Literal["float64", "f8", "double"]'
+)
 VALUE_TYPED = {
     "ortho": [
         "def ortho(left: float, right: float, bottom: float, top: float, near: float, far: float, "
@@ -26,15 +31,18 @@ VALUE_TYPED = {
         f"*, dtype: {_FLOAT64} = ...) -> Matrix4d: ...",
     ],
     "aabb_from_points": [
-        f"def aabb_from_points(points: Sequence[Vector3f], dtype: {_FLOAT32} | None = None) -> AABB_f: ...",
-        f"def aabb_from_points(points: Sequence[Vector3d], dtype: {_FLOAT64} | None = None) -> AABB_d: ...",
+        "def aabb_from_points(points: Sequence[Vector3f], "
+        f"dtype: {_FLOAT32} | None = None) -> AABB_f: ...",
+        "def aabb_from_points(points: Sequence[Vector3d], "
+        f"dtype: {_FLOAT64} | None = None) -> AABB_d: ...",
         "# An array typed as a mere ArrayLike may still be float32 when it runs.",
         "def aabb_from_points(  # type: ignore[overload-overlap]\n"
         "    points: numpy.typing.NDArray[numpy.float32], dtype: None = None\n) -> AABB_f: ...",
         "# mypy cannot rule out a class deriving from both scalar types.",
         "def aabb_from_points(  # type: ignore[overload-overlap]\n"
         f"    points: numpy.typing.ArrayLike, dtype: {_FLOAT32}\n) -> AABB_f: ...",
-        f"def aabb_from_points(points: numpy.typing.ArrayLike, dtype: {_FLOAT64} | None = None) -> AABB_d: ...",
+        "def aabb_from_points(points: numpy.typing.ArrayLike, "
+        f"dtype: {_FLOAT64} | None = None) -> AABB_d: ...",
     ],
 }
 
@@ -87,7 +95,9 @@ def overloads(tree: ast.Module) -> dict[str, list[str]]:
 
 def package_stub(native_stub: Path) -> str:
     native = overloads(ast.parse(native_stub.read_text()))
-    classes = sorted(n for n in dir(orvane_bindings) if isinstance(getattr(orvane_bindings, n), type))
+    classes = sorted(
+        n for n in dir(orvane_bindings) if isinstance(getattr(orvane_bindings, n), type)
+    )
     lines = [HEADER.format(classes="(\n    " + ",\n    ".join(classes) + ",\n)")]
     for name in orvane.__all__:
         if hasattr(orvane_bindings, name) or name == "arrays":

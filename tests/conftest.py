@@ -1,16 +1,18 @@
 import numpy as np
+import orvane_bindings as ob
 import pytest
 from hypothesis import HealthCheck, settings
-
-import orvane_bindings as ob
 
 PRECISIONS = {"f": np.float32, "d": np.float64}
 
 # Property tests: enough examples to reach the odd dtypes and layouts, few
 # enough to keep the suite quick; the instrumented build runs fewer.
-settings.register_profile("orvane", max_examples=200, deadline=None,
-                          suppress_health_check=[HealthCheck.too_slow,
-                                                 HealthCheck.data_too_large])
+settings.register_profile(
+    "orvane",
+    max_examples=200,
+    deadline=None,
+    suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large],
+)
 settings.register_profile("sanitized", parent=settings.get_profile("orvane"), max_examples=40)
 settings.load_profile("orvane")
 

@@ -159,11 +159,17 @@ def encode(value, letter):
         return [format(int(np.array(value, scalar).view(unsigned)), "x")]
     name = type(value).__name__
     if name.startswith("Euler_"):
-        return [*encode([value.x, value.y, value.z], letter), str(int(value.order)),
-                str(int(value.convention))]
+        return [
+            *encode([value.x, value.y, value.z], letter),
+            str(int(value.order)),
+            str(int(value.convention)),
+        ]
     fields = {
-        "Vector3": ("x", "y", "z"), "Quaternion": ("w", "x", "y", "z"),
-        "Line_": ("start", "end"), "Plane_": ("point", "normal"), "AABB_": ("min", "max"),
+        "Vector3": ("x", "y", "z"),
+        "Quaternion": ("w", "x", "y", "z"),
+        "Line_": ("start", "end"),
+        "Plane_": ("point", "normal"),
+        "AABB_": ("min", "max"),
         "Pose3d_": ("position", "orientation"),
     }.get(name[:-1])
     if fields:
@@ -181,8 +187,14 @@ class Oracle:
     def __call__(self, cases):
         """Runs (letter, op, args) cases; returns each case's output tokens."""
         lines = [" ".join([letter, op, *encode(list(args), letter)]) for letter, op, args in cases]
-        result = subprocess.run([str(self.program)], input="\n".join(lines) + "\n",
-                                capture_output=True, text=True, timeout=60, check=True)
+        result = subprocess.run(
+            [str(self.program)],
+            input="\n".join(lines) + "\n",
+            capture_output=True,
+            text=True,
+            timeout=60,
+            check=True,
+        )
         return [line.split() for line in result.stdout.splitlines()]
 
 
@@ -196,12 +208,23 @@ def compile_oracle(snippet, directory):
     program = Path(directory) / f"oracle-{hashlib.sha256(source.encode()).hexdigest()[:16]}"
     if not program.exists():
         program.with_suffix(".cpp").write_text(source)
-        built = subprocess.run([compiler, "-std=c++17", "-O2", "-ffp-contract=off",
-                                f"-I{ROOT / 'include'}", str(program.with_suffix(".cpp")),
-                                "-o", str(program)], capture_output=True, text=True, timeout=300)
+        built = subprocess.run(
+            [
+                compiler,
+                "-std=c++17",
+                "-O2",
+                "-ffp-contract=off",
+                f"-I{ROOT / 'include'}",
+                str(program.with_suffix(".cpp")),
+                "-o",
+                str(program),
+            ],
+            capture_output=True,
+            text=True,
+            timeout=300,
+        )
         assert built.returncode == 0, built.stderr
     return Oracle(program)
-
 
 
 def dispatch_source(operations, readers, aliases):
@@ -210,8 +233,10 @@ def dispatch_source(operations, readers, aliases):
     callable); readers: kind -> In reader; aliases: type aliases of T."""
     calls = "\n".join(
         f'    if (op == "{op}") call({function}, std::tuple{{'
-        + ", ".join(f"in.{readers[k]}<T>()" for k in kinds) + "});"
-        for op, (kinds, _, function) in operations.items())
+        + ", ".join(f"in.{readers[k]}<T>()" for k in kinds)
+        + "});"
+        for op, (kinds, _, function) in operations.items()
+    )
     return f"""
 template <class T>
 void run(const std::string& op, In& in) {{
@@ -224,8 +249,9 @@ void run(const std::string& op, In& in) {{
 """
 
 
-def assert_python_equals_templates(operations, readers, aliases, make_argument, directory,
-                                   seed, per_operation):
+def assert_python_equals_templates(
+    operations, readers, aliases, make_argument, directory, seed, per_operation
+):
     """Random arguments of both precisions for every operation: the Python
     result and the compiled template's result must have the same bits."""
     oracle = compile_oracle(dispatch_source(operations, readers, aliases), directory)

@@ -1,9 +1,8 @@
 import math
 
 import numpy as np
-import pytest
-
 import orvane_bindings as ob
+import pytest
 
 DTYPE = {"f": np.float32, "d": np.float64}
 BITS = {"f": "f32", "d": "f64"}
@@ -101,13 +100,19 @@ def test_contiguous_arrays_give_their_elements_row_by_row():
 def test_element_count_readers_take_elements_row_by_row(p, dtype, layout):
     # Whether the reader gets the array itself or a converting copy depends on the dtype.
     base = np.arange(16, dtype=dtype).reshape(4, 4)
-    a = {"C": base[:2, :2].copy(), "F": np.asfortranarray(base[:2, :2]),
-         "F_strided": np.asfortranarray(base)[::2, ::2], "C_strided": base[::2, ::2],
-         "transposed": base[:2, :2].T}[layout]
+    a = {
+        "C": base[:2, :2].copy(),
+        "F": np.asfortranarray(base[:2, :2]),
+        "F_strided": np.asfortranarray(base)[::2, ::2],
+        "C_strided": base[::2, ::2],
+        "transposed": base[:2, :2].T,
+    }[layout]
     quaternion = getattr(ob, "Quaternion" + p)
-    read = [Kind("vec4", p).components(getattr(ob, f"nparray_to_vec4_{BITS[p]}")(a)),
-            Kind("quat", p).components(getattr(ob, f"nparray_to_quat_{BITS[p]}")(a)),
-            Kind("quat", p).components(quaternion(np.asarray(a, DTYPE[p])))]
+    read = [
+        Kind("vec4", p).components(getattr(ob, f"nparray_to_vec4_{BITS[p]}")(a)),
+        Kind("quat", p).components(getattr(ob, f"nparray_to_quat_{BITS[p]}")(a)),
+        Kind("quat", p).components(quaternion(np.asarray(a, DTYPE[p]))),
+    ]
     assert read == [a.ravel().tolist()] * 3
 
 
@@ -141,8 +146,16 @@ def test_lists_ints_and_other_dtypes_convert(kind):
 
 def test_wrong_counts_raise_the_count_message(kind):
     n, t = kind.n, kind.dtype
-    for bad in [np.zeros(n - 1, t), np.zeros(n + 1, t), np.zeros((n, 2), t), np.zeros(0, t),
-                np.zeros((2, 2 * n), t)[:, ::2], 1.0, 7, [1.0] * (n + 1)]:
+    for bad in [
+        np.zeros(n - 1, t),
+        np.zeros(n + 1, t),
+        np.zeros((n, 2), t),
+        np.zeros(0, t),
+        np.zeros((2, 2 * n), t)[:, ::2],
+        1.0,
+        7,
+        [1.0] * (n + 1),
+    ]:
         with pytest.raises(RuntimeError) as e:
             kind.from_array(bad)
         assert str(e.value) == COUNT_ERROR[kind.word]
@@ -259,9 +272,14 @@ def test_wrong_dimensions_and_extents(mkind):
         with pytest.raises(RuntimeError) as e:
             mkind.from_array(bad)
         assert str(e.value) == DIMENSIONS_ERROR
-    for bad in [np.zeros((n, n + 1), t), np.zeros((n + 1, n), t), np.zeros((1, n * n), t),
-                np.zeros((n - 1, n - 1), t), np.zeros((n + 1, n + 1), t),
-                np.zeros((2 * n, 2 * n), t)[:, ::2]]:
+    for bad in [
+        np.zeros((n, n + 1), t),
+        np.zeros((n + 1, n), t),
+        np.zeros((1, n * n), t),
+        np.zeros((n - 1, n - 1), t),
+        np.zeros((n + 1, n + 1), t),
+        np.zeros((2 * n, 2 * n), t)[:, ::2],
+    ]:
         with pytest.raises(RuntimeError) as e:
             mkind.from_array(bad)
         assert str(e.value) == SIZE_ERROR

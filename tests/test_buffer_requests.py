@@ -8,17 +8,23 @@ import math
 
 import numpy as np
 import pytest
-
 from conftest import cls, dtype_of
 
 
 class Py_buffer(ctypes.Structure):
-    _fields_ = [("buf", ctypes.c_void_p), ("obj", ctypes.c_void_p),
-                ("len", ctypes.c_ssize_t), ("itemsize", ctypes.c_ssize_t),
-                ("readonly", ctypes.c_int), ("ndim", ctypes.c_int),
-                ("format", ctypes.c_char_p), ("shape", ctypes.POINTER(ctypes.c_ssize_t)),
-                ("strides", ctypes.POINTER(ctypes.c_ssize_t)),
-                ("suboffsets", ctypes.POINTER(ctypes.c_ssize_t)), ("internal", ctypes.c_void_p)]
+    _fields_ = [
+        ("buf", ctypes.c_void_p),
+        ("obj", ctypes.c_void_p),
+        ("len", ctypes.c_ssize_t),
+        ("itemsize", ctypes.c_ssize_t),
+        ("readonly", ctypes.c_int),
+        ("ndim", ctypes.c_int),
+        ("format", ctypes.c_char_p),
+        ("shape", ctypes.POINTER(ctypes.c_ssize_t)),
+        ("strides", ctypes.POINTER(ctypes.c_ssize_t)),
+        ("suboffsets", ctypes.POINTER(ctypes.c_ssize_t)),
+        ("internal", ctypes.c_void_p),
+    ]
 
 
 get_buffer = ctypes.pythonapi.PyObject_GetBuffer
@@ -27,10 +33,24 @@ release = ctypes.pythonapi.PyBuffer_Release
 release.argtypes = [ctypes.POINTER(Py_buffer)]
 
 WRITABLE, FORMAT, ND, STRIDES = 0x1, 0x4, 0x8, 0x18
-REQUESTS = {"simple": 0, "nd": ND, "strides": STRIDES, "c_contiguous": 0x38,
-            "f_contiguous": 0x58, "any_contiguous": 0x98, "indirect": 0x118}
-KINDS = {"Vector2": (2,), "Vector3": (3,), "Vector4": (4,), "Quaternion": (4,),
-         "Matrix2": (2, 2), "Matrix3": (3, 3), "Matrix4": (4, 4)}
+REQUESTS = {
+    "simple": 0,
+    "nd": ND,
+    "strides": STRIDES,
+    "c_contiguous": 0x38,
+    "f_contiguous": 0x58,
+    "any_contiguous": 0x98,
+    "indirect": 0x118,
+}
+KINDS = {
+    "Vector2": (2,),
+    "Vector3": (3,),
+    "Vector4": (4,),
+    "Quaternion": (4,),
+    "Matrix2": (2, 2),
+    "Matrix3": (3, 3),
+    "Matrix4": (4, 4),
+}
 
 
 @pytest.mark.parametrize("subclassed", [False, True], ids=["class", "subclass"])
@@ -43,8 +63,9 @@ def test_each_request_gets_what_its_flags_ask(letter, stem, subclassed):
     obj = kind(*range(1, count + 1))  # matrices take their elements row by row
     item = np.dtype(dtype_of(letter)).itemsize
     storage = np.arange(1, count + 1, dtype=dtype_of(letter)).reshape(shape).ravel(order="F")
-    for (name, request), extra in itertools.product(REQUESTS.items(),
-                                                    [0, WRITABLE, FORMAT, WRITABLE | FORMAT]):
+    for (name, request), extra in itertools.product(
+        REQUESTS.items(), [0, WRITABLE, FORMAT, WRITABLE | FORMAT]
+    ):
         flags, view = request | extra, Py_buffer()
         # Without strides a consumer assumes C order, which a matrix's storage is not.
         if len(shape) == 2 and name in ("nd", "c_contiguous"):
@@ -55,7 +76,11 @@ def test_each_request_gets_what_its_flags_ask(letter, stem, subclassed):
         assert get_buffer(obj, ctypes.byref(view), flags) == 0, name
         try:
             assert (view.obj, view.len, view.itemsize, view.readonly) == (
-                id(obj), count * item, item, 0)
+                id(obj),
+                count * item,
+                item,
+                0,
+            )
             assert ctypes.string_at(view.buf, view.len) == storage.tobytes()
             assert view.format == (letter.encode() if flags & FORMAT else None)
             with_shape, with_strides = flags & ND == ND, flags & STRIDES == STRIDES

@@ -32,11 +32,19 @@ def test_installed_headers_work_with_find_package(tmp_path):
     assert installed == sorted(p.name for p in HEADERS.glob("*.hpp"))
 
     consumer = tmp_path / "consumer"
-    run("cmake", "-S", str(ROOT / "tests" / "cpp_consumer"), "-B", str(consumer),
-        f"-DCMAKE_PREFIX_PATH={prefix}", f"-DORVANE_VERSION={project_version()}")
+    run(
+        "cmake",
+        "-S",
+        str(ROOT / "tests" / "cpp_consumer"),
+        "-B",
+        str(consumer),
+        f"-DCMAKE_PREFIX_PATH={prefix}",
+        f"-DORVANE_VERSION={project_version()}",
+    )
     run("cmake", "--build", str(consumer))
-    out = subprocess.run([str(consumer / "app")], capture_output=True, text=True, check=True,
-                         env=TOOL_ENV)
+    out = subprocess.run(
+        [str(consumer / "app")], capture_output=True, text=True, check=True, env=TOOL_ENV
+    )
     assert out.stdout.splitlines() == [
         "dot 32",
         "det -2",

@@ -1,10 +1,9 @@
 import math
 
 import numpy as np
+import orvane_bindings as ob
 import pytest
 from scipy.spatial.transform import Rotation
-
-import orvane_bindings as ob
 
 ORDERS = ["XYZ", "YZX", "ZXY", "XZY", "YXZ", "ZYX"]
 CONVENTIONS = ["INTRINSIC", "EXTRINSIC"]
@@ -114,8 +113,11 @@ def test_threshold_on_the_tested_element(letter, sine, gimbal):
 def test_length_of_quaternion_and_axis_does_not_matter(letter):
     q = kind("Quaternion", letter).RotationZ(0.5)
     V3 = kind("Vector3", letter)
-    for e in (kind("Euler", letter)(q), kind("Euler", letter)(q * 2.0),
-              kind("Euler", letter)(V3(0, 0, 2), 0.5)):
+    for e in (
+        kind("Euler", letter)(q),
+        kind("Euler", letter)(q * 2.0),
+        kind("Euler", letter)(V3(0, 0, 2), 0.5),
+    ):
         assert angles(e) == pytest.approx([0, 0, 0.5], abs=TOLERANCE[letter])
 
 
@@ -151,8 +153,12 @@ def test_constructors_match_only_their_precision(letter):
     other = "d" if letter == "f" else "f"
     E = kind("Euler", letter)
     assert angles(E(1, 2, 3)) == [1, 2, 3]
-    for bad in [(E(),), (kind("Matrix3", other).Identity(),), (kind("Quaternion", other)(),),
-                (kind("Vector3", other)(0, 0, 1), 0.5)]:
+    for bad in [
+        (E(),),
+        (kind("Matrix3", other).Identity(),),
+        (kind("Quaternion", other)(),),
+        (kind("Vector3", other)(0, 0, 1), 0.5),
+    ]:
         with pytest.raises(TypeError):
             E(*bad)
 

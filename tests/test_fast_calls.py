@@ -5,9 +5,9 @@ not, patched after they were made), foreign objects, ints, float
 subclasses, NumPy scalars and NaN."""
 
 import copy
-import json
 import importlib
 import itertools
+import json
 import math
 import os
 import pickle
@@ -22,11 +22,11 @@ from pathlib import Path
 from unittest import mock
 
 import numpy as np
+import orvane_bindings as ob
 import pytest
 from test_fast_operators import OPERATORS, by_methods, by_operator, filled
 
 import orvane  # noqa: F401 - registers pickling and copying
-import orvane_bindings as ob
 from orvane import _native as native
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -54,15 +54,18 @@ def make_subclasses(cls):
     return [plain, eager, later, mixed]
 
 
-ALGEBRA = [getattr(ob, f"{k}{n}{p}") for k in ("Vector", "Matrix") for n in (2, 3, 4)
-           for p in "fd"] + [ob.Quaternionf, ob.Quaterniond]
+ALGEBRA = [
+    getattr(ob, f"{k}{n}{p}") for k in ("Vector", "Matrix") for n in (2, 3, 4) for p in "fd"
+] + [ob.Quaternionf, ob.Quaterniond]
 SUBCLASSES = {c: make_subclasses(c) for c in ALGEBRA}
 
 
 def instance_makers(cls):
     """Fresh instances of cls and of its subclasses, made per call."""
-    makers = [lambda: filled(cls, [1.5, -2.25, 3.0, 0.5, 7.0, -1.0, 2.0, 9.5]),
-              lambda: filled(cls, [math.nan, -0.0, math.inf, 1e-45])]
+    makers = [
+        lambda: filled(cls, [1.5, -2.25, 3.0, 0.5, 7.0, -1.0, 2.0, 9.5]),
+        lambda: filled(cls, [math.nan, -0.0, math.inf, 1e-45]),
+    ]
     makers += [lambda s=s: filled(s, [0.25, 4.0, -1.0]) for s in SUBCLASSES[cls]]
     raw = lambda: cls.__new__(cls)  # noqa: E731 - its value is whatever memory held
     raw.raw = True
@@ -71,11 +74,27 @@ def instance_makers(cls):
 
 
 def others():
-    return [lambda: 2.5, lambda: -0.0, lambda: math.nan, lambda: 3, lambda: 0, lambda: -1,
-            lambda: 2**70, lambda: True, lambda: FloatSub(1.5), lambda: np.float32(0.75),
-            lambda: np.float64(-2.0), lambda: None, lambda: [1.0, 2.0, 3.0],
-            lambda: (0.5, 1e300, -0.0), lambda: [1.0, 2, 3.0], lambda: [math.nan, 1.0, 2.0, 3.0],
-            lambda: np.array([1.0, 2.0, 3.0]), lambda: object(), lambda: ob.eOrder.ZXY]
+    return [
+        lambda: 2.5,
+        lambda: -0.0,
+        lambda: math.nan,
+        lambda: 3,
+        lambda: 0,
+        lambda: -1,
+        lambda: 2**70,
+        lambda: True,
+        lambda: FloatSub(1.5),
+        lambda: np.float32(0.75),
+        lambda: np.float64(-2.0),
+        lambda: None,
+        lambda: [1.0, 2.0, 3.0],
+        lambda: (0.5, 1e300, -0.0),
+        lambda: [1.0, 2, 3.0],
+        lambda: [math.nan, 1.0, 2.0, 3.0],
+        lambda: np.array([1.0, 2.0, 3.0]),
+        lambda: object(),
+        lambda: ob.eOrder.ZXY,
+    ]
 
 
 def frozen(x):
@@ -147,8 +166,11 @@ def callables():
         elif type(value).__name__ == "builtin_function_or_method":
             found.append((name, value, None))
     # The package's functions take the same entries.
-    found += [(f"_native.{name}", value, None) for name, value in vars(native).items()
-              if type(value).__name__ == "builtin_function_or_method"]
+    found += [
+        (f"_native.{name}", value, None)
+        for name, value in vars(native).items()
+        if type(value).__name__ == "builtin_function_or_method"
+    ]
     return found
 
 
@@ -158,9 +180,15 @@ CALLABLES = callables()
 def argument_tuples(func, selfs, rng, limit=300):
     pool = [m for c in ALGEBRA[:6] + ALGEBRA[12:] for m in instance_makers(c)[:3]] + others()
     pool += [lambda: filled(ob.Matrix4f, [1.0, 2.0]), lambda: filled(ob.Matrix3d, [0.5])]
-    pool += [lambda c=c: c(v(0.5, -1.0, 2.0), v(1.0, 0.0, -0.0))
-             for c, v in ((ob.Line_f, ob.Vector3f), (ob.Plane_d, ob.Vector3d), (ob.AABB_f, ob.Vector3f),
-                          (ob.AABB_d, ob.Vector3d))]
+    pool += [
+        lambda c=c: c(v(0.5, -1.0, 2.0), v(1.0, 0.0, -0.0))
+        for c, v in (
+            (ob.Line_f, ob.Vector3f),
+            (ob.Plane_d, ob.Vector3d),
+            (ob.AABB_f, ob.Vector3f),
+            (ob.AABB_d, ob.Vector3d),
+        )
+    ]
     heads = [[s] for s in selfs] if selfs is not None else [[]]
     tuples = []
     for n in sorted(arities(func)):
@@ -205,10 +233,14 @@ def test_operators_follow_python_rules_with_subclasses_changed_later(cls):
         # A sequence on the left repeats itself before any number method is asked.
         left = [x for x in operands(cls) if not isinstance(x, (list, tuple))]
         pairs = [*itertools.product(own, operands(cls)), *itertools.product(left, own)]
-        return [(s, frozen(a), frozen(b), got, want) for s in OPERATORS for a, b in pairs
-                # the spelled-out rules raise TypeError without CPython's text
-                if (got := kind2(outcome(lambda: by_operator(s, a, b), [])[0]))
-                != (want := kind2(outcome(lambda: by_methods(s, a, b), [])[0]))]
+        return [
+            (s, frozen(a), frozen(b), got, want)
+            for s in OPERATORS
+            for a, b in pairs
+            # the spelled-out rules raise TypeError without CPython's text
+            if (got := kind2(outcome(lambda: by_operator(s, a, b), [])[0]))
+            != (want := kind2(outcome(lambda: by_methods(s, a, b), [])[0]))
+        ]
 
     assert run() == []
     patched = SUBCLASSES[cls][0]
@@ -219,15 +251,22 @@ def test_operators_follow_python_rules_with_subclasses_changed_later(cls):
 
 @pytest.mark.parametrize("cls", ALGEBRA, ids=lambda c: c.__name__)
 def test_a_patched_and_restored_class_keeps_python_rules_for_later_subclasses(cls):
-    specials = [n for n in ("__add__", "__sub__", "__mul__", "__rmul__", "__neg__", "__getitem__")
-                if n in vars(cls)]
+    specials = [
+        n
+        for n in ("__add__", "__sub__", "__mul__", "__rmul__", "__neg__", "__getitem__")
+        if n in vars(cls)
+    ]
 
     def run(sub):
         own = [filled(cls, [1.5, -2.0, 0.5]), filled(sub, [0.25, 4.0, -1.0])]
         pairs = [*itertools.product(own, own + [2.0]), *((2.0, o) for o in own)]
-        return [(s, frozen(a), frozen(b)) for s in OPERATORS for a, b in pairs
-                if kind2(outcome(lambda: by_operator(s, a, b), [])[0])
-                != kind2(outcome(lambda: by_methods(s, a, b), [])[0])]
+        return [
+            (s, frozen(a), frozen(b))
+            for s in OPERATORS
+            for a, b in pairs
+            if kind2(outcome(lambda: by_operator(s, a, b), [])[0])
+            != kind2(outcome(lambda: by_methods(s, a, b), [])[0])
+        ]
 
     before = type(f"Before{cls.__name__}", (cls,), {})
     for name in specials:
@@ -241,15 +280,22 @@ def test_a_patched_and_restored_class_keeps_python_rules_for_later_subclasses(cl
 
 def test_results_ignore_a_second_init_as_constructed_instances_do():
     a = ob.Vector3f(1.0, 2.0, 3.0)
-    for made in (ob.Vector3f(1.0, 2.0, 3.0), a + a, ob.normalize(a), a * 2.0,
-                 ob.Matrix4f.RotationZ(0.5), ob.Quaterniond.RotationZ(0.5).normalize()):
+    for made in (
+        ob.Vector3f(1.0, 2.0, 3.0),
+        a + a,
+        ob.normalize(a),
+        a * 2.0,
+        ob.Matrix4f.RotationZ(0.5),
+        ob.Quaterniond.RotationZ(0.5).normalize(),
+    ):
         before = bytes(memoryview(made))
         assert made.__init__(9.0) is None
         assert bytes(memoryview(made)) == before
 
 
-INITIALIZED = ALGEBRA + [getattr(ob, f"{k}_{p}") for k in ("Euler", "Pose3d", "Line", "Plane", "AABB")
-                         for p in "fd"]
+INITIALIZED = ALGEBRA + [
+    getattr(ob, f"{k}_{p}") for k in ("Euler", "Pose3d", "Line", "Plane", "AABB") for p in "fd"
+]
 
 
 @pytest.mark.parametrize("cls", INITIALIZED, ids=lambda c: c.__name__)
@@ -296,15 +342,32 @@ def test_module_local_classes_of_other_extensions_are_still_taken(tmp_path, monk
     pybind11 = pytest.importorskip("pybind11")
     compiler = shutil.which("c++") or pytest.skip("no C++ compiler")
     source = tmp_path / "local_vectors.cpp"
-    source.write_text('#include <pybind11/pybind11.h>\n#include "math/vector.hpp"\n'
-                      "PYBIND11_MODULE(local_vectors, m) {\n"
-                      '    pybind11::class_<math::Vector3<float>>(m, "Vector3f", pybind11::module_local())\n'
-                      "        .def(pybind11::init<float, float, float>());\n}\n")
+    source.write_text(
+        '#include <pybind11/pybind11.h>\n#include "math/vector.hpp"\n'
+        "PYBIND11_MODULE(local_vectors, m) {\n"
+        '    pybind11::class_<math::Vector3<float>>(m, "Vector3f", pybind11::module_local())\n'
+        "        .def(pybind11::init<float, float, float>());\n}\n"
+    )
     built = tmp_path / f"local_vectors{sysconfig.get_config_var('EXT_SUFFIX')}"
-    subprocess.run([compiler, "-std=c++17", "-O0", "-shared", "-fPIC", f"-I{pybind11.get_include()}",
-                    f"-I{sysconfig.get_paths()['include']}", f"-I{ROOT / 'include'}", str(source),
-                    "-o", str(built)], check=True, capture_output=True, timeout=300,
-                   env={k: v for k, v in os.environ.items() if k != "LD_PRELOAD"})
+    subprocess.run(
+        [
+            compiler,
+            "-std=c++17",
+            "-O0",
+            "-shared",
+            "-fPIC",
+            f"-I{pybind11.get_include()}",
+            f"-I{sysconfig.get_paths()['include']}",
+            f"-I{ROOT / 'include'}",
+            str(source),
+            "-o",
+            str(built),
+        ],
+        check=True,
+        capture_output=True,
+        timeout=300,
+        env={k: v for k, v in os.environ.items() if k != "LD_PRELOAD"},
+    )
     monkeypatch.syspath_prepend(str(tmp_path))
     local = importlib.import_module("local_vectors").Vector3f(1.0, 2.0, 3.0)
     a = ob.Vector3f(1.0, 2.0, 3.0)
@@ -337,18 +400,31 @@ def test_attribute_reads_follow_the_class_as_it_changes():
         bound = getattr(r[1], "__func__", None) if r[0] == type(cls().norm) else None
         return r if bound is None else ("bound", bound)
 
-    objects = [cls(1.0, 2.0, 3.0), cls(1.0, 2.0, 3.0) * 2.0, Lazy(1.0, 2.0, 3.0),
-               Own(1.0, 2.0, 3.0), cls.__new__(cls)]  # the last one without __init__
+    objects = [
+        cls(1.0, 2.0, 3.0),
+        cls(1.0, 2.0, 3.0) * 2.0,
+        Lazy(1.0, 2.0, 3.0),
+        Own(1.0, 2.0, 3.0),
+        cls.__new__(cls),
+    ]  # the last one without __init__
     names = ["x", "y", "norm", "numpy", "missing", "__class__", "__init__"]
 
     def wrong():
-        return [(type(o).__name__, n) for o in objects for n in names
-                if seen(getattr, o, n) != seen(reference, o, n)]
+        return [
+            (type(o).__name__, n)
+            for o in objects
+            for n in names
+            if seen(getattr, o, n) != seen(reference, o, n)
+        ]
 
     assert wrong() == []
     prop = vars(cls)["y"]
-    for name, value in [("x", property(lambda s: "patched")), ("norm", lambda s: "patched"),
-                        ("missing", 5), ("y", None)]:
+    for name, value in [
+        ("x", property(lambda s: "patched")),
+        ("norm", lambda s: "patched"),
+        ("missing", 5),
+        ("y", None),
+    ]:
         with mock.patch.object(cls, name, value, create=True):
             if value is None:
                 delattr(cls, name)
@@ -395,8 +471,8 @@ def word(o, at, inner=None):
     return p if inner is None else ctypes.c_void_p.from_address(p + inner).value
 
 plain = type("P", (), dict.fromkeys(["__add__", "__neg__", "__getitem__", "__init__"]))
-SLOTS = {"nb_add": (96, 0), "nb_negative": (96, 48), "mp_subscript": (112, 8), "tp_init": (296, None),
-         "tp_getattro": (144, None), "tp_dealloc": (48, None)}
+SLOTS = {"nb_add": (96, 0), "nb_negative": (96, 48), "mp_subscript": (112, 8),
+         "tp_init": (296, None), "tp_getattro": (144, None), "tp_dealloc": (48, None)}
 GENERIC = {"tp_getattro": object, "tp_dealloc": ob.Vector3f.__base__}
 
 def generic(subject, probe):
@@ -409,8 +485,10 @@ def generic(subject, probe):
         return target.__basicsize__ == target.__base__.__basicsize__
     return word(target, *SLOTS[probe]) == word(GENERIC.get(probe, plain), *SLOTS[probe])
 
-a, b, q, m = ob.Vector3f(1., 2., 3.), ob.Vector3f(.5, -1., 4.), ob.Quaternionf(.6, 0., .8, 0.), ob.Matrix3f.Identity()
-results = [a + b, -a, a.x, a.norm(), ob.Vector3f(1., 2., 3.), q.rotate(a), m[1], ob.dot(a, b), a * 2.]
+a, b = ob.Vector3f(1., 2., 3.), ob.Vector3f(.5, -1., 4.)
+q, m = ob.Quaternionf(.6, 0., .8, 0.), ob.Matrix3f.Identity()
+results = [a + b, -a, a.x, a.norm(), ob.Vector3f(1., 2., 3.), q.rotate(a), m[1], ob.dot(a, b),
+           a * 2.]
 print(json.dumps({"warnings": [f"{w.category.__name__}: {w.message}" for w in caught],
                   "generic": [generic(s, p) for s, p in json.loads(sys.argv[1])],
                   "results": [repr(r) for r in results]}))
@@ -427,8 +505,12 @@ FALLBACKS = {
     "Vector3f.norm:vectorcall": [("Vector3f.norm", "vectorcall")],
     "dot:vectorcall": [("dot", "vectorcall")],
     # without the metaclass hook no class gets slots
-    "pybind11_type:tp_setattro": [("Vector3f", "nb_add"), ("Matrix3f", "mp_subscript"),
-                                  ("Vector3f", "tp_init"), ("Vector3f", "nb_negative")],
+    "pybind11_type:tp_setattro": [
+        ("Vector3f", "nb_add"),
+        ("Matrix3f", "mp_subscript"),
+        ("Vector3f", "tp_init"),
+        ("Vector3f", "nb_negative"),
+    ],
     # a fix and a safety measure, not fast paths: no import without them
     "Vector3f:bf_getbuffer": None,
     "Vector3f:__class__": None,
@@ -437,8 +519,13 @@ FALLBACKS = {
 
 def run_with_failed_check(check, probes):
     env = {**os.environ, "ORVANE_FAIL_CHECK": check}
-    done = subprocess.run([sys.executable, "-c", CHECK_SCRIPT, json.dumps(probes)], env=env,
-                          capture_output=True, text=True, timeout=120)
+    done = subprocess.run(
+        [sys.executable, "-c", CHECK_SCRIPT, json.dumps(probes)],
+        env=env,
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
     assert done.returncode == 0, done.stderr
     return json.loads(done.stdout)
 
@@ -455,5 +542,7 @@ def test_a_failed_import_check_warns_and_leaves_the_generic_path(check):
         assert f"orvane_bindings.{subject}.{name} is not what pybind11" in got["error"]
         return
     [warning] = got["warnings"]
-    assert warning.startswith(f"RuntimeWarning: orvane_bindings: fast path off for {subject}: {name} ")
+    assert warning.startswith(
+        f"RuntimeWarning: orvane_bindings: fast path off for {subject}: {name} "
+    )
     assert all(got["generic"]) and got["results"] == normal["results"]

@@ -10,15 +10,18 @@ import warnings
 from fractions import Fraction
 
 import numpy as np
-import pytest
-
 import orvane_bindings as ob
+import pytest
 
 VECTORS = [getattr(ob, f"Vector{n}{p}") for n in (2, 3, 4) for p in "fd"]
 MATRICES = [getattr(ob, f"Matrix{n}{p}") for n in (2, 3, 4) for p in "fd"]
 QUATERNIONS = [ob.Quaternionf, ob.Quaterniond]
 POSES = [ob.Pose3d_f, ob.Pose3d_d]
-OPERATORS = {"+": ("__add__", "__radd__"), "-": ("__sub__", "__rsub__"), "*": ("__mul__", "__rmul__")}
+OPERATORS = {
+    "+": ("__add__", "__radd__"),
+    "-": ("__sub__", "__rsub__"),
+    "*": ("__mul__", "__rmul__"),
+}
 SPECIALS = [math.nan, math.inf, -0.0, -math.inf, 1e-45, 3e38]
 
 
@@ -40,8 +43,11 @@ def subclasses(cls):
     eager = type(
         f"Eager{cls.__name__}",
         (cls,),
-        {"__radd__": lambda s, o: "radd", "__rsub__": lambda s, o: NotImplemented,
-         "__rmul__": lambda s, o: ("rmul", type(o).__name__)},
+        {
+            "__radd__": lambda s, o: "radd",
+            "__rsub__": lambda s, o: NotImplemented,
+            "__rmul__": lambda s, o: ("rmul", type(o).__name__),
+        },
     )
     return plain, eager
 
@@ -70,9 +76,25 @@ def pose_operands(cls):
 
 def foreign_operands():
     return [
-        2.5, -0.0, math.nan, -math.nan, math.inf, 1e300, 3, True, FloatSub(2.5), 1j,
-        Fraction(1, 3), np.float64(2.5), np.float32(2.5), np.array([1.0, 2.0, 3.0]),
-        np.ones(4, np.float32), np.eye(4), np.eye(2, dtype=np.float32), None, object(),
+        2.5,
+        -0.0,
+        math.nan,
+        -math.nan,
+        math.inf,
+        1e300,
+        3,
+        True,
+        FloatSub(2.5),
+        1j,
+        Fraction(1, 3),
+        np.float64(2.5),
+        np.float32(2.5),
+        np.array([1.0, 2.0, 3.0]),
+        np.ones(4, np.float32),
+        np.eye(4),
+        np.eye(2, dtype=np.float32),
+        None,
+        object(),
     ]
 
 
@@ -117,8 +139,12 @@ def by_methods(symbol, a, b):
     """`a symbol b` spelled out with the methods and Python's reflected-operand rules."""
     name, reflected = OPERATORS[symbol]
     ta, tb = type(a), type(b)
-    if ta is not tb and issubclass(tb, ta) and getattr(tb, reflected, None) is not None \
-            and getattr(tb, reflected) != getattr(ta, reflected, None):
+    if (
+        ta is not tb
+        and issubclass(tb, ta)
+        and getattr(tb, reflected, None) is not None
+        and getattr(tb, reflected) != getattr(ta, reflected, None)
+    ):
         for r in (lambda: special(b, reflected, a), lambda: special(a, name, b)):
             if (r := r()) is not NotImplemented:
                 return r
@@ -237,8 +263,7 @@ def test_reassigned_special_methods_are_called():
         print("ok")
         """
     )
-    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
-                         timeout=60)
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
     assert run.stdout.strip() == "ok", run.stderr
 
 
@@ -277,8 +302,11 @@ BUFFERED = VECTORS + MATRICES + QUATERNIONS
 
 def test_only_classes_with_a_buffer_opt_out_of_numpy_ufuncs():
     for cls in (v for v in vars(ob).values() if isinstance(v, type)):
-        data = {k for k, v in vars(cls).items()
-                if not callable(v) and not isinstance(v, property) and not hasattr(v, "__get__")}
+        data = {
+            k
+            for k, v in vars(cls).items()
+            if not callable(v) and not isinstance(v, property) and not hasattr(v, "__get__")
+        }
         assert ("__array_ufunc__" in data) == (cls in BUFFERED), cls
         if cls in BUFFERED:
             assert cls.__array_ufunc__ is None

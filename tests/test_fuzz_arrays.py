@@ -12,13 +12,12 @@ import warnings
 from typing import NamedTuple
 
 import numpy as np
+import orvane_bindings as ob
 import pytest
+from conftest import cls, dtype_of
 from hypothesis import event, given, note
 from hypothesis import strategies as st
 from hypothesis.extra import numpy as hnp
-
-import orvane_bindings as ob
-from conftest import cls, dtype_of
 
 FORMAT_ERROR = {
     "f": "Incompatible format: expected float (float32) array",
@@ -27,8 +26,10 @@ FORMAT_ERROR = {
 VECTOR_SHAPE_ERROR = "Incompatible shape: expected (, n), (1, n), (n, 1)"
 QUATERNION_SHAPE_ERROR = "Incompatible shape: expected (,4), (1,4), (4,1)"
 COLUMN_SHAPE_ERROR = "Incompatible shape: expected (,n), (1,n), (n,1)"
-DIMENSIONS_ERROR = ("nparray_to_matrix: incompatible array dimensions. It requires an (n, n) "
-                    "array, so two dimensions are required")
+DIMENSIONS_ERROR = (
+    "nparray_to_matrix: incompatible array dimensions. It requires an (n, n) "
+    "array, so two dimensions are required"
+)
 SIZE_ERROR = "nparray_to_matrix: incompatible array size. It expects a (n, n) matrix of size 'n'"
 
 
@@ -49,12 +50,20 @@ def quaternion_count_error(count):
 
 TEXTS = ["0", "1.5", "-3", "inf", "nan", "1e40", "x", "", " 2 "]
 JUNK_SCALARS = st.one_of(
-    st.floats(), st.integers(), st.just(10**400), st.none(), st.booleans(),
-    st.complex_numbers(), st.sampled_from(TEXTS), st.binary(max_size=3),
+    st.floats(),
+    st.integers(),
+    st.just(10**400),
+    st.none(),
+    st.booleans(),
+    st.complex_numbers(),
+    st.sampled_from(TEXTS),
+    st.binary(max_size=3),
 )
 OTHER_DTYPES = st.one_of(
-    hnp.floating_dtypes(endianness="?"), hnp.integer_dtypes(endianness="?"),
-    hnp.unsigned_integer_dtypes(endianness="?"), hnp.boolean_dtypes(),
+    hnp.floating_dtypes(endianness="?"),
+    hnp.integer_dtypes(endianness="?"),
+    hnp.unsigned_integer_dtypes(endianness="?"),
+    hnp.boolean_dtypes(),
     hnp.complex_number_dtypes(endianness="?"),
     st.sampled_from(["U4", "S4", "O", "M8[D]", "m8[s]"]).map(np.dtype),
 )
@@ -63,15 +72,30 @@ LAYOUTS = ["C", "F", "strided", "reversed", "transposed", "readonly", "broadcast
 
 def dtypes(letter):
     own = st.just(np.dtype(dtype_of(letter)))
-    return st.one_of(own, own, st.just(np.dtype(np.float64 if letter == "f" else np.float32)),
-                     OTHER_DTYPES)
+    return st.one_of(
+        own, own, st.just(np.dtype(np.float64 if letter == "f" else np.float32)), OTHER_DTYPES
+    )
 
 
 def shapes(n):
-    near = [(n,), (1, n), (n, 1), (n, n), (1, 1, n), (n * n,), (n + 1,), (n - 1,), (0,), (),
-            (2, 2), (n, 1, 1), (n, 0)]
-    return st.one_of(st.sampled_from(near),
-                     hnp.array_shapes(min_dims=0, max_dims=4, min_side=0, max_side=4))
+    near = [
+        (n,),
+        (1, n),
+        (n, 1),
+        (n, n),
+        (1, 1, n),
+        (n * n,),
+        (n + 1,),
+        (n - 1,),
+        (0,),
+        (),
+        (2, 2),
+        (n, 1, 1),
+        (n, 0),
+    ]
+    return st.one_of(
+        st.sampled_from(near), hnp.array_shapes(min_dims=0, max_dims=4, min_side=0, max_side=4)
+    )
 
 
 def elements(dtype):
@@ -143,11 +167,15 @@ def python_buffers(draw, n):
         values = draw(st.lists(st.floats(width=32), min_size=count, max_size=count))
     else:
         bound = 127 if code in "bB" else 2**31
-        values = draw(st.lists(st.integers(0 if code == "B" else -bound, bound - 1),
-                               min_size=count, max_size=count))
+        values = draw(
+            st.lists(
+                st.integers(0 if code == "B" else -bound, bound - 1), min_size=count, max_size=count
+            )
+        )
     data = array.array(code, values)
-    kind = draw(st.sampled_from(["array", "view", "2d", "strided", "released", "bytes",
-                                 "bytearray"]))
+    kind = draw(
+        st.sampled_from(["array", "view", "2d", "strided", "released", "bytes", "bytearray"])
+    )
     if kind == "array":
         return data
     if kind == "view":
@@ -185,15 +213,22 @@ class Exporter:
 
 @st.composite
 def exporters(draw, n, letter):
-    return Exporter(draw(st.one_of(ndarrays(n, letter), well_formed(n, letter))),
-                    draw(st.booleans()))
+    return Exporter(
+        draw(st.one_of(ndarrays(n, letter), well_formed(n, letter))), draw(st.booleans())
+    )
 
 
 MODULE_OBJECTS = [
-    lambda: ob.Vector3f(1, 2, 3), lambda: ob.Vector3d(-1, 0.5, 2), lambda: ob.Vector2f(1, 2),
-    lambda: ob.Vector4d(1, 2, 3, 4), lambda: ob.Quaternionf(1, 2, 3, 4),
-    lambda: ob.Quaterniond(0.5, 0, 0, 0.5), lambda: ob.Matrix2f(1, 2, 3, 4),
-    lambda: ob.Matrix4d.Identity(), lambda: ob.Line_f(), lambda: ob.Euler_d(),
+    lambda: ob.Vector3f(1, 2, 3),
+    lambda: ob.Vector3d(-1, 0.5, 2),
+    lambda: ob.Vector2f(1, 2),
+    lambda: ob.Vector4d(1, 2, 3, 4),
+    lambda: ob.Quaternionf(1, 2, 3, 4),
+    lambda: ob.Quaterniond(0.5, 0, 0, 0.5),
+    lambda: ob.Matrix2f(1, 2, 3, 4),
+    lambda: ob.Matrix4d.Identity(),
+    lambda: ob.Line_f(),
+    lambda: ob.Euler_d(),
 ]
 
 JUNK = st.one_of(
@@ -207,8 +242,15 @@ JUNK = st.one_of(
 
 def anything(n, letter):
     """Inputs for a callable that wants n (or n by n) elements of precision letter."""
-    return st.one_of(ndarrays(n, letter), ndarrays(n, letter), well_formed(n, letter),
-                     well_formed(n, letter), python_buffers(n), exporters(n, letter), JUNK)
+    return st.one_of(
+        ndarrays(n, letter),
+        ndarrays(n, letter),
+        well_formed(n, letter),
+        well_formed(n, letter),
+        python_buffers(n),
+        exporters(n, letter),
+        JUNK,
+    )
 
 
 # What the rules predict
@@ -254,7 +296,8 @@ def buffer_request(x, letter, shape_error):
 
 def column_shaped(x, letter, n, shape_error):
     got = buffer_request(
-        x, letter, lambda shape: None if shape in [(n,), (1, n), (n, 1)] else shape_error)
+        x, letter, lambda shape: None if shape in [(n,), (1, n), (n, 1)] else shape_error
+    )
     return got if isinstance(got, Raises) else got.reshape(-1)
 
 
@@ -425,7 +468,7 @@ def test_matrix_constructor_takes_square_buffers(letter, data):
 
 
 def column_assignment(m, index, x, letter, n):
-    if not -2**31 <= index < 2**31 or not exports_buffer(x):
+    if not -(2**31) <= index < 2**31 or not exports_buffer(x):
         return Raises(TypeError)
     if not 0 <= index < n:
         return Raises(IndexError, "")
@@ -442,8 +485,9 @@ def column_assignment(m, index, x, letter, n):
 def test_matrix_column_assignment_changes_one_column_or_nothing(letter, data):
     n = data.draw(st.sampled_from([2, 3, 4]))
     m = cls(f"Matrix{n}", letter)(*range(1, n * n + 1))
-    index = data.draw(st.one_of(st.integers(0, n - 1),
-                                st.sampled_from([-1, n, 2**31, -2**31 - 1])))
+    index = data.draw(
+        st.one_of(st.integers(0, n - 1), st.sampled_from([-1, n, 2**31, -(2**31) - 1]))
+    )
     x = data.draw(anything(n, letter))
     expected = column_assignment(m, index, x, letter, n)
 
@@ -457,15 +501,20 @@ def test_matrix_column_assignment_changes_one_column_or_nothing(letter, data):
         assert_same_bits(np.asarray(m), expected)
 
 
-CONVERSIONS = [("quat", 4, lambda count: "Incompatible array_size, expected 4 elements"),
-               ("vec2", 2, count_of(2)), ("vec3", 3, count_of(3)), ("vec4", 4, count_of(4))]
+CONVERSIONS = [
+    ("quat", 4, lambda count: "Incompatible array_size, expected 4 elements"),
+    ("vec2", 2, count_of(2)),
+    ("vec3", 3, count_of(3)),
+    ("vec4", 4, count_of(4)),
+]
 
 
 @both_precisions
 @given(data=st.data())
 def test_array_to_object_functions(letter, data):
-    word, n, message = data.draw(st.sampled_from(
-        CONVERSIONS + [(f"mat{k}", k, None) for k in (2, 3, 4)]))
+    word, n, message = data.draw(
+        st.sampled_from(CONVERSIONS + [(f"mat{k}", k, None) for k in (2, 3, 4)])
+    )
     function = getattr(ob, f"nparray_to_{word}_{'f32' if letter == 'f' else 'f64'}")
     x = data.draw(anything(n, letter))
     if message is None:
@@ -507,9 +556,11 @@ def geometry_objects(letter):
 
 
 def geometry_state(obj):
-    return [bits(getattr(obj, name)) for name in ("start", "end", "point", "normal",
-                                                   "position", "orientation")
-            if hasattr(obj, name)]
+    return [
+        bits(getattr(obj, name))
+        for name in ("start", "end", "point", "normal", "position", "orientation")
+        if hasattr(obj, name)
+    ]
 
 
 @both_precisions
@@ -537,8 +588,11 @@ def test_geometry_methods_take_any_three_numbers(letter, data):
         assert_same_bits(result, through_vector)
 
 
-TWO_POINT_CLASSES = {"Line_": ("start", "end"), "Plane_": ("point", "normal"),
-                     "AABB_": ("min", "max")}
+TWO_POINT_CLASSES = {
+    "Line_": ("start", "end"),
+    "Plane_": ("point", "normal"),
+    "AABB_": ("min", "max"),
+}
 
 
 @both_precisions
@@ -547,8 +601,15 @@ def test_geometry_constructors_read_both_arrays_first(letter, data):
     stem = data.draw(st.sampled_from(sorted(TWO_POINT_CLASSES)))
     first, second = TWO_POINT_CLASSES[stem]
     valid = st.sampled_from([[1, 2, 3], np.array([4, 5, 6], dtype_of(letter))])
-    a, b = data.draw(st.sampled_from([(anything(3, letter), valid), (valid, anything(3, letter)),
-                                      (anything(3, letter), anything(3, letter))]))
+    a, b = data.draw(
+        st.sampled_from(
+            [
+                (anything(3, letter), valid),
+                (valid, anything(3, letter)),
+                (anything(3, letter), anything(3, letter)),
+            ]
+        )
+    )
     a, b = data.draw(a), data.draw(b)
     V = cls("Vector3", letter)
     if type(a) is V and type(b) is V:
@@ -570,11 +631,15 @@ def test_geometry_constructors_read_both_arrays_first(letter, data):
 # where they are not, the real parts arrive, with NumPy's warning.
 
 
-@pytest.mark.parametrize("call", [
-    lambda letter, a: ob.nparray_to_vec3_f32(a) if letter == "f" else ob.nparray_to_vec3_f64(a),
-    lambda letter, a: cls("Line_", letter)(a, a).start,
-    lambda letter, a: cls("Quaternion", letter)().rotate(a),
-], ids=["nparray_to_vec3", "Line_", "rotate"])
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda letter, a: ob.nparray_to_vec3_f32(a) if letter == "f" else ob.nparray_to_vec3_f64(a),
+        lambda letter, a: cls("Line_", letter)(a, a).start,
+        lambda letter, a: cls("Quaternion", letter)().rotate(a),
+    ],
+    ids=["nparray_to_vec3", "Line_", "rotate"],
+)
 @both_precisions
 def test_complex_arrays_follow_the_warning_filter(letter, call):
     a = np.array([1 + 2j, -3 + 0.5j, 4 - 1j])

@@ -2,15 +2,16 @@ import gc
 
 import numpy as np
 import pytest
-from scipy.spatial.transform import Rotation
-
-import orvane_bindings as ob
 from conftest import cls, dtype_of
+from scipy.spatial.transform import Rotation
 
 COUNT_ERROR = "Incompatible array size, expected 3 elements"
 OTHER = {"f": "d", "d": "f"}
-TWO_VECTOR_CLASSES = {"Line_": ("start", "end"), "Plane_": ("point", "normal"),
-                      "AABB_": ("min", "max")}
+TWO_VECTOR_CLASSES = {
+    "Line_": ("start", "end"),
+    "Plane_": ("point", "normal"),
+    "AABB_": ("min", "max"),
+}
 
 
 def vec(letter, *xyz):
@@ -53,7 +54,9 @@ def test_line_distance_is_computed_in_its_precision(letter):
     for _ in range(50):
         s, e, p = random_points(rng, letter, 3)
         line = cls("Line_", letter)(vec(letter, *s), vec(letter, *e))
-        assert line.distanceTo(vec(letter, *p)) == predicted_line_distance(s, e, p, dtype_of(letter))
+        assert line.distanceTo(vec(letter, *p)) == predicted_line_distance(
+            s, e, p, dtype_of(letter)
+        )
 
 
 # Plane
@@ -78,7 +81,8 @@ def test_plane_measures_in_its_precision(letter):
         point, normal, p = random_points(rng, letter, 3)
         plane = cls("Plane_", letter)(vec(letter, *point), vec(letter, *normal))
         s = (((p[0] - point[0]) * normal[0] + dt(0)) + (p[1] - point[1]) * normal[1]) + (
-            p[2] - point[2]) * normal[2]
+            p[2] - point[2]
+        ) * normal[2]
         assert plane.signedDistanceTo(vec(letter, *p)) == s
         assert plane.distanceTo(vec(letter, *p)) == abs(s)
         assert xyz(plane.project(vec(letter, *p))) == [p[i] - s * normal[i] for i in range(3)]
@@ -103,8 +107,16 @@ def test_box_corners_follow_the_bit_order(letter):
     corners = box.computeCorners()
     assert type(corners) is list
     assert all(type(c) is cls("Vector3", letter) for c in corners)
-    assert [xyz(c) for c in corners] == [[0, 0, 0], [0, 0, 3], [0, 2, 0], [0, 2, 3],
-                                         [1, 0, 0], [1, 0, 3], [1, 2, 0], [1, 2, 3]]
+    assert [xyz(c) for c in corners] == [
+        [0, 0, 0],
+        [0, 0, 3],
+        [0, 2, 0],
+        [0, 2, 3],
+        [1, 0, 0],
+        [1, 0, 3],
+        [1, 2, 0],
+        [1, 2, 3],
+    ]
     corners[7].x = 50
     assert box.max.x == 1 and box.computeCorners()[7].x == 1
     assert xyz(box.computeCenter()) == [0.5, 1, 1.5]
@@ -118,13 +130,16 @@ def test_default_box_covers_all_of_space(letter):
     assert box.intersects(inverted) and inverted.intersects(box)
 
 
-@pytest.mark.parametrize("lo,hi,expected", [
-    ((1, 1, 1), (2, 2, 2), True),  # touching corner
-    ((1.0001, 1, 1), (2, 2, 2), False),
-    ((0.2, 1.5, 0.2), (0.8, 2, 0.8), False),  # apart in y only
-    ((0.2, 0.2, -3), (0.8, 0.8, -2), False),  # apart in z only
-    ((0.2, 0.2, 0.2), (0.3, 0.3, 0.3), True),  # inside
-])
+@pytest.mark.parametrize(
+    "lo,hi,expected",
+    [
+        ((1, 1, 1), (2, 2, 2), True),  # touching corner
+        ((1.0001, 1, 1), (2, 2, 2), False),
+        ((0.2, 1.5, 0.2), (0.8, 2, 0.8), False),  # apart in y only
+        ((0.2, 0.2, -3), (0.8, 0.8, -2), False),  # apart in z only
+        ((0.2, 0.2, 0.2), (0.3, 0.3, 0.3), True),  # inside
+    ],
+)
 def test_boxes_overlap_when_closed_ranges_meet(letter, lo, hi, expected):
     unit = cls("AABB_", letter)(vec(letter, 0, 0, 0), vec(letter, 1, 1, 1))
     other = cls("AABB_", letter)(vec(letter, *lo), vec(letter, *hi))
@@ -199,12 +214,15 @@ def test_wrong_element_counts_raise(letter, stem):
         cls(stem, letter)(cls(stem, letter)())  # no copy constructor
 
 
-@pytest.mark.parametrize("call", [
-    lambda p: cls("Line_", p)().distanceTo(5),
-    lambda p: cls("Plane_", p)().signedDistanceTo([1, 2]),
-    lambda p: cls("Plane_", p)().distanceTo(np.zeros((2, 2))),
-    lambda p: cls("Plane_", p)().project(1.5),
-])
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda p: cls("Line_", p)().distanceTo(5),
+        lambda p: cls("Plane_", p)().signedDistanceTo([1, 2]),
+        lambda p: cls("Plane_", p)().distanceTo(np.zeros((2, 2))),
+        lambda p: cls("Plane_", p)().project(1.5),
+    ],
+)
 def test_numbers_and_wrong_shapes_raise_the_count_error(letter, call):
     with pytest.raises(RuntimeError, match=f"^{COUNT_ERROR}$"):
         call(letter)
@@ -222,13 +240,16 @@ def test_strided_arrays_are_read_through_their_strides(letter):
 def test_reprs(letter):
     v = f"Vector3{letter}"
     assert repr(cls("Line_", letter)()) == (
-        f"<Line\n  start: {v}(0, 0, 0)\n  end: {v}(0, 0, 0)\n>\n")
+        f"<Line\n  start: {v}(0, 0, 0)\n  end: {v}(0, 0, 0)\n>\n"
+    )
     line = cls("Line_", letter)(vec(letter, 0, 0, 0), vec(letter, 1, 0.5, 1 / 3))
     assert repr(line).splitlines()[2] == f"  end: {v}(1, 0.5, 0.333333)"
     assert repr(cls("Plane_", letter)()) == (
-        f"<Plane\n  point: {v}(0, 0, 0)\n  normal: {v}(0, 0, 1)\n>\n")
+        f"<Plane\n  point: {v}(0, 0, 0)\n  normal: {v}(0, 0, 1)\n>\n"
+    )
     assert repr(cls("AABB_", letter)()) == (
-        f"<AABB\n  min: {v}(-inf, -inf, -inf)\n  max: {v}(inf, inf, inf)\n>\n")
+        f"<AABB\n  min: {v}(-inf, -inf, -inf)\n  max: {v}(inf, inf, inf)\n>\n"
+    )
     assert str(cls("AABB_", letter)()) == repr(cls("AABB_", letter)())
 
 
@@ -261,7 +282,9 @@ def wxyz(q):
 
 
 def quarter_turn_at_x(letter):
-    return cls("Pose3d_", letter)(vec(letter, 1, 0, 0), cls("Quaternion", letter).RotationZ(np.pi / 2))
+    return cls("Pose3d_", letter)(
+        vec(letter, 1, 0, 0), cls("Quaternion", letter).RotationZ(np.pi / 2)
+    )
 
 
 def random_pose(rng, letter):
@@ -371,8 +394,10 @@ def test_pose_repr(letter):
     dtype = "float32" if letter == "f" else "float64"
     assert repr(cls("Pose3d_", letter)()) == (
         f"<Pose3d\n  pos: Vector3{letter}(0, 0, 0)\n  quat: Quaternion{letter}(1, 0, 0, 0)\n"
-        f"  dtype: {dtype}\n>")
+        f"  dtype: {dtype}\n>"
+    )
     p = cls("Pose3d_", letter)(vec(letter, 1, 2.5, -3), quat(letter, 1, 1, 0, 0))
     assert repr(p).splitlines()[1:3] == [
         f"  pos: Vector3{letter}(1, 2.5, -3)",
-        f"  quat: Quaternion{letter}(0.707107, 0.707107, 0, 0)"]
+        f"  quat: Quaternion{letter}(0.707107, 0.707107, 0, 0)",
+    ]

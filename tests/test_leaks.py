@@ -10,10 +10,10 @@ import tracemalloc
 from pathlib import Path
 
 import numpy as np
+import orvane_bindings as ob
 import pytest
 
 import orvane as ov
-import orvane_bindings as ob
 
 EXPECTED_FAILURES = (RuntimeError, TypeError, IndexError, ValueError)
 
@@ -57,11 +57,27 @@ def calls():
         m2d[5] = x
 
     return [
-        ob.Vector3f, ob.Vector4d, ob.Quaternionf, ob.Quaterniond, ob.Matrix3f, ob.Matrix2d,
-        column, bad_column, ob.nparray_to_vec3_f32, ob.nparray_to_quat_f64,
-        ob.nparray_to_mat3_f32, ob.nparray_to_mat2_f64, qf.rotate, qd.rotate,
-        line.distanceTo, plane.project, plane.signedDistanceTo, pose.apply,
-        lambda x: pose * x, lambda x: ob.Line_f(x, x), lambda x: ob.AABB_d(x, [0, 0, 0]),
+        ob.Vector3f,
+        ob.Vector4d,
+        ob.Quaternionf,
+        ob.Quaterniond,
+        ob.Matrix3f,
+        ob.Matrix2d,
+        column,
+        bad_column,
+        ob.nparray_to_vec3_f32,
+        ob.nparray_to_quat_f64,
+        ob.nparray_to_mat3_f32,
+        ob.nparray_to_mat2_f64,
+        qf.rotate,
+        qd.rotate,
+        line.distanceTo,
+        plane.project,
+        plane.signedDistanceTo,
+        pose.apply,
+        lambda x: pose * x,
+        lambda x: ob.Line_f(x, x),
+        lambda x: ob.AABB_d(x, [0, 0, 0]),
     ]
 
 
@@ -88,10 +104,17 @@ def test_calls_keep_argument_reference_counts():
     assert {name: sys.getrefcount(x) for name, x in args.items()} == before
 
 
-@pytest.mark.parametrize("take", [
-    lambda v: v.numpy(), np.asarray, memoryview, lambda v: ob.Line_f(v, v).start,
-    lambda v: ob.vec3_to_nparray_f32(v),
-], ids=["numpy", "asarray", "memoryview", "property", "fresh array"])
+@pytest.mark.parametrize(
+    "take",
+    [
+        lambda v: v.numpy(),
+        np.asarray,
+        memoryview,
+        lambda v: ob.Line_f(v, v).start,
+        lambda v: ob.vec3_to_nparray_f32(v),
+    ],
+    ids=["numpy", "asarray", "memoryview", "property", "fresh array"],
+)
 def test_views_release_their_owner(take):
     owner = ob.Vector3f(1, 2, 3)
     before = sys.getrefcount(owner)
@@ -168,15 +191,34 @@ def fast_calls():
         a[2] = 3
 
     return (a, b, m, q, line, e), [
-        lambda: ob.dot(b, b), lambda: a.dot(a), lambda: ob.normalize(a), lambda: a.cross(a),
-        lambda: ob.lerp(b, b, 0.5), lambda: a.x, set_x, lambda: a[1], lambda: m.inverse(),
-        lambda: m.determinant(), lambda: ob.Matrix4f.RotationZ(0.3), lambda: q.normalize(),
-        lambda: ob.Vector3f(1.0, 2.0, 3.0), lambda: ob.Euler_d(q), lambda: ob.Quaterniond(2),
-        lambda: line.distanceTo(a), lambda: a + a, lambda: m * m, lambda: 2.0 * q,
-        lambda: call_quietly(ob.dot, a), lambda: call_quietly(lambda x: ob.dot(x, b), a),
-        lambda: call_quietly(lambda x: a.__getitem__(x), 7), lambda: m[1], lambda: -a,
-        lambda: call_quietly(lambda x: a[x], 7), lambda: ov.slerp(q, q, 0.5),
-        lambda: ov.distance(b, b), lambda: ov.aabb_contains(ob.AABB_f(a, a), a),
+        lambda: ob.dot(b, b),
+        lambda: a.dot(a),
+        lambda: ob.normalize(a),
+        lambda: a.cross(a),
+        lambda: ob.lerp(b, b, 0.5),
+        lambda: a.x,
+        set_x,
+        lambda: a[1],
+        lambda: m.inverse(),
+        lambda: m.determinant(),
+        lambda: ob.Matrix4f.RotationZ(0.3),
+        lambda: q.normalize(),
+        lambda: ob.Vector3f(1.0, 2.0, 3.0),
+        lambda: ob.Euler_d(q),
+        lambda: ob.Quaterniond(2),
+        lambda: line.distanceTo(a),
+        lambda: a + a,
+        lambda: m * m,
+        lambda: 2.0 * q,
+        lambda: call_quietly(ob.dot, a),
+        lambda: call_quietly(lambda x: ob.dot(x, b), a),
+        lambda: call_quietly(lambda x: a.__getitem__(x), 7),
+        lambda: m[1],
+        lambda: -a,
+        lambda: call_quietly(lambda x: a[x], 7),
+        lambda: ov.slerp(q, q, 0.5),
+        lambda: ov.distance(b, b),
+        lambda: ov.aabb_contains(ob.AABB_f(a, a), a),
     ]
 
 

@@ -6,9 +6,8 @@ import gc
 import weakref
 
 import numpy as np
-import pytest
-
 import orvane_bindings as ob
+import pytest
 from conftest import cls, dtype_of
 
 
@@ -96,10 +95,14 @@ def test_views_of_views_share_one_storage(letter):
 
 # Properties whose value is a wrapped class or enum refer into the owner.
 PROPERTIES = [
-    ("Line_", "start", "Vector3"), ("Line_", "end", "Vector3"),
-    ("Plane_", "point", "Vector3"), ("Plane_", "normal", "Vector3"),
-    ("AABB_", "min", "Vector3"), ("AABB_", "max", "Vector3"),
-    ("Pose3d_", "position", "Vector3"), ("Pose3d_", "orientation", "Quaternion"),
+    ("Line_", "start", "Vector3"),
+    ("Line_", "end", "Vector3"),
+    ("Plane_", "point", "Vector3"),
+    ("Plane_", "normal", "Vector3"),
+    ("AABB_", "min", "Vector3"),
+    ("AABB_", "max", "Vector3"),
+    ("Pose3d_", "position", "Vector3"),
+    ("Pose3d_", "orientation", "Quaternion"),
 ]
 
 
@@ -110,8 +113,7 @@ def owner_with(stem, letter):
     return cls(stem, letter)(V(1, 2, 3), V(-4, 5.5, 6))
 
 
-@pytest.mark.parametrize("stem, name, kind", PROPERTIES,
-                         ids=[f"{s}{n}" for s, n, _ in PROPERTIES])
+@pytest.mark.parametrize("stem, name, kind", PROPERTIES, ids=[f"{s}{n}" for s, n, _ in PROPERTIES])
 def test_property_object_outlives_its_owner(letter, stem, name, kind):
     owner = owner_with(stem, letter)
     expected = np.array(np.asarray(getattr(owner, name)))
@@ -129,8 +131,7 @@ def test_property_object_outlives_its_owner(letter, stem, name, kind):
     assert alive() is None
 
 
-@pytest.mark.parametrize("stem, name, kind", PROPERTIES,
-                         ids=[f"{s}{n}" for s, n, _ in PROPERTIES])
+@pytest.mark.parametrize("stem, name, kind", PROPERTIES, ids=[f"{s}{n}" for s, n, _ in PROPERTIES])
 def test_chained_temporaries_stay_valid(letter, stem, name, kind):
     member_view = np.asarray(getattr(owner_with(stem, letter), name))
     memory = memoryview(getattr(owner_with(stem, letter), name))
@@ -164,12 +165,14 @@ def test_property_object_sees_later_assignments(letter):
     del pose
     gc.collect()
     orientation.normalize_()
-    np.testing.assert_array_equal(np.asarray(orientation),
-                                  np.array([0, 0, 0.6, 0.8], dtype_of(letter)))
+    np.testing.assert_array_equal(
+        np.asarray(orientation), np.array([0, 0, 0.6, 0.8], dtype_of(letter))
+    )
 
 
-@pytest.mark.parametrize("field, value", [("order", ob.eOrder.ZYX),
-                                          ("convention", ob.eConvention.EXTRINSIC)])
+@pytest.mark.parametrize(
+    "field, value", [("order", ob.eOrder.ZYX), ("convention", ob.eConvention.EXTRINSIC)]
+)
 def test_enum_property_outlives_its_euler(letter, field, value):
     euler = cls("Euler_", letter)(0.1, 0.2, 0.3)
     alive = weakref.ref(euler)

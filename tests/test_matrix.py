@@ -3,7 +3,6 @@ import math
 
 import numpy as np
 import pytest
-
 from conftest import cls, dtype_of
 
 KINDS = [(n, letter) for n in (2, 3, 4) for letter in "fd"]
@@ -130,8 +129,9 @@ def test_inverse_and_determinant_against_numpy(kind):
         m = from_array(kind, a)
         reference = a.astype(np.float64)
         assert m.determinant() == pytest.approx(np.linalg.det(reference), rel=tolerance)
-        np.testing.assert_allclose(as_array(m.inverse()), np.linalg.inv(reference), rtol=tolerance,
-                                   atol=tolerance)
+        np.testing.assert_allclose(
+            as_array(m.inverse()), np.linalg.inv(reference), rtol=tolerance, atol=tolerance
+        )
         assert m * m.inverse() == matrix_class(kind).Identity()
 
 
@@ -171,8 +171,13 @@ def test_foreign_operands(kind):
     n, letter = kind
     m = matrix_class(kind)(*range(n))
     other = cls(f"Matrix{n}", "d" if letter == "f" else "f")()
-    for call in (lambda: m + 1, lambda: m - other, lambda: m * other,
-                 lambda: vector_class(kind)(1) * m, lambda: m.__rmul__(m)):
+    for call in (
+        lambda: m + 1,
+        lambda: m - other,
+        lambda: m * other,
+        lambda: vector_class(kind)(1) * m,
+        lambda: m.__rmul__(m),
+    ):
         with pytest.raises(TypeError):
             call()
 
@@ -214,8 +219,11 @@ def test_column_assignment(kind):
     wrong_format = np.zeros(n, np.float64 if letter == "f" else np.float32)
     raises_message(RuntimeError, _format_message(letter), lambda: m.__setitem__(0, wrong_format))
     for shape in [(n + 1,), (n, n), (1, 1, n)]:
-        raises_message(RuntimeError, "Incompatible shape: expected (,n), (1,n), (n,1)",
-                       lambda: m.__setitem__(0, np.zeros(shape, dtype)))
+        raises_message(
+            RuntimeError,
+            "Incompatible shape: expected (,n), (1,n), (n,1)",
+            lambda: m.__setitem__(0, np.zeros(shape, dtype)),
+        )
     for bad in (n, -1):
         raises_message(IndexError, "", lambda: m.__setitem__(bad, wrong_format))
     with pytest.raises(TypeError):
@@ -245,13 +253,18 @@ def test_views_share_storage_and_keep_the_matrix_alive(kind):
 
 def test_repr(letter):
     assert repr(cls("Matrix2", letter).Identity()) == (
-        f"Matrix2{letter}([[1.00000000,0.00000000],\n          [0.00000000,1.00000000]])")
+        f"Matrix2{letter}([[1.00000000,0.00000000],\n          [0.00000000,1.00000000]])"
+    )
     m = cls("Matrix3", letter)(1, -0.5, 0, 2, math.nan, -math.inf, 0.125, 3, 1e10)
-    assert str(m) == (f"Matrix3{letter}([[1.00000000,-0.50000000,0.00000000],\n"
-                      f"          [2.00000000,nan,-inf],\n"
-                      f"          [0.12500000,3.00000000,10000000000.00000000]])")
+    assert str(m) == (
+        f"Matrix3{letter}([[1.00000000,-0.50000000,0.00000000],\n"
+        f"          [2.00000000,nan,-inf],\n"
+        f"          [0.12500000,3.00000000,10000000000.00000000]])"
+    )
     rows = ",".join(f"[{','.join(['0.00000000'] * 4)}]" for _ in range(4))
-    assert repr(cls("Matrix4", letter)()).replace("\n          ", "") == f"Matrix4{letter}([{rows}])"
+    assert (
+        repr(cls("Matrix4", letter)()).replace("\n          ", "") == f"Matrix4{letter}([{rows}])"
+    )
 
 
 def test_rotation_and_scale_factories(letter):
@@ -300,5 +313,6 @@ def test_projections(letter):
     g = 1 / np.tan((t(60) * t(0.5)) * t(0.017453292519943295))
     assert narrow[0, 0] == pytest.approx(g / t(1.5), rel=1e-6)
     assert narrow[1, 1] == pytest.approx(g, rel=1e-6)
-    assert np.array_equal(as_array(M4.Ortho(2, 4, 1, 3)),
-                          [[1, 0, 0, 0], [0, 0.5, 0, 0], [0, 0, -1, -2], [0, 0, 0, 1]])
+    assert np.array_equal(
+        as_array(M4.Ortho(2, 4, 1, 3)), [[1, 0, 0, 0], [0, 0.5, 0, 0], [0, 0, -1, -2], [0, 0, 0, 1]]
+    )

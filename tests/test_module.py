@@ -6,9 +6,8 @@ import sys
 import sysconfig
 from pathlib import Path
 
-import pytest
-
 import orvane_bindings as ob
+import pytest
 
 ROOT = Path(__file__).resolve().parent.parent
 FRAMEWORK = ROOT / "bindings" / "framework"
@@ -26,10 +25,16 @@ INVENTORY = [
     "Euler_f",
     "Euler_d",
     *(f"{c}_{p}" for c in ("Pose3d", "Line", "Plane", "AABB") for p in "fd"),
-    *(f"{k}_to_nparray_{b}" for k in ("quat", "vec2", "vec3", "vec4", "mat2", "mat3", "mat4")
-      for b in ("f32", "f64")),
-    *(f"nparray_to_{k}_{b}" for k in ("quat", "vec2", "vec3", "vec4", "mat2", "mat3", "mat4")
-      for b in ("f32", "f64")),
+    *(
+        f"{k}_to_nparray_{b}"
+        for k in ("quat", "vec2", "vec3", "vec4", "mat2", "mat3", "mat4")
+        for b in ("f32", "f64")
+    ),
+    *(
+        f"nparray_to_{k}_{b}"
+        for k in ("quat", "vec2", "vec3", "vec4", "mat2", "mat3", "mat4")
+        for b in ("f32", "f64")
+    ),
     "dot",
     "squareNorm",
     "norm",
@@ -81,7 +86,9 @@ def bound_functions():
                 yield f"{name}.{attr}", fn
 
 
-@pytest.mark.parametrize("name,fn", list(bound_functions()), ids=lambda x: x if isinstance(x, str) else "")
+@pytest.mark.parametrize(
+    "name,fn", list(bound_functions()), ids=lambda x: x if isinstance(x, str) else ""
+)
 def test_docstrings_are_signatures_with_default_parameter_names(name, fn):
     lines = [re.sub(r"^\d+\. ", "", line) for line in fn.__doc__.splitlines() if line.strip()]
     if len(lines) > 1:
@@ -115,9 +122,11 @@ def test_instances_keep_their_class(kind):
     for instance in instances:
         before = (type(instance), repr(instance), dir(instance))
         for target in [*MODULE_CLASSES, type("T", (kind,), {}) if not enum else kind]:
-            for change in (lambda: setattr(instance, "__class__", target),
-                           lambda: object.__setattr__(instance, "__class__", target),
-                           lambda: delattr(instance, "__class__")):
+            for change in (
+                lambda: setattr(instance, "__class__", target),
+                lambda: object.__setattr__(instance, "__class__", target),
+                lambda: delattr(instance, "__class__"),
+            ):
                 with pytest.raises(TypeError, match="__class__"):
                     change()
         assert (type(instance), repr(instance), dir(instance)) == before
@@ -134,7 +143,9 @@ LAZY_BINDING = {"3.13"}
 def other_interpreters():
     pyenv = Path(os.environ.get("PYENV_ROOT", Path.home() / ".pyenv")) / "versions"
     for minor in ("3.10", "3.11", "3.13"):
-        found = sorted(pyenv.glob(f"{minor}*/bin/python{minor}")) or [shutil.which(f"python{minor}")]
+        found = sorted(pyenv.glob(f"{minor}*/bin/python{minor}")) or [
+            shutil.which(f"python{minor}")
+        ]
         yield pytest.param(minor, found[-1], id=minor)
 
 
@@ -167,8 +178,8 @@ INTERNAL_USES = {
     "private API": r"\bdetail::|\b_Py[A-Za-z]|\bPyUnstable_",
     # fields of pybind11's function and type records (nargs is also a ufunc's)
     "record field": r"->\s*(?:is_method|is_constructor|has_args|has_kwargs|scope|next|args"
-                    r"|def|impl|type_size|holder_size_in_ptrs|implicit_conversions|operator_new)\b"
-                    r"|\bFunctionRecord\b",
+    r"|def|impl|type_size|holder_size_in_ptrs|implicit_conversions|operator_new)\b"
+    r"|\bFunctionRecord\b",
     # an assignment to a slot, or a slot reached through a member pointer
     "slot write": r"\b(?:tp|nb|mp|sq|bf)_\w+\s*=(?!=)|->\*",
 }
@@ -184,20 +195,34 @@ def test_internals_are_reached_from_one_header_only(use):
         assert bool(found) == (source.name == "internals.hpp"), (source.name, found)
 
 
-@pytest.mark.parametrize("macro,value", [(None, None), ("PYBIND11_VERSION_HEX", "0x020D0700"),
-                                         ("PY_VERSION_HEX", "0x030D00F0")])
+@pytest.mark.parametrize(
+    "macro,value",
+    [(None, None), ("PYBIND11_VERSION_HEX", "0x020D0700"), ("PY_VERSION_HEX", "0x030D00F0")],
+)
 def test_internals_header_refuses_versions_it_was_not_checked_against(macro, value, tmp_path):
     pybind11 = pytest.importorskip("pybind11")
     compiler = shutil.which("c++") or pytest.skip("no C++ compiler")
     unit = tmp_path / "unit.cpp"
-    unit.write_text("#include <pybind11/pybind11.h>\n"
-                    + (f"#undef {macro}\n#define {macro} {value}\n" if macro else "")
-                    + f'#include "{FRAMEWORK / "internals.hpp"}"\n')
+    unit.write_text(
+        "#include <pybind11/pybind11.h>\n"
+        + (f"#undef {macro}\n#define {macro} {value}\n" if macro else "")
+        + f'#include "{FRAMEWORK / "internals.hpp"}"\n'
+    )
     result = subprocess.run(
-        [compiler, "-std=c++17", "-fsyntax-only", f"-I{pybind11.get_include()}",
-         f"-I{ROOT / 'include'}",
-         f"-I{sysconfig.get_paths()['include']}", str(unit)],
-        capture_output=True, text=True, timeout=300, env=TOOL_ENV)
+        [
+            compiler,
+            "-std=c++17",
+            "-fsyntax-only",
+            f"-I{pybind11.get_include()}",
+            f"-I{ROOT / 'include'}",
+            f"-I{sysconfig.get_paths()['include']}",
+            str(unit),
+        ],
+        capture_output=True,
+        text=True,
+        timeout=300,
+        env=TOOL_ENV,
+    )
     assert (result.returncode == 0) == (macro is None), result.stderr
     assert macro is None or "was checked against" in result.stderr
 

@@ -8,11 +8,11 @@ import pickle
 import re
 
 import numpy as np
+import orvane_bindings as ob
 import pytest
 
 import orvane as ov
 import orvane.arrays as oa
-import orvane_bindings as ob
 from orvane import _native as native
 
 NO_VALUE = "holds no value: its __init__ has not run"
@@ -34,11 +34,17 @@ def sample(type_text):
         return next(iter(cls.__members__.values())) if hasattr(cls, "__members__") else cls()
     if type_text.startswith("collections.abc.Sequence["):
         return []
-    samples = {"float": 0.5, "int": 0, "bytes": b"", "object": [0.0, 0.0, 0.0],
-               "Buffer": np.zeros(3), "tuple[int, int]": (64, 48),
-               "Annotated[list[float], FixedSize(4)]": [0.0, 0.0, 64.0, 48.0],
-               "numpy.ndarray[numpy.float32]": np.zeros(3, np.float32),
-               "numpy.ndarray[numpy.float64]": np.zeros(3)}
+    samples = {
+        "float": 0.5,
+        "int": 0,
+        "bytes": b"",
+        "object": [0.0, 0.0, 0.0],
+        "Buffer": np.zeros(3),
+        "tuple[int, int]": (64, 48),
+        "Annotated[list[float], FixedSize(4)]": [0.0, 0.0, 64.0, 48.0],
+        "numpy.ndarray[numpy.float32]": np.zeros(3, np.float32),
+        "numpy.ndarray[numpy.float64]": np.zeros(3),
+    }
     return samples[type_text]
 
 
@@ -66,8 +72,11 @@ def bound_callables():
                 continue
             for attr, member in vars(value).items():
                 if isinstance(member, property):
-                    yield from ((f"{name}.{attr}.{k}", f) for k, f in
-                                (("get", member.fget), ("set", member.fset)) if f is not None)
+                    yield from (
+                        (f"{name}.{attr}.{k}", f)
+                        for k, f in (("get", member.fget), ("set", member.fset))
+                        if f is not None
+                    )
                 elif isinstance(member, staticmethod | classmethod):
                     yield f"{name}.{attr}", member.__func__
                 elif type(member).__name__ == "instancemethod":
@@ -108,9 +117,15 @@ def test_every_callable_refuses_an_instance_without_a_value(name, func, args):
 
 
 SLOT_READS = {
-    "__add__": lambda r: r + r, "__sub__": lambda r: r - r, "__mul__": lambda r: r * 2.0,
-    "__rmul__": lambda r: 2.0 * r, "__neg__": lambda r: -r, "__getitem__": lambda r: r[0],
-    "__eq__": lambda r: r == r, "__repr__": repr, "__int__": int,
+    "__add__": lambda r: r + r,
+    "__sub__": lambda r: r - r,
+    "__mul__": lambda r: r * 2.0,
+    "__rmul__": lambda r: 2.0 * r,
+    "__neg__": lambda r: -r,
+    "__getitem__": lambda r: r[0],
+    "__eq__": lambda r: r == r,
+    "__repr__": repr,
+    "__int__": int,
 }
 # Pickling and copying are registered for the module's own classes only.
 COPIES = [copy.copy, copy.deepcopy, pickle.dumps]
@@ -126,8 +141,10 @@ def test_operators_and_python_functions_refuse_an_instance_without_a_value(cls):
     if "position" in vars(cls) or cls.__name__.startswith(("Quaternion", "Matrix3", "Matrix4")):
         reads.append(lambda r: oa.transform_points(r, np.zeros((2, 3))))
     exact, *subclassed = raw_instances(cls)
-    for r, extra in [(exact, COPIES if not hasattr(cls, "__members__") else []),
-                     *((s, []) for s in subclassed)]:
+    for r, extra in [
+        (exact, COPIES if not hasattr(cls, "__members__") else []),
+        *((s, []) for s in subclassed),
+    ]:
         for read in reads + extra:
             with pytest.raises(TypeError, match=NO_VALUE):
                 read(r)

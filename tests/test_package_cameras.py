@@ -1,11 +1,11 @@
 """Cameras of the orvane package against pyglm, and the window conventions."""
 
-from pyglm import glm
 import numpy as np
 import pytest
+from conftest import cls, dtype_of
+from pyglm import glm
 
 import orvane as ov
-from conftest import cls, dtype_of
 
 TOLERANCE = {"f": 1e-5, "d": 1e-12}
 
@@ -27,7 +27,7 @@ def test_look_at_and_ortho_agree_with_pyglm(letter):
         expected = glm.lookAt(*(glm.dvec3(*map(float, v)) for v in (eye, target, up)))
         np.testing.assert_allclose(view.numpy(), glm_matrix(expected), rtol=0, atol=50 * tol)
         # The eye goes to the origin, the target onto -z.
-        camera_target = (view * cls("Vector4", letter)(*map(float, target), 1.0))
+        camera_target = view * cls("Vector4", letter)(*map(float, target), 1.0)
         assert abs(camera_target.x) < 50 * tol and abs(camera_target.y) < 50 * tol
         assert camera_target.z < 0
         bounds = sorted(rng.uniform(-5, 5, 2)) + sorted(rng.uniform(-5, 5, 2)) + [0.5, 40.0]
@@ -37,8 +37,9 @@ def test_look_at_and_ortho_agree_with_pyglm(letter):
         np.testing.assert_allclose(m.numpy(), glm_matrix(glm.ortho(*bounds)), rtol=1e-6, atol=tol)
 
 
-@pytest.mark.parametrize("dtype,name", [("float32", "Matrix4f"), (np.float64, "Matrix4d"),
-                                        (None, "Matrix4d")])
+@pytest.mark.parametrize(
+    "dtype,name", [("float32", "Matrix4f"), (np.float64, "Matrix4d"), (None, "Matrix4d")]
+)
 def test_ortho_dtype(dtype, name):
     kwargs = {} if dtype is None else {"dtype": dtype}
     assert type(ov.ortho(-1, 1, -1, 1, 1, 10, **kwargs)).__name__ == name
@@ -71,10 +72,12 @@ def test_project_puts_y_downwards_and_unproject_inverts_it(letter):
         back = ov.unproject(window, vp, viewport)
         np.testing.assert_allclose(np.array(back), p.astype(dtype_of(letter)), atol=2000 * tol)
         # pyglm's window y grows upwards from the viewport's bottom edge.
-        g = glm.project(glm.dvec3(*p), glm.dmat4(1), glm.dmat4(*vp.numpy().T.ravel()),
-                        glm.dvec4(*viewport))
-        np.testing.assert_allclose([window.x, 2 * 20 + 480 - window.y, window.z], list(g),
-                                   atol=2000 * tol)
+        g = glm.project(
+            glm.dvec3(*p), glm.dmat4(1), glm.dmat4(*vp.numpy().T.ravel()), glm.dvec4(*viewport)
+        )
+        np.testing.assert_allclose(
+            [window.x, 2 * 20 + 480 - window.y, window.z], list(g), atol=2000 * tol
+        )
 
 
 OTHER = {"f": "d", "d": "f"}
@@ -88,7 +91,10 @@ def test_a_viewport_is_a_vector4_or_four_numbers(function, letter):
     for viewport in (cls("Vector4", letter)(*numbers), list(numbers), np.array(numbers)):
         assert np.array(function(point, vp, viewport)).tobytes() == np.array(expected).tobytes()
     # The other precision's Vector4 mixes precisions; a lengthless object is no viewport.
-    for viewport in (cls("Vector4", OTHER[letter])(*numbers), cls("Quaternion", letter)(),
-                     numbers[:3]):
+    for viewport in (
+        cls("Vector4", OTHER[letter])(*numbers),
+        cls("Quaternion", letter)(),
+        numbers[:3],
+    ):
         with pytest.raises(TypeError, match="incompatible function arguments"):
             function(point, vp, viewport)

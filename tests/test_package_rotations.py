@@ -2,11 +2,11 @@
 
 import numpy as np
 import pytest
+from conftest import cls, dtype_of
+from cpp_oracle import assert_python_equals_templates
 from scipy.spatial.transform import Rotation, Slerp
 
 import orvane as ov
-from conftest import cls, dtype_of
-from cpp_oracle import assert_python_equals_templates
 
 TOLERANCE = {"f": 1e-6, "d": 1e-12}
 ORDERS = ["XYZ", "YZX", "ZXY", "XZY", "YXZ", "ZYX"]
@@ -55,15 +55,23 @@ def test_axis_angle_and_rotation_vector_agree_with_scipy(letter):
         assert 0 <= angle <= np.pi
         close(ov.rotation_vector(q), r.as_rotvec(), tol)
         minus = quat(letter, -wxyz(q))
-        assert ov.axis_angle(minus)[1] == angle and ov.rotation_vector(minus) == ov.rotation_vector(q)
+        assert ov.axis_angle(minus)[1] == angle and ov.rotation_vector(minus) == ov.rotation_vector(
+            q
+        )
         v = vec(letter, rng.normal(size=3))
-        same_rotation(ov.quat_from_rotation_vector(v), Rotation.from_rotvec(np.array(v)).as_quat(), tol)
+        same_rotation(
+            ov.quat_from_rotation_vector(v), Rotation.from_rotvec(np.array(v)).as_quat(), tol
+        )
         raw_axis = vec(letter, 5 * rng.normal(size=3))
         unit = np.array(raw_axis) / np.linalg.norm(np.array(raw_axis))
-        same_rotation(ov.quat_from_axis_angle(raw_axis, 0.7),
-                      Rotation.from_rotvec(0.7 * unit).as_quat(), tol)
-        close(ov.matrix3_from_axis_angle(raw_axis, 0.7).numpy(),
-              Rotation.from_rotvec(0.7 * unit).as_matrix(), tol)
+        same_rotation(
+            ov.quat_from_axis_angle(raw_axis, 0.7), Rotation.from_rotvec(0.7 * unit).as_quat(), tol
+        )
+        close(
+            ov.matrix3_from_axis_angle(raw_axis, 0.7).numpy(),
+            Rotation.from_rotvec(0.7 * unit).as_matrix(),
+            tol,
+        )
         m4 = ov.matrix4_from_axis_angle(raw_axis, 0.7).numpy()
         close(m4[:3, :3], Rotation.from_rotvec(0.7 * unit).as_matrix(), tol)
         close(m4[3], [0, 0, 0, 1], 0)
@@ -158,8 +166,10 @@ def test_conversions_between_representations(letter):
         assert ov.to_quaternion(m4) == ov.to_quaternion(m3)
         pose = cls("Pose3d_", letter)(vec(letter, [1, 2, 3]), q)
         assert ov.to_matrix4(pose).numpy().tobytes() == pose.toMatrix().numpy().tobytes()
-        assert (ov.to_matrix3(pose).numpy().tobytes()
-                == ov.to_matrix3(pose.orientation).numpy().tobytes())
+        assert (
+            ov.to_matrix3(pose).numpy().tobytes()
+            == ov.to_matrix3(pose.orientation).numpy().tobytes()
+        )
 
 
 def test_precision_follows_the_arguments_and_mixing_is_refused():
@@ -183,8 +193,11 @@ def test_zero_axis_gives_nan_without_error(letter):
 EXACT = {
     "quat_from_axis_angle": ("vs", ov.quat_from_axis_angle, "quaternionFromAxisAngle<T>"),
     "axis_angle": ("q", ov.axis_angle, "toAxisAngle<T>"),
-    "quat_from_rotation_vector": ("v", ov.quat_from_rotation_vector,
-                                  "quaternionFromRotationVector<T>"),
+    "quat_from_rotation_vector": (
+        "v",
+        ov.quat_from_rotation_vector,
+        "quaternionFromRotationVector<T>",
+    ),
     "rotation_vector": ("q", ov.rotation_vector, "toRotationVector<T>"),
     "quat_between": ("vv", ov.quat_between, "quaternionBetween<T>"),
     "slerp": ("qqs", ov.slerp, "slerp<T>"),
@@ -197,10 +210,8 @@ EXACT = {
     "quat_to_matrix4": ("q", ov.to_matrix4, "[](const Q& q) { return toMatrix4(q); }"),
     "euler_to_matrix3": ("e", ov.to_matrix3, "[](const E& e) { return toMatrix3(e); }"),
     "euler_to_quaternion": ("e", ov.to_quaternion, "[](const E& e) { return toQuaternion(e); }"),
-    "matrix3_to_quaternion": ("m", ov.to_quaternion,
-                              "[](const M3& m) { return toQuaternion(m); }"),
-    "matrix4_to_quaternion": ("M", ov.to_quaternion,
-                              "[](const M4& m) { return toQuaternion(m); }"),
+    "matrix3_to_quaternion": ("m", ov.to_quaternion, "[](const M3& m) { return toQuaternion(m); }"),
+    "matrix4_to_quaternion": ("M", ov.to_quaternion, "[](const M4& m) { return toQuaternion(m); }"),
     "look_at": ("vvv", ov.look_at, "lookAt<T>"),
     "ortho": ("ssssss", lambda *a: ov.ortho(*a, dtype=LETTER_DTYPE[type(a[0])]), "ortho<T>"),
     "project": ("vMw", ov.project, "project<T>"),
@@ -210,8 +221,15 @@ EXACT = {
     "reflect": ("vv", ov.reflect, "reflect<V>"),
     "project_onto": ("vv", ov.project_onto, "projectOnto<V>"),
 }
-READERS = {"v": "vector", "q": "quaternion", "s": "scalar", "e": "euler", "m": "matrix3",
-           "M": "matrix4", "w": "vector4"}
+READERS = {
+    "v": "vector",
+    "q": "quaternion",
+    "s": "scalar",
+    "e": "euler",
+    "m": "matrix3",
+    "M": "matrix4",
+    "w": "vector4",
+}
 
 
 class Single(float):
@@ -242,11 +260,22 @@ def exact_argument(rng, letter, kind):
         e.order = ov.eOrder(int(rng.integers(6)))
         e.convention = ov.eConvention(int(rng.integers(2)))
         return e
-    name, count = {"v": ("Vector3", 3), "q": ("Quaternion", 4), "m": ("Matrix3", 9),
-                   "M": ("Matrix4", 16)}[kind]
+    name, count = {
+        "v": ("Vector3", 3),
+        "q": ("Quaternion", 4),
+        "m": ("Matrix3", 9),
+        "M": ("Matrix4", 16),
+    }[kind]
     return cls(name, letter)(*floats[:count])
 
 
 def test_python_equals_the_header_templates_bit_for_bit(tmp_path_factory):
-    assert_python_equals_templates(EXACT, READERS, ALIASES, exact_argument,
-                                   tmp_path_factory.getbasetemp(), seed=31, per_operation=12)
+    assert_python_equals_templates(
+        EXACT,
+        READERS,
+        ALIASES,
+        exact_argument,
+        tmp_path_factory.getbasetemp(),
+        seed=31,
+        per_operation=12,
+    )

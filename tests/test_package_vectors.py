@@ -2,9 +2,9 @@
 
 import numpy as np
 import pytest
+from conftest import cls, dtype_of
 
 import orvane as ov
-from conftest import cls, dtype_of
 
 
 @pytest.mark.parametrize("n", [2, 3, 4])
@@ -20,10 +20,14 @@ def test_vector_functions_against_numpy(letter, n):
         cosine = np.dot(a64, b64) / np.linalg.norm(a64) / np.linalg.norm(b64)
         np.testing.assert_allclose(ov.angle(va, vb), np.arccos(np.clip(cosine, -1, 1)), atol=tol)
         unit = (b64 / np.linalg.norm(b64)).astype(dtype_of(letter))
-        np.testing.assert_allclose(np.array(ov.reflect(va, make(unit))),
-                                   a64 - 2 * np.dot(a64, unit) * unit, atol=10 * tol)
-        np.testing.assert_allclose(np.array(ov.project_onto(va, vb)),
-                                   np.dot(a64, b64) / np.dot(b64, b64) * b64, atol=10 * tol)
+        np.testing.assert_allclose(
+            np.array(ov.reflect(va, make(unit))), a64 - 2 * np.dot(a64, unit) * unit, atol=10 * tol
+        )
+        np.testing.assert_allclose(
+            np.array(ov.project_onto(va, vb)),
+            np.dot(a64, b64) / np.dot(b64, b64) * b64,
+            atol=10 * tol,
+        )
 
 
 def test_angle_is_accurate_near_zero_and_pi(letter):
@@ -40,11 +44,20 @@ def test_angle_is_accurate_near_zero_and_pi(letter):
 def test_to_float_and_to_double_round_to_nearest_for_every_class():
     third = 1 / 3
     rounded = float(np.float32(third))
-    cases = [ov.Vector2d(third, 1), ov.Vector3d(third), ov.Vector4d(third), ov.Matrix2d(third, 1),
-             ov.Matrix3d(third, 1, 1), ov.Matrix4d(third, 1, 1, 1), ov.Quaterniond(third, 0, 0, 0),
-             ov.Euler_d(third, 0, 0), ov.Line_d(ov.Vector3d(third), ov.Vector3d()),
-             ov.Plane_d(ov.Vector3d(third), ov.Vector3d()), ov.AABB_d(ov.Vector3d(third), ov.Vector3d()),
-             ov.Pose3d_d(ov.Vector3d(third), ov.Quaterniond())]
+    cases = [
+        ov.Vector2d(third, 1),
+        ov.Vector3d(third),
+        ov.Vector4d(third),
+        ov.Matrix2d(third, 1),
+        ov.Matrix3d(third, 1, 1),
+        ov.Matrix4d(third, 1, 1, 1),
+        ov.Quaterniond(third, 0, 0, 0),
+        ov.Euler_d(third, 0, 0),
+        ov.Line_d(ov.Vector3d(third), ov.Vector3d()),
+        ov.Plane_d(ov.Vector3d(third), ov.Vector3d()),
+        ov.AABB_d(ov.Vector3d(third), ov.Vector3d()),
+        ov.Pose3d_d(ov.Vector3d(third), ov.Quaterniond()),
+    ]
     for d in cases:
         f = ov.to_float(d)
         assert type(f).__name__ == type(d).__name__[:-1] + "f"

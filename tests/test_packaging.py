@@ -11,9 +11,8 @@ import zipfile
 from pathlib import Path
 
 import numpy as np
-import pytest
-
 import orvane_bindings as ob
+import pytest
 
 ROOT = Path(__file__).resolve().parent.parent
 STUB = Path("orvane_bindings-stubs", "__init__.pyi")
@@ -32,14 +31,17 @@ def test_version_is_package_metadata_not_a_module_attribute():
     assert not hasattr(ob, "__version__")
 
 
-@pytest.mark.skipif(importlib.util.find_spec("pybind11_stubgen") is None,
-                    reason="pybind11-stubgen is not installed")
+@pytest.mark.skipif(
+    importlib.util.find_spec("pybind11_stubgen") is None, reason="pybind11-stubgen is not installed"
+)
 def test_committed_stubs_match_the_built_module(tmp_path):
     env = {**os.environ, "PATH": f"{Path(sys.executable).parent}{os.pathsep}{os.environ['PATH']}"}
     result = run(str(ROOT / "scripts" / "generate-stubs"), "--installed", str(tmp_path), env=env)
     assert result.returncode == 0, result.stderr
-    for generated, committed in [(tmp_path / STUB, COMMITTED_STUB),
-                                 (tmp_path / "orvane" / "__init__.pyi", PACKAGE_STUB)]:
+    for generated, committed in [
+        (tmp_path / STUB, COMMITTED_STUB),
+        (tmp_path / "orvane" / "__init__.pyi", PACKAGE_STUB),
+    ]:
         assert generated.read_text() == committed.read_text(), (
             f"{committed.name} is out of date: run scripts/generate-stubs and commit it"
         )
@@ -71,9 +73,23 @@ def wheel_of_this_environment(tmp_path):
     if importlib.util.find_spec("scikit_build_core") is None:
         pytest.skip("no wheel was built for this environment and the build tools are not installed")
     dist = tmp_path / "dist"
-    built = subprocess.run([sys.executable, "-m", "pip", "wheel", "--no-deps", "--no-build-isolation",
-                            "--disable-pip-version-check", f"-Cbuild-dir={tmp_path / 'build'}",
-                            "-w", str(dist), str(ROOT)], capture_output=True, text=True)
+    built = subprocess.run(
+        [
+            sys.executable,
+            "-m",
+            "pip",
+            "wheel",
+            "--no-deps",
+            "--no-build-isolation",
+            "--disable-pip-version-check",
+            f"-Cbuild-dir={tmp_path / 'build'}",
+            "-w",
+            str(dist),
+            str(ROOT),
+        ],
+        capture_output=True,
+        text=True,
+    )
     assert built.returncode == 0, built.stderr
     [wheel] = dist.glob("orvane-*-cp312-cp312-*.whl")
     return wheel
@@ -83,22 +99,34 @@ def test_wheel_installs_into_a_fresh_environment(tmp_path):
     wheel = wheel_of_this_environment(tmp_path)
     names = zipfile.ZipFile(wheel).namelist()
     suffix = sysconfig.get_config_var("EXT_SUFFIX")
-    package = sorted(f"orvane/{p.relative_to(ROOT / 'src' / 'orvane')}"
-                     for p in (ROOT / "src" / "orvane").rglob("*")
-                     if p.is_file() and "__pycache__" not in p.parts)
-    assert sorted(n for n in names if ".dist-info/" not in n) == sorted([
-        "orvane_bindings-stubs/__init__.pyi",
-        f"orvane_bindings{suffix}",
-        f"orvane/_native{suffix}",
-        *package,
-    ])
+    package = sorted(
+        f"orvane/{p.relative_to(ROOT / 'src' / 'orvane')}"
+        for p in (ROOT / "src" / "orvane").rglob("*")
+        if p.is_file() and "__pycache__" not in p.parts
+    )
+    assert sorted(n for n in names if ".dist-info/" not in n) == sorted(
+        [
+            "orvane_bindings-stubs/__init__.pyi",
+            f"orvane_bindings{suffix}",
+            f"orvane/_native{suffix}",
+            *package,
+        ]
+    )
 
     venv = tmp_path / "venv"
     assert run(sys.executable, "-m", "venv", str(venv)).returncode == 0
     assert "include-system-site-packages = false" in (venv / "pyvenv.cfg").read_text()
     python = str(venv / "bin" / "python")
-    installed = run(python, "-m", "pip", "install", "--disable-pip-version-check",
-                    "-c", str(ROOT / "requirements.txt"), str(wheel))
+    installed = run(
+        python,
+        "-m",
+        "pip",
+        "install",
+        "--disable-pip-version-check",
+        "-c",
+        str(ROOT / "requirements.txt"),
+        str(wheel),
+    )
     assert installed.returncode == 0, installed.stderr
 
     probe = (
@@ -126,7 +154,13 @@ def test_package_functions_have_docstrings_keyword_names_and_stubs():
     assert added
     for name in added:
         doc = getattr(orvane, name).__doc__ or ""
-        prose = [line for line in doc.splitlines() if line and not line.startswith(name)
-                 and line != "Overloaded function." and not re.match(r"\d+\. ", line)]
+        prose = [
+            line
+            for line in doc.splitlines()
+            if line
+            and not line.startswith(name)
+            and line != "Overloaded function."
+            and not re.match(r"\d+\. ", line)
+        ]
         assert prose and "arg0" not in doc, name
         assert f"def {name}(" in stub, name

@@ -9,9 +9,9 @@ import sys
 
 import numpy as np
 import pytest
+from conftest import cls, dtype_of
 
 import orvane as ov
-from conftest import cls, dtype_of
 
 SPECIAL = [0.0, -0.0, np.inf, -np.inf, np.nan, 1e-45, -3.5]
 
@@ -51,8 +51,13 @@ def build(name, letter, rng):
     return cls(name, letter)(vector(letter, 3, rng), vector(letter, 3, rng))
 
 
-FIELDS = {"Euler_": ("x", "y", "z", "order", "convention"), "Pose3d_": ("position", "orientation"),
-          "Line_": ("start", "end"), "Plane_": ("point", "normal"), "AABB_": ("min", "max")}
+FIELDS = {
+    "Euler_": ("x", "y", "z", "order", "convention"),
+    "Pose3d_": ("position", "orientation"),
+    "Line_": ("start", "end"),
+    "Plane_": ("point", "normal"),
+    "AABB_": ("min", "max"),
+}
 
 
 def snapshot(obj, letter):
@@ -61,15 +66,34 @@ def snapshot(obj, letter):
     for stem, fields in FIELDS.items():
         if name.startswith(stem):
             values = [getattr(obj, f) for f in fields]
-            return [np.array(v, dtype_of(letter)).tobytes() if isinstance(v, float)
-                    else int(v) if stem == "Euler_" else bytes(memoryview(v)) for v in values]
+            return [
+                np.array(v, dtype_of(letter)).tobytes()
+                if isinstance(v, float)
+                else int(v)
+                if stem == "Euler_"
+                else bytes(memoryview(v))
+                for v in values
+            ]
     return bytes(memoryview(obj))
 
 
-NAMES = ["Vector2", "Vector3", "Vector4", "Matrix2", "Matrix3", "Matrix4", "Quaternion",
-         "Euler_", "Pose3d_", "Line_", "Plane_", "AABB_"]
+NAMES = [
+    "Vector2",
+    "Vector3",
+    "Vector4",
+    "Matrix2",
+    "Matrix3",
+    "Matrix4",
+    "Quaternion",
+    "Euler_",
+    "Pose3d_",
+    "Line_",
+    "Plane_",
+    "AABB_",
+]
 COPIES = [copy.copy, copy.deepcopy] + [
-    lambda o, p=p: pickle.loads(pickle.dumps(o, protocol=p)) for p in range(2, 6)]
+    lambda o, p=p: pickle.loads(pickle.dumps(o, protocol=p)) for p in range(2, 6)
+]
 
 
 @pytest.mark.parametrize("name", NAMES)
@@ -89,11 +113,15 @@ def run(code):
 
 def test_unpickling_needs_only_orvane_and_the_base_module_alone_does_not_pickle():
     data = pickle.dumps(ov.Pose3d_d())
-    loaded = run(f"import pickle, sys; p = pickle.loads({data!r}); "
-                 "print(type(p).__name__, 'orvane' in sys.modules)")
+    loaded = run(
+        f"import pickle, sys; p = pickle.loads({data!r}); "
+        "print(type(p).__name__, 'orvane' in sys.modules)"
+    )
     assert loaded.stdout.split() == ["Pose3d_d", "True"], loaded.stderr
-    alone = run("import pickle, orvane_bindings as ob\n"
-                "try:\n    pickle.dumps(ob.Vector3f())\nexcept TypeError:\n    print('refused')")
+    alone = run(
+        "import pickle, orvane_bindings as ob\n"
+        "try:\n    pickle.dumps(ob.Vector3f())\nexcept TypeError:\n    print('refused')"
+    )
     assert alone.stdout.strip() == "refused", alone.stderr
 
 
@@ -108,7 +136,8 @@ def hand_packed(name, letter):
     Euler angle's order (one byte) and convention (an int)."""
     n = int(name[-1]) if name[-1].isdigit() else 0
     count = {"Vector": n, "Matrix": n * n, "Quaternion": 4, "Euler_": 3, "Pose3d_": 7}.get(
-        name.rstrip("234"), 6)
+        name.rstrip("234"), 6
+    )
     numbers = np.arange(1, count + 1)
     if name.startswith("Vector") or name == "Quaternion":
         obj = cls(name, letter)(*map(float, numbers))

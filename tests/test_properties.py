@@ -4,29 +4,29 @@ inverses that undo. Tolerances are per precision: rounding of a few
 operations on values of magnitude one, scaled by the values involved."""
 
 import numpy as np
+import orvane_bindings as ob
 import pytest
+from conftest import cls, dtype_of
 from hypothesis import given
 from hypothesis import strategies as st
 from scipy.spatial.transform import Rotation
-
-import orvane_bindings as ob
-from conftest import cls, dtype_of
 
 # Error allowed on a quantity of magnitude one after a short chain of operations.
 TOLERANCE = {"f": 1e-5, "d": 1e-13}
 # Angles from asin and atan2 lose up to 1 / cos(middle angle) of that; the
 # middle angle is kept below 1.4 in magnitude (factor about 6).
 ANGLE_TOLERANCE = {"f": 1e-4, "d": 1e-12}
-ORDERS = [ob.eOrder.XYZ, ob.eOrder.YZX, ob.eOrder.ZXY, ob.eOrder.XZY, ob.eOrder.YXZ,
-          ob.eOrder.ZYX]
+ORDERS = [ob.eOrder.XYZ, ob.eOrder.YZX, ob.eOrder.ZXY, ob.eOrder.XZY, ob.eOrder.YXZ, ob.eOrder.ZYX]
 CONVENTIONS = [ob.eConvention.INTRINSIC, ob.eConvention.EXTRINSIC]
 
 both_precisions = pytest.mark.parametrize("letter", ["f", "d"])
 
-unit_quaternions = (st.tuples(*[st.floats(-1, 1)] * 4)
-                    .map(np.array)
-                    .filter(lambda c: np.linalg.norm(c) > 0.1)
-                    .map(lambda c: c / np.linalg.norm(c)))
+unit_quaternions = (
+    st.tuples(*[st.floats(-1, 1)] * 4)
+    .map(np.array)
+    .filter(lambda c: np.linalg.norm(c) > 0.1)
+    .map(lambda c: c / np.linalg.norm(c))
+)
 points = st.tuples(*[st.floats(-10, 10)] * 3).map(np.array)
 
 
@@ -57,17 +57,20 @@ def test_quaternion_matrix_quaternion_comes_back_up_to_sign(letter, wxyz):
     q = quaternion(letter, wxyz)
     block = rotation_block(cls("Pose3d_", letter)(vector(letter, [0, 0, 0]), q))
     w, x, y, z = np.asarray(q, np.float64)
-    np.testing.assert_allclose(block, Rotation.from_quat([x, y, z, w]).as_matrix(),
-                               rtol=0, atol=4 * TOLERANCE[letter])
+    np.testing.assert_allclose(
+        block, Rotation.from_quat([x, y, z, w]).as_matrix(), rtol=0, atol=4 * TOLERANCE[letter]
+    )
     back = cls("Quaternion", letter)(cls("Matrix3", letter)(block.astype(dtype_of(letter))))
     assert close_up_to_sign(back, q, 4 * TOLERANCE[letter])
 
 
 def axis_matrix(axis, angle):
     c, s = np.cos(angle), np.sin(angle)
-    return {"X": np.array([[1, 0, 0], [0, c, -s], [0, s, c]]),
-            "Y": np.array([[c, 0, s], [0, 1, 0], [-s, 0, c]]),
-            "Z": np.array([[c, -s, 0], [s, c, 0], [0, 0, 1]])}[axis]
+    return {
+        "X": np.array([[1, 0, 0], [0, c, -s], [0, s, c]]),
+        "Y": np.array([[c, 0, s], [0, 1, 0], [-s, 0, c]]),
+        "Z": np.array([[c, -s, 0], [s, c, 0], [0, 0, 1]]),
+    }[axis]
 
 
 def euler_matrix(order, convention, angles):
@@ -103,8 +106,9 @@ def test_euler_angles_come_back(letter, order, convention, data):
 
 
 @both_precisions
-@given(order=st.sampled_from(ORDERS), convention=st.sampled_from(CONVENTIONS),
-       wxyz=unit_quaternions)
+@given(
+    order=st.sampled_from(ORDERS), convention=st.sampled_from(CONVENTIONS), wxyz=unit_quaternions
+)
 def test_euler_angles_of_any_rotation_rebuild_it(letter, order, convention, wxyz):
     q = quaternion(letter, wxyz)
     e = cls("Euler_", letter)()
@@ -125,17 +129,21 @@ def test_pose_composition_applies_right_then_left(letter, a, b, v):
     pa, pb = pose(letter, *a), pose(letter, *b)
     point = vector(letter, v)
     scale = 30  # positions and points of magnitude up to 10, composed twice
-    np.testing.assert_allclose(np.asarray((pa * pb).apply(point)),
-                               np.asarray(pa.apply(pb.apply(point))),
-                               rtol=0, atol=scale * TOLERANCE[letter])
+    np.testing.assert_allclose(
+        np.asarray((pa * pb).apply(point)),
+        np.asarray(pa.apply(pb.apply(point))),
+        rtol=0,
+        atol=scale * TOLERANCE[letter],
+    )
 
 
 @both_precisions
 @given(p=st.tuples(points, unit_quaternions))
 def test_pose_times_its_inverse_is_the_identity(letter, p):
     identity = pose(letter, *p) * pose(letter, *p).inverse()
-    np.testing.assert_allclose(np.asarray(identity.position), 0, rtol=0,
-                               atol=20 * TOLERANCE[letter])
+    np.testing.assert_allclose(
+        np.asarray(identity.position), 0, rtol=0, atol=20 * TOLERANCE[letter]
+    )
     assert close_up_to_sign(identity.orientation, [1, 0, 0, 0], 2 * TOLERANCE[letter])
 
 
@@ -144,9 +152,12 @@ def test_pose_times_its_inverse_is_the_identity(letter, p):
 def test_quaternion_product_rotates_right_then_left(letter, a, b, v):
     qa, qb = quaternion(letter, a), quaternion(letter, b)
     v = np.asarray(v, dtype_of(letter))
-    np.testing.assert_allclose(np.asarray((qa * qb).rotate(v)),
-                               np.asarray(qa.rotate(np.asarray(qb.rotate(v)))),
-                               rtol=0, atol=20 * TOLERANCE[letter])
+    np.testing.assert_allclose(
+        np.asarray((qa * qb).rotate(v)),
+        np.asarray(qa.rotate(np.asarray(qb.rotate(v)))),
+        rtol=0,
+        atol=20 * TOLERANCE[letter],
+    )
 
 
 @st.composite

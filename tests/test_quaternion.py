@@ -3,10 +3,9 @@ import gc
 import math
 
 import numpy as np
+import orvane_bindings as ob
 import pytest
 from scipy.spatial.transform import Rotation
-
-import orvane_bindings as ob
 
 DTYPE = {"f": np.float32, "d": np.float64}
 TOLERANCE = {"f": 2e-6, "d": 1e-14}
@@ -366,8 +365,12 @@ def test_axis_rotations(kind, axis):
         expected[axis + 1] = math.sin(h)
         np.testing.assert_allclose(wxyz(factory(angle)), expected, rtol=0, atol=TOLERANCE[p])
         reference = Rotation.from_rotvec(np.eye(3)[axis] * angle)
-        assert np.allclose(factory(angle).rotate([1, 2, 3]), reference.apply([1, 2, 3]),
-                           rtol=0, atol=10 * TOLERANCE[p])
+        assert np.allclose(
+            factory(angle).rotate([1, 2, 3]),
+            reference.apply([1, 2, 3]),
+            rtol=0,
+            atol=10 * TOLERANCE[p],
+        )
 
 
 def test_rotate_matches_scipy(kind, rng):
@@ -399,8 +402,14 @@ def test_rotate_accepts_anything_with_three_numbers(kind):
     p, Q = kind
     q = Q.RotationZ(math.pi / 2)
     V3 = getattr(ob, f"Vector3{p}")
-    for v in [[1, 0, 0], (1, 0, 0), np.array([[1], [0], [0]]), V3(1, 0, 0),
-              getattr(ob, f"Vector3{other(p)}")(1, 0, 0), np.array([1, 9, 0, 9, 0], DTYPE[p])[::2]]:
+    for v in [
+        [1, 0, 0],
+        (1, 0, 0),
+        np.array([[1], [0], [0]]),
+        V3(1, 0, 0),
+        getattr(ob, f"Vector3{other(p)}")(1, 0, 0),
+        np.array([1, 9, 0, 9, 0], DTYPE[p])[::2],
+    ]:
         r = q.rotate(v)
         assert type(r) is V3
         np.testing.assert_allclose(xyz(r), [0, 1, 0], atol=TOLERANCE[p])

@@ -6,10 +6,10 @@ import math
 
 import numpy as np
 import pytest
-
-import orvane as ov
 from conftest import cls, dtype_of
 from cpp_oracle import assert_python_equals_templates
+
+import orvane as ov
 
 OTHER = {"f": "d", "d": "f"}
 TOLERANCE = {"f": 2e-4, "d": 1e-9}
@@ -95,8 +95,9 @@ def test_box_transform_bounds_the_moved_corners(letter):
         rows = np.array([[matrix[i, j] for j in range(4)] for i in range(3)])
         corners = [xyz(c) for c in b.computeCorners()]
         for transform, moved_corners in (
-                (moved, np.array([xyz(moved.apply(vec(letter, *c))) for c in corners])),
-                (matrix, np.array([rows @ [*c, 1] for c in corners]))):
+            (moved, np.array([xyz(moved.apply(vec(letter, *c))) for c in corners])),
+            (matrix, np.array([rows @ [*c, 1] for c in corners])),
+        ):
             result = ov.aabb_transform(b, transform)
             tol = TOLERANCE[letter] * (1 + np.abs(moved_corners).max())
             np.testing.assert_allclose(xyz(result.min), moved_corners.min(axis=0), atol=tol)
@@ -169,8 +170,9 @@ def test_ray_triangle_finds_the_aimed_point(letter):
 def test_frustum_planes_keep_inside_points_and_cut_outside_ones(letter):
     rng = np.random.default_rng(23)
     camera = pose(letter, (1, 2, 3), (0.9, -0.2, 0.4, 0.1))
-    view_projection = (cls("Matrix4", letter).Perspective(50, 1.5, 0.5, 40)
-                       * camera.inverse().toMatrix())
+    view_projection = (
+        cls("Matrix4", letter).Perspective(50, 1.5, 0.5, 40) * camera.inverse().toMatrix()
+    )
     planes = ov.frustum_planes(view_projection)
     assert [type(p) for p in planes] == [cls("Plane_", letter)] * 6
     assert [p.normal.norm() for p in planes] == pytest.approx([1] * 6, abs=1e-6)
@@ -188,8 +190,11 @@ def test_frustum_planes_keep_inside_points_and_cut_outside_ones(letter):
         # Beyond face k only: left, right, bottom, top, near, far.
         k = rng.integers(6)
         ndc = rng.uniform(-0.9, 0.9, 3)
-        beyond = rng.uniform(1.05, 1.5) if k < 4 else (rng.uniform(1.05, 1.5) if k == 4
-                                                          else rng.uniform(1.002, 1.02))
+        beyond = (
+            rng.uniform(1.05, 1.5)
+            if k < 4
+            else (rng.uniform(1.05, 1.5) if k == 4 else rng.uniform(1.002, 1.02))
+        )
         ndc[k // 2] = beyond if k % 2 else -beyond
         outside = world(ndc)
         distances = [p.signedDistanceTo(outside) for p in planes]
@@ -210,8 +215,14 @@ DOWN = (0, 0, -2)
 POINT = ((1, 2, 3), (1, 2, 3))  # a zero-length segment
 AXIS = ((-1, 0, 0), (1, 0, 0))
 NAN3 = [math.nan] * 3
-INWARD = [((0, 0, 0), (1, 0, 0)), (UNIT[1], (-1, 0, 0)), ((0, 0, 0), (0, 1, 0)),
-          (UNIT[1], (0, -1, 0)), ((0, 0, 0), (0, 0, 1)), (UNIT[1], (0, 0, -1))]
+INWARD = [
+    ((0, 0, 0), (1, 0, 0)),
+    (UNIT[1], (-1, 0, 0)),
+    ((0, 0, 0), (0, 1, 0)),
+    (UNIT[1], (0, -1, 0)),
+    ((0, 0, 0), (0, 0, 1)),
+    (UNIT[1], (0, 0, -1)),
+]
 DEGENERATE = [
     ("ray_plane", "vvp", ((0, 0, 3), (0, 0, -4), FLOOR), 0.5),
     ("ray_plane", "vvp", ((0, 0, 3), (0, 0, 4), FLOOR), None),  # behind
@@ -241,16 +252,28 @@ DEGENERATE = [
     ("closest_points_segments", "ll", (POINT, AXIS), [[1, 2, 3], [1, 0, 0]]),
     ("closest_points_segments", "ll", (AXIS, POINT), [[1, 0, 0], [1, 2, 3]]),
     ("closest_points_segments", "ll", (AXIS, ((0, -1, 1), (0, 1, 1))), [[0, 0, 0], [0, 0, 1]]),
-    ("closest_points_segments", "ll", (((0, 0, 0), (2, 0, 0)), ((1, 1, 0), (3, 1, 0))),
-     [[1, 0, 0], [1, 1, 0]]),  # parallel, overlapping
-    ("closest_points_segments", "ll", (AXIS, ((3, 1, 0), (5, 1, 0))),
-     [[1, 0, 0], [3, 1, 0]]),  # parallel, apart
+    (
+        "closest_points_segments",
+        "ll",
+        (((0, 0, 0), (2, 0, 0)), ((1, 1, 0), (3, 1, 0))),
+        [[1, 0, 0], [1, 1, 0]],
+    ),  # parallel, overlapping
+    (
+        "closest_points_segments",
+        "ll",
+        (AXIS, ((3, 1, 0), (5, 1, 0))),
+        [[1, 0, 0], [3, 1, 0]],
+    ),  # parallel, apart
     ("closest_point_on_line", "lv", (POINT, (7, 7, 7)), [1, 2, 3]),
     ("closest_point_on_line", "lv", (AXIS, (5, 2, 0)), [5, 0, 0]),  # not clamped
     ("closest_point_on_segment", "lv", (POINT, (7, 7, 7)), [1, 2, 3]),
     # Beyond an end the end point comes back exactly, not start + d * 1.
-    ("closest_point_on_segment", "lv", (((0.1, 0.2, 0.3), (0.7, -0.9, 1.3)), (5, -9, 9)),
-     [0.7, -0.9, 1.3]),
+    (
+        "closest_point_on_segment",
+        "lv",
+        (((0.1, 0.2, 0.3), (0.7, -0.9, 1.3)), (5, -9, 9)),
+        [0.7, -0.9, 1.3],
+    ),
     ("distance_point_segment", "lv", (POINT, (1, 2, 7)), 4),
     ("aabb_contains", "bv", (UNIT, (1, 1, 1)), True),  # a corner
     ("aabb_contains", "bv", (UNIT, (1, 0, 0.5)), True),  # an edge
@@ -266,12 +289,24 @@ DEGENERATE = [
     # Counter-clockwise seen from the normal side.
     ("plane_from_points", "vvv", TRIANGLE, [[0, 0, 0], [0, 0, 1]]),
     ("plane_from_points", "vvv", ((0, 0, 0), (1, 1, 1), (2, 2, 2)), [[0, 0, 0], NAN3]),
-    ("intersect_planes", "ppp", (((1, 2, 3), (2, 0, 0)), ((1, 2, 3), (0, 1, 0)),
-                                 ((1, 2, 3), (0, 0, -3))), [1, 2, 3]),
-    ("intersect_planes", "ppp", (((1, 2, 3), (2, 0, 0)), ((5, 0, 0), (1, 0, 0)), FLOOR),
-     None),  # parallel
-    ("intersect_planes", "ppp", (((1, 2, 3), (2, 0, 0)), ((1, 2, 3), (0, 1, 0)),
-                                 ((0, 0, 0), (1, 1, 0))), None),  # through one line
+    (
+        "intersect_planes",
+        "ppp",
+        (((1, 2, 3), (2, 0, 0)), ((1, 2, 3), (0, 1, 0)), ((1, 2, 3), (0, 0, -3))),
+        [1, 2, 3],
+    ),
+    (
+        "intersect_planes",
+        "ppp",
+        (((1, 2, 3), (2, 0, 0)), ((5, 0, 0), (1, 0, 0)), FLOOR),
+        None,
+    ),  # parallel
+    (
+        "intersect_planes",
+        "ppp",
+        (((1, 2, 3), (2, 0, 0)), ((1, 2, 3), (0, 1, 0)), ((0, 0, 0), (1, 1, 0))),
+        None,
+    ),  # through one line
     ("classify_aabb", "bP", (UNIT, INWARD), 1),  # touching every plane from inside
     ("classify_aabb", "bP", (((1, 0, 0), (2, 1, 1)), INWARD), 0),  # touching from outside
     ("classify_aabb", "bP", (((1.5, 0, 0), (2, 1, 1)), INWARD), -1),
@@ -302,8 +337,11 @@ def plain(value, bare=True):
     return value + 0.0 if isinstance(value, float) and not bare else value
 
 
-@pytest.mark.parametrize("name,kinds,raw,expected", DEGENERATE,
-                         ids=[f"{case[0]}-{k}" for k, case in enumerate(DEGENERATE)])
+@pytest.mark.parametrize(
+    "name,kinds,raw,expected",
+    DEGENERATE,
+    ids=[f"{case[0]}-{k}" for k, case in enumerate(DEGENERATE)],
+)
 def test_degenerate_and_boundary_cases(letter, name, kinds, raw, expected):
     args = [argument(letter, k, r) for k, r in zip(kinds, raw, strict=True)]
     if expected is not None and name != "classify_aabb":
@@ -317,9 +355,12 @@ def test_degenerate_and_boundary_cases(letter, name, kinds, raw, expected):
 def test_precision_follows_the_arguments(letter):
     b, p = box(letter, (0, 0, 0), (1, 1, 1)), vec(letter, 2, 2, 2)
     assert type(ov.aabb_union(b, b)) is cls("AABB_", letter)
-    assert [type(q) for q in ov.closest_points_segments(segment(letter, (0, 0, 0), (1, 0, 0)),
-                                                        segment(letter, (0, 1, 0), (1, 1, 0)))
-            ] == [cls("Vector3", letter)] * 2
+    assert [
+        type(q)
+        for q in ov.closest_points_segments(
+            segment(letter, (0, 0, 0), (1, 0, 0)), segment(letter, (0, 1, 0), (1, 1, 0))
+        )
+    ] == [cls("Vector3", letter)] * 2
     transform = cls("Matrix4", letter).Identity()
     assert type(ov.aabb_transform(box=b, transform=transform)) is cls("AABB_", letter)
     assert ov.ray_aabb(origin=p, direction=vec(letter, -1, -1, -1), box=b) == (1, 2)
@@ -367,7 +408,8 @@ def test_aabb_from_points_keeps_the_precision_of_float_arrays_and_vectors(form, 
     assert [xyz(made.min), xyz(made.max)] == [[0, -3, -1], [2, 5, 4]]
     if not form.startswith("vectors"):  # dtype= overrides the array's own
         assert type(ov.aabb_from_points(make(letter, points), dtype=dtype_of(letter))) is cls(
-            "AABB_", letter)
+            "AABB_", letter
+        )
 
 
 def test_unusable_arguments_are_refused(letter):
@@ -377,24 +419,44 @@ def test_unusable_arguments_are_refused(letter):
     six = f"planes must be a sequence of 6 Plane_{letter}"
     refused = [
         (lambda: ov.ray_plane(p, vec(other, 0, 0, 1), planes[0]), TypeError, "incompatible"),
-        (lambda: ov.aabb_transform(b, cls("Matrix4", other).Identity()), TypeError,
-         "incompatible"),
+        (lambda: ov.aabb_transform(b, cls("Matrix4", other).Identity()), TypeError, "incompatible"),
         (lambda: ov.aabb_expand(b, [1, 2, 3]), TypeError, "incompatible"),
-        (lambda: ov.aabb_from_points([p, vec(other, 1, 2, 3)]), TypeError,
-         rf"points mix Vector3{letter} with Vector3{other} \(item 1\)"),
-        (lambda: ov.aabb_from_points([p], dtype=dtype_of(other)), TypeError,
-         f"dtype {np.dtype(dtype_of(other))} does not match the Vector3{letter} points"),
-        (lambda: ov.aabb_from_points([[1, 2, 3]], dtype=np.int64), TypeError,
-         "dtype must be float32 or float64, not int64"),
-        (lambda: ov.aabb_from_points([1, 2, 3]), ValueError,
-         r"must have shape \(N, 3\), not \(3,\)"),
-        (lambda: ov.aabb_from_points(np.ma.masked_array(np.ones((2, 3)), [[0] * 3, [1] * 3])),
-         ValueError, r"masked values.*numpy\.ma\.compress_rows\(points\)"),
+        (
+            lambda: ov.aabb_from_points([p, vec(other, 1, 2, 3)]),
+            TypeError,
+            rf"points mix Vector3{letter} with Vector3{other} \(item 1\)",
+        ),
+        (
+            lambda: ov.aabb_from_points([p], dtype=dtype_of(other)),
+            TypeError,
+            f"dtype {np.dtype(dtype_of(other))} does not match the Vector3{letter} points",
+        ),
+        (
+            lambda: ov.aabb_from_points([[1, 2, 3]], dtype=np.int64),
+            TypeError,
+            "dtype must be float32 or float64, not int64",
+        ),
+        (
+            lambda: ov.aabb_from_points([1, 2, 3]),
+            ValueError,
+            r"must have shape \(N, 3\), not \(3,\)",
+        ),
+        (
+            lambda: ov.aabb_from_points(np.ma.masked_array(np.ones((2, 3)), [[0] * 3, [1] * 3])),
+            ValueError,
+            r"masked values.*numpy\.ma\.compress_rows\(points\)",
+        ),
         (lambda: ov.classify_aabb(b, planes[:5]), ValueError, f"{six}, got 5 items"),
-        (lambda: ov.classify_aabb(b, [*planes[:2], cls("Plane_", other)(), *planes[3:]]),
-         TypeError, f"{six}, item 2 is Plane_{other}"),
-        (lambda: ov.classify_aabb(b, cls("Matrix4", letter).Identity()), TypeError,
-         f"{six}, not Matrix4{letter}"),
+        (
+            lambda: ov.classify_aabb(b, [*planes[:2], cls("Plane_", other)(), *planes[3:]]),
+            TypeError,
+            f"{six}, item 2 is Plane_{other}",
+        ),
+        (
+            lambda: ov.classify_aabb(b, cls("Matrix4", letter).Identity()),
+            TypeError,
+            f"{six}, not Matrix4{letter}",
+        ),
     ]
     for call, error, message in refused:
         with pytest.raises(error, match=message):
@@ -411,33 +473,53 @@ OPERATIONS = {
     "ray_aabb": ("vvb", ov.ray_aabb, "math::rayAabb<T>"),
     "ray_triangle": ("vvvvv", ov.ray_triangle, "math::rayTriangle<T>"),
     "closest_point_on_line": ("lv", ov.closest_point_on_line, "math::closestPointOnLine<T>"),
-    "closest_point_on_segment": ("lv", ov.closest_point_on_segment,
-                                 "math::closestPointOnSegment<T>"),
+    "closest_point_on_segment": (
+        "lv",
+        ov.closest_point_on_segment,
+        "math::closestPointOnSegment<T>",
+    ),
     "distance_point_segment": ("lv", ov.distance_point_segment, "math::distancePointSegment<T>"),
-    "closest_points_segments": ("ll", ov.closest_points_segments,
-                                "math::closestPointsSegments<T>"),
+    "closest_points_segments": ("ll", ov.closest_points_segments, "math::closestPointsSegments<T>"),
     "aabb_contains": ("bv", ov.aabb_contains, "math::contains<T>"),
     "aabb_union": ("bb", ov.aabb_union, "math::merged<T>"),
     "aabb_expand": ("bv", ov.aabb_expand, "math::expanded<T>"),
     "aabb_center": ("b", ov.aabb_center, "math::center<T>"),
     "aabb_extent": ("b", ov.aabb_extent, "math::extent<T>"),
-    "aabb_transform_pose": ("bq", ov.aabb_transform,
-                            "[](const B& b, const Q& q) { return math::transformed(b, q); }"),
-    "aabb_transform_matrix": ("bm", ov.aabb_transform,
-                              "[](const B& b, const M& m) { return math::transformed(b, m); }"),
+    "aabb_transform_pose": (
+        "bq",
+        ov.aabb_transform,
+        "[](const B& b, const Q& q) { return math::transformed(b, q); }",
+    ),
+    "aabb_transform_matrix": (
+        "bm",
+        ov.aabb_transform,
+        "[](const B& b, const M& m) { return math::transformed(b, m); }",
+    ),
     "aabb_from_points": (
         "vvvv",
-        lambda *ps: ov.aabb_from_points(np.array([xyz(p) for p in ps]),
-                                        dtype=dtype_of(type(ps[0]).__name__[-1])),
-        "[](V a, V b, V c, V d) { const V ps[] = {a, b, c, d}; return math::boundsOf(ps, 4); }"),
+        lambda *ps: ov.aabb_from_points(
+            np.array([xyz(p) for p in ps]), dtype=dtype_of(type(ps[0]).__name__[-1])
+        ),
+        "[](V a, V b, V c, V d) { const V ps[] = {a, b, c, d}; return math::boundsOf(ps, 4); }",
+    ),
     "plane_from_points": ("vvv", ov.plane_from_points, "math::planeFromPoints<T>"),
     "intersect_planes": ("ppp", ov.intersect_planes, "math::intersectPlanes<T>"),
     "frustum_planes": ("m", ov.frustum_planes, "math::frustumPlanes<T>"),
-    "classify_aabb": ("bc", lambda b, m: ov.classify_aabb(b, ov.frustum_planes(m)),
-                      "[](const B& b, const M& m) { return classify(b, frustumPlanes(m)); }"),
+    "classify_aabb": (
+        "bc",
+        lambda b, m: ov.classify_aabb(b, ov.frustum_planes(m)),
+        "[](const B& b, const M& m) { return classify(b, frustumPlanes(m)); }",
+    ),
 }
-READERS = {"v": "vector", "l": "line", "p": "plane", "b": "box", "q": "pose", "m": "matrix4",
-           "c": "matrix4"}
+READERS = {
+    "v": "vector",
+    "l": "line",
+    "p": "plane",
+    "b": "box",
+    "q": "pose",
+    "m": "matrix4",
+    "c": "matrix4",
+}
 
 
 ALIASES = """    using V = Vector3<T>;
@@ -464,9 +546,17 @@ def random_argument(rng, letter, kind):
         eye = pose(letter, np.add(scalars(3), (0, 0, 6)), [8, *scalars(3)])
         return cls("Matrix4", letter).Perspective(60, 1.5, 0.5, 9) * eye.inverse().toMatrix()
     return cls({"l": "Line_", "p": "Plane_", "b": "AABB_"}[kind], letter)(
-        vec(letter, *scalars(3)), vec(letter, *scalars(3)))
+        vec(letter, *scalars(3)), vec(letter, *scalars(3))
+    )
 
 
 def test_python_equals_the_header_templates_bit_for_bit(tmp_path_factory):
-    assert_python_equals_templates(OPERATIONS, READERS, ALIASES, random_argument,
-                                   tmp_path_factory.getbasetemp(), seed=29, per_operation=20)
+    assert_python_equals_templates(
+        OPERATIONS,
+        READERS,
+        ALIASES,
+        random_argument,
+        tmp_path_factory.getbasetemp(),
+        seed=29,
+        per_operation=20,
+    )

@@ -2,9 +2,8 @@ import math
 import re
 
 import numpy as np
-import pytest
-
 import orvane_bindings as ob
+import pytest
 
 DTYPE = {"f": np.float32, "d": np.float64}
 CLASSES = [(n, p) for n in (2, 3, 4) for p in "fd"]

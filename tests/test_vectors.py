@@ -3,9 +3,8 @@ import gc
 import math
 
 import numpy as np
-import pytest
-
 import orvane_bindings as ob
+import pytest
 
 SIZES = [2, 3, 4]
 NAMES = "xyzw"

@@ -217,6 +217,5 @@ inline py::array_t<T> fresh_array(std::vector<py::ssize_t> shape, std::vector<py
 template <class T, class C>
 inline py::array_t<T> make_view(const internals::Self<C>& self, std::vector<py::ssize_t> shape,
                                 std::vector<py::ssize_t> strides) {
-    return py::array_t<T>(std::move(shape), std::move(strides), self.value().data(),
-                          self.object);
+    return py::array_t<T>(std::move(shape), std::move(strides), self.value().data(), self.object);
 }

@@ -26,11 +26,21 @@
 // The families of classes. The binding source of each family defines its
 // register_classes, which the module calls where the family first stands in
 // the registry; it registers the family's classes in registry order.
-struct Vectors { static void register_classes(pybind11::module_& m); };
-struct Matrices { static void register_classes(pybind11::module_& m); };
-struct Quaternions { static void register_classes(pybind11::module_& m); };
-struct EulerAngles { static void register_classes(pybind11::module_& m); };
-struct Geometry { static void register_classes(pybind11::module_& m); };
+struct Vectors {
+    static void register_classes(pybind11::module_& m);
+};
+struct Matrices {
+    static void register_classes(pybind11::module_& m);
+};
+struct Quaternions {
+    static void register_classes(pybind11::module_& m);
+};
+struct EulerAngles {
+    static void register_classes(pybind11::module_& m);
+};
+struct Geometry {
+    static void register_classes(pybind11::module_& m);
+};
 
 template <class C, class D>
 struct Field {
@@ -101,8 +111,8 @@ template <class T>
 struct ClassTraits<math::Vector4<T>> : VectorEntry<T, 4> {
     using C = math::Vector4<T>;
     static constexpr const char* stem = "Vector4";
-    static constexpr auto fields = std::make_tuple(field("x", &C::x), field("y", &C::y),
-                                                   field("z", &C::z), field("w", &C::w));
+    static constexpr auto fields =
+        std::make_tuple(field("x", &C::x), field("y", &C::y), field("z", &C::z), field("w", &C::w));
     static constexpr ArrayForm array{"vec4", 4, ArrayRule::ElementCount};
 };
 
@@ -132,8 +142,8 @@ template <class T>
 struct ClassTraits<math::Quaternion<T>> : SizedEntry<T, Quaternions, 4> {
     using C = math::Quaternion<T>;
     static constexpr const char* stem = "Quaternion";
-    static constexpr auto fields = std::make_tuple(field("w", &C::w), field("x", &C::x),
-                                                   field("y", &C::y), field("z", &C::z));
+    static constexpr auto fields =
+        std::make_tuple(field("w", &C::w), field("x", &C::x), field("y", &C::y), field("z", &C::z));
     static constexpr const char* repr_number = "{:.8f}";
     static constexpr ArrayForm array{"quat", 0, ArrayRule::ElementCount,
                                      "Incompatible array_size, expected 4 elements"};
@@ -156,8 +166,8 @@ constexpr auto two_fields(const char* first, A C::*a, const char* second, B C::*
 template <class T>
 struct ClassTraits<math::Pose3d<T>> : Entry<T, Geometry> {
     static constexpr const char* stem = "Pose3d";
-    static constexpr auto fields = two_fields("position", &math::Pose3d<T>::position,
-                                              "orientation", &math::Pose3d<T>::orientation);
+    static constexpr auto fields = two_fields("position", &math::Pose3d<T>::position, "orientation",
+                                              &math::Pose3d<T>::orientation);
 };
 template <class T>
 struct ClassTraits<math::Line<T>> : Entry<T, Geometry> {
@@ -174,7 +184,8 @@ struct ClassTraits<math::Plane<T>> : Entry<T, Geometry> {
 template <class T>
 struct ClassTraits<math::AABB<T>> : Entry<T, Geometry> {
     static constexpr const char* stem = "AABB";
-    static constexpr auto fields = two_fields("min", &math::AABB<T>::min, "max", &math::AABB<T>::max);
+    static constexpr auto fields =
+        two_fields("min", &math::AABB<T>::min, "max", &math::AABB<T>::max);
 };
 
 // The enums, registered under their own names by their family.
@@ -239,7 +250,8 @@ struct Joined<ClassList<C...>> {
     using type = ClassList<C...>;
 };
 template <class... A, class... B, class... Rest>
-struct Joined<ClassList<A...>, ClassList<B...>, Rest...> : Joined<ClassList<A..., B...>, Rest...> {};
+struct Joined<ClassList<A...>, ClassList<B...>, Rest...> : Joined<ClassList<A..., B...>, Rest...> {
+};
 
 // The module's classes and enums in registration order: a class stands
 // before every class whose signatures mention it, and the classes of a family
@@ -319,4 +331,3 @@ template <class F>
 void for_each_family(F&& f) {
     registry_detail::for_each_family(f, Registry{}, std::make_index_sequence<Registry::count>());
 }
-

@@ -4,9 +4,9 @@
 // the C++ function with pybind11 (its signature and its place among the
 // overloads) and, where every parameter has a fast form, records the same
 // function for the fast entry of its function object and for the type slots
-// standing for it (a result without a fast form is left to the dispatcher). Built with ORVANE_FLOOR, the same
-// declarations bind bodies that only return a default value: the
-// benchmark's floor.
+// standing for it (a result without a fast form is left to the dispatcher). Built with
+// ORVANE_FLOOR, the same declarations bind bodies that only return a default value: the benchmark's
+// floor.
 
 #include <pybind11/pybind11.h>
 
@@ -132,7 +132,8 @@ void install_class(PyTypeObject* type) {
 // makes the class (none without fast paths).
 template <class C>
 py::custom_type_setup type_setup() {
-    if (ORVANE_FAST_PATHS && !ORVANE_FLOOR) return py::custom_type_setup(&fast_attributes::setup<C>);
+    if (ORVANE_FAST_PATHS && !ORVANE_FLOOR)
+        return py::custom_type_setup(&fast_attributes::setup<C>);
     return py::custom_type_setup({});
 }
 
@@ -174,7 +175,8 @@ Cls& def_with_shortcuts(Cls& cls, const char* name, F f, G... shortcuts) {
     def(cls, name, f);
     if constexpr (!ORVANE_FLOOR) {
         const py::object attribute = py::getattr(cls, name);
-        (fast_calls::remember_shortcut(attribute, fast_calls::overload_of(pointer(shortcuts))), ...);
+        (fast_calls::remember_shortcut(attribute, fast_calls::overload_of(pointer(shortcuts))),
+         ...);
     }
     return cls;
 }
@@ -189,7 +191,8 @@ Cls& def_init(Cls& cls) {
     } else {
         cls.def(py::init<P...>());
         if constexpr ((fast_calls::Readable<P>::value && ...)) {
-            fast_calls::remember(py::getattr(cls, "__init__"), fast_calls::constructor_of<C, P...>());
+            fast_calls::remember(py::getattr(cls, "__init__"),
+                                 fast_calls::constructor_of<C, P...>());
         }
     }
     return cls;
@@ -210,7 +213,8 @@ Cls& def_init(Cls& cls, F f) {
         using C = typename Cls::type;
         using P = std::remove_const_t<decltype(pointer(f))>;
         if constexpr (fast_calls::Fast<P>::value && Makes<P, C>::value) {
-            fast_calls::remember(py::getattr(cls, "__init__"), fast_calls::factory_of<C>(pointer(f)));
+            fast_calls::remember(py::getattr(cls, "__init__"),
+                                 fast_calls::factory_of<C>(pointer(f)));
         }
     }
     return cls;

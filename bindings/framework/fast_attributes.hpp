@@ -155,10 +155,9 @@ void install_attributes(PyTypeObject* type) {
         Entry e;
         if (entry_of(name, attribute, e)) entries.push_back(e);
     }
-    if (entries.empty() ||
-        !internals::replace_slot<internals::TpGetattro>(type, nullptr, &PyObject_GenericGetAttr,
-                                                        &getattro<C>,
-                                                        "is not CPython's generic lookup")) {
+    if (entries.empty() || !internals::replace_slot<internals::TpGetattro>(
+                               type, nullptr, &PyObject_GenericGetAttr, &getattro<C>,
+                               "is not CPython's generic lookup")) {
         return;
     }
     for (const Entry& e : entries) {

@@ -130,7 +130,7 @@ struct Arg<T, std::enable_if_t<std::is_floating_point_v<T>>> {
             return Outcome::Done;
         }
         return of_module_type(o) || (!convert && !PyFloat_Check(o)) ? Outcome::Refused
-                                                                     : Outcome::Unknown;
+                                                                    : Outcome::Unknown;
     }
     T get() const { return value; }
 };
@@ -204,10 +204,9 @@ struct Arg<int> {
 
 // Results with a fast form.
 template <class R>
-struct Returnable
-    : std::bool_constant<std::is_void_v<R> || std::is_same_v<R, bool> ||
-                         std::is_floating_point_v<R> || std::is_same_v<R, int> ||
-                         internals::IsValueType<R>::value> {};
+struct Returnable : std::bool_constant<std::is_void_v<R> || std::is_same_v<R, bool> ||
+                                       std::is_floating_point_v<R> || std::is_same_v<R, int> ||
+                                       internals::IsValueType<R>::value> {};
 
 // The Python object for a result, as pybind11 makes it for a value returned.
 template <class R>
@@ -306,13 +305,13 @@ Outcome construct_from(const void* fn, PyObject* const* args, bool convert, PyOb
 
 template <class C, class D>
 Outcome get_field(const void* fn, PyObject* const* args, bool convert, PyObject** result) {
-    const auto m = *static_cast<D C::* const*>(fn);
+    const auto m = *static_cast<D C::*const*>(fn);
     return invoke<C>(args, convert, result, [m](C& self) -> D { return self.*m; });
 }
 
 template <class C, class D>
 Outcome set_field(const void* fn, PyObject* const* args, bool convert, PyObject** result) {
-    const auto m = *static_cast<D C::* const*>(fn);
+    const auto m = *static_cast<D C::*const*>(fn);
     return invoke<C, D>(args, convert, result, [m](C& self, D value) { self.*m = value; });
 }
 
@@ -492,15 +491,16 @@ inline void install_function(PyObject* func) {
 inline void install_attribute(PyObject* attribute) {
     if (PyObject_TypeCheck(attribute, &PyProperty_Type)) {
         for (const char* accessor : {"fget", "fset"}) {
-            py::object f = py::reinterpret_steal<py::object>(
-                PyObject_GetAttrString(attribute, accessor));
+            py::object f =
+                py::reinterpret_steal<py::object>(PyObject_GetAttrString(attribute, accessor));
             if (!f) throw py::error_already_set();
             if (PyObject* func = internals::bound_function(f.ptr())) install_function(func);
         }
         return;
     }
     if (Py_IS_TYPE(attribute, &PyStaticMethod_Type)) {
-        py::object f = py::reinterpret_steal<py::object>(PyObject_GetAttrString(attribute, "__func__"));
+        py::object f =
+            py::reinterpret_steal<py::object>(PyObject_GetAttrString(attribute, "__func__"));
         if (!f) throw py::error_already_set();
         attribute = f.ptr();
         if (PyObject* func = internals::bound_function(attribute)) install_function(func);

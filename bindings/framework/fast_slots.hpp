@@ -156,7 +156,8 @@ template <class Op>
 PyObject* call_methods(PyObject* self, PyObject* other, binaryfunc slot) {
     PyObject* const name = Names<Op>::forward;
     PyObject* const reflected = Names<Op>::reflected;
-    bool do_other = Py_TYPE(self) != Py_TYPE(other) && holds<typename Op::Slot>(Py_TYPE(other), slot);
+    bool do_other =
+        Py_TYPE(self) != Py_TYPE(other) && holds<typename Op::Slot>(Py_TYPE(other), slot);
     if (holds<typename Op::Slot>(Py_TYPE(self), slot)) {
         if (do_other && PyType_IsSubtype(Py_TYPE(other), Py_TYPE(self))) {
             const int overridden = reflected_is_overridden(self, other, reflected);
@@ -193,7 +194,8 @@ struct Binary {
         PyObject* result = nullptr;
         if (Py_TYPE(a) == type) {
             PyObject* const args[] = {a, b};
-            if (forward != nullptr && fast_calls::run(*forward, args, 2, &result) == Outcome::Done) {
+            if (forward != nullptr &&
+                fast_calls::run(*forward, args, 2, &result) == Outcome::Done) {
                 return result;
             }
         } else if (Py_TYPE(b) == type && reflected != nullptr) {
@@ -211,7 +213,7 @@ struct Binary {
         Names<Op>::make();
         const binaryfunc generic = internals::method_slot<typename Op::Slot>();
         if (internals::replace_slot<typename Op::Slot>(cls, Op::name, generic, &slot,
-                                                        "is not the slot CPython gives methods")) {
+                                                       "is not the slot CPython gives methods")) {
             previous = generic;
         }
     }
@@ -276,7 +278,7 @@ struct Single {
         if (table != nullptr) internals::restore_slot<S>(cls, previous, &slot);
     }
 
-  private:
+private:
     static inline const char* method = nullptr;
 };
 
@@ -291,8 +293,8 @@ struct Initializer {
 
     static int slot(PyObject* self, PyObject* args, PyObject* kwargs) {
         const Py_ssize_t n = PyTuple_GET_SIZE(args);
-        if (Py_TYPE(self) == type && table != nullptr && (kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0) &&
-            n <= kMaxArguments) {
+        if (Py_TYPE(self) == type && table != nullptr &&
+            (kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0) && n <= kMaxArguments) {
             PyObject* all[kMaxArguments + 1] = {self};
             for (Py_ssize_t i = 0; i < n; ++i) all[i + 1] = PyTuple_GET_ITEM(args, i);
             PyObject* result = nullptr;
@@ -321,7 +323,7 @@ struct Initializer {
         if (table != nullptr) internals::restore_slot<internals::TpInit>(cls, previous, &slot);
     }
 
-  private:
+private:
     static constexpr Py_ssize_t kMaxArguments = 16;  // a Matrix4 of numbers
 };
 
@@ -361,9 +363,9 @@ PyObject* init_subclass(PyObject* subclass, PyObject* args, PyObject* kwargs) {
     auto* type = reinterpret_cast<PyTypeObject*>(subclass);
     Slots<C>::share_with(type);
     PyType_Modified(type);
-    PyObject* parent = PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject*>(&PySuper_Type),
-                                                    internals::registered_type<C>(), subclass,
-                                                    nullptr);
+    PyObject* parent =
+        PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject*>(&PySuper_Type),
+                                     internals::registered_type<C>(), subclass, nullptr);
     if (parent == nullptr) return nullptr;
     PyObject* next = PyObject_GetAttrString(parent, "__init_subclass__");
     Py_DECREF(parent);
@@ -416,7 +418,8 @@ inline void reshare(PyTypeObject* type) {
     }
     if (!changed) return;
     PyType_Modified(type);
-    PyObject* subclasses = PyObject_CallMethod(reinterpret_cast<PyObject*>(type), "__subclasses__", nullptr);
+    PyObject* subclasses =
+        PyObject_CallMethod(reinterpret_cast<PyObject*>(type), "__subclasses__", nullptr);
     if (subclasses == nullptr) {
         PyErr_Clear();  // nothing to update that CPython could list
         return;
@@ -439,7 +442,8 @@ void install(PyTypeObject* type) {
         Negative<C>::install(type, "__neg__");
         GetItem<C>::install(type, "__getitem__");
         Initializer<C>::install(type);
-        sharing().push_back({type, &Slots<C>::restore, reflected ? &Slots<C>::share_with : nullptr});
+        sharing().push_back(
+            {type, &Slots<C>::restore, reflected ? &Slots<C>::share_with : nullptr});
     }
     if (reflected) share_with_subclasses<C>(type);
     PyType_Modified(type);

@@ -263,9 +263,7 @@ PyObject* generic_new_instance(V&& value, const TypeInfo* info) {
 // destruction.
 inline constexpr std::size_t inline_value_offset = sizeof(py::detail::instance);
 
-inline void* inline_value(PyObject* o) {
-    return reinterpret_cast<char*>(o) + inline_value_offset;
-}
+inline void* inline_value(PyObject* o) { return reinterpret_cast<char*>(o) + inline_value_offset; }
 
 inline bool holds_inline(PyObject* o) {
     auto* inst = reinterpret_cast<py::detail::instance*>(o);
@@ -273,9 +271,9 @@ inline bool holds_inline(PyObject* o) {
 }
 
 template <class D>
-constexpr bool storable_inline = std::is_trivially_copyable_v<D> &&
-                                 std::is_trivially_destructible_v<D> &&
-                                 alignof(D) <= alignof(void*);
+constexpr bool storable_inline =
+    std::is_trivially_copyable_v<D>&& std::is_trivially_destructible_v<D> &&
+    alignof(D) <= alignof(void*);
 
 // Whether instances of exactly `type` have room for a value of `size` bytes.
 inline bool has_inline_room(PyTypeObject* type, std::size_t size) {
@@ -377,8 +375,8 @@ inline void set_error_from_current_exception() {
 // are Python methods, as pybind11's methods are: those of a plain Python class.
 inline const PyTypeObject& method_slots() {
     static const PyTypeObject* const reference = [] {
-        PyObject* type = PyObject_CallFunction(
-            reinterpret_cast<PyObject*>(&PyType_Type), "s(){}", "operators");
+        PyObject* type =
+            PyObject_CallFunction(reinterpret_cast<PyObject*>(&PyType_Type), "s(){}", "operators");
         if (type == nullptr) throw py::error_already_set();
         for (const char* name :
              {"__add__", "__sub__", "__mul__", "__neg__", "__getitem__", "__init__"}) {
@@ -419,9 +417,9 @@ inline void give_inline_room(PyTypeObject* type) {
         PyType_HasFeature(type, Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_MANAGED_DICT)) {
         return;
     }
-    const py::list subclasses = py::reinterpret_borrow<py::object>(
-                                    reinterpret_cast<PyObject*>(type))
-                                    .attr("__subclasses__")();
+    const py::list subclasses =
+        py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(type))
+            .attr("__subclasses__")();
     bool alone = subclasses.empty();
     py::detail::with_instance_map(nullptr, [&](py::detail::instance_map& instances) {
         for (const auto& entry : instances) {
@@ -445,8 +443,8 @@ struct InlineDealloc {
 
     static void dealloc(PyObject* self) {
         auto* inst = reinterpret_cast<py::detail::instance*>(self);
-        if (holds_inline(self) && !inst->simple_instance_registered &&
-            inst->weakrefs == nullptr && !inst->has_patients) {
+        if (holds_inline(self) && !inst->simple_instance_registered && inst->weakrefs == nullptr &&
+            !inst->has_patients) {
             PyTypeObject* type = Py_TYPE(self);
             type->tp_free(self);
             Py_DECREF(type);
@@ -483,8 +481,7 @@ inline bool set_inline_dealloc(PyTypeObject* type) {
 
 // CPython 3.12's property object, whose fields have no accessor in the C API.
 struct PropertyLayout {
-    PyObject_HEAD
-    PyObject* prop_get;
+    PyObject_HEAD PyObject* prop_get;
     PyObject* prop_set;
     PyObject* prop_del;
     PyObject* prop_doc;
@@ -565,8 +562,8 @@ struct ExportedBuffer {
         }
         const bool with_shape = (flags & PyBUF_ND) == PyBUF_ND;
         const bool with_strides = (flags & PyBUF_STRIDES) == PyBUF_STRIDES;
-        const bool c_order = (flags & PyBUF_C_CONTIGUOUS) == PyBUF_C_CONTIGUOUS ||
-                             (with_shape && !with_strides);
+        const bool c_order =
+            (flags & PyBUF_C_CONTIGUOUS) == PyBUF_C_CONTIGUOUS || (with_shape && !with_strides);
         if (c_order && !c_contiguous) {
             PyErr_Format(PyExc_BufferError, "%s exports column-major storage, not C order",
                          Py_TYPE(self)->tp_name);
@@ -602,8 +599,8 @@ struct ExportedBuffer {
             step *= shape[d];
         }
         PyBufferProcs* procs = type->tp_as_buffer;
-        require(procs != nullptr && procs->bf_getbuffer == &py::detail::pybind11_getbuffer,
-                type, "bf_getbuffer");
+        require(procs != nullptr && procs->bf_getbuffer == &py::detail::pybind11_getbuffer, type,
+                "bf_getbuffer");
         require(procs->bf_releasebuffer == &py::detail::pybind11_releasebuffer, type,
                 "bf_releasebuffer");
         rewrap_slot(type, "__buffer__", &py::detail::pybind11_getbuffer, &get);
@@ -784,8 +781,8 @@ struct OverloadFacts {
     const void* key = nullptr;  // the overload, as last_overload gives it
     Py_ssize_t arity = 0;
     bool is_method = false;
-    bool exact_arity = true;  // no defaults, *args or **kwargs
-    bool convertible = true;  // no py::arg().noconvert()
+    bool exact_arity = true;    // no defaults, *args or **kwargs
+    bool convertible = true;    // no py::arg().noconvert()
     const char* doc = nullptr;  // the docstring it was declared with
 };
 
@@ -798,7 +795,8 @@ struct FunctionFacts {
 inline FunctionFacts function_facts(PyObject* func) {
     FunctionFacts facts;
     const FunctionRecord* first = first_record(func);
-    if (first->is_constructor) facts.constructs = reinterpret_cast<PyTypeObject*>(first->scope.ptr());
+    if (first->is_constructor)
+        facts.constructs = reinterpret_cast<PyTypeObject*>(first->scope.ptr());
     for (const FunctionRecord* rec = first; rec != nullptr; rec = rec->next) {
         OverloadFacts o;
         o.key = rec;
@@ -839,7 +837,8 @@ inline std::pair<std::string, std::string> function_subject(const FunctionRecord
         const auto [module, cls] = split_type_name(reinterpret_cast<PyTypeObject*>(scope));
         return {module, cls + "." + name};
     }
-    const char* module = scope != nullptr && PyModule_Check(scope) ? PyModule_GetName(scope) : nullptr;
+    const char* module =
+        scope != nullptr && PyModule_Check(scope) ? PyModule_GetName(scope) : nullptr;
     if (module == nullptr) PyErr_Clear();
     return {module != nullptr ? module : "", name};
 }

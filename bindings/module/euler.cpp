@@ -65,9 +65,9 @@ void define(py::class_<math::Euler<T>>& cls) {
     declare::def(cls, "setFromQuaternion", &E::setFromQuaternion);
     declare::def(cls, "setFromAxisAngle", &E::setFromAxisAngle);
     declare::def(cls, "__repr__", [](const E& e) {
-        return py::str(kEulerRepr).format(static_cast<double>(e.x), static_cast<double>(e.y),
-                                          static_cast<double>(e.z), ScalarTraits<T>::dtype,
-                                          orderName(e.order), conventionName(e.convention));
+        return py::str(kEulerRepr)
+            .format(static_cast<double>(e.x), static_cast<double>(e.y), static_cast<double>(e.z),
+                    ScalarTraits<T>::dtype, orderName(e.order), conventionName(e.convention));
     });
 }
 

@@ -46,10 +46,9 @@ void def_point_method(py::class_<C>& cls, const char* name) {
         }
     };
     if constexpr (std::is_floating_point_v<R>) {
-        declare::def_with_shortcuts(cls, name, from_array,
-                                    [](const C& self, const fast_calls::Floats<V>& p) {
-                                        return (self.*method)(p.value);
-                                    });
+        declare::def_with_shortcuts(
+            cls, name, from_array,
+            [](const C& self, const fast_calls::Floats<V>& p) { return (self.*method)(p.value); });
     } else {
         declare::def(cls, name, from_array);
     }

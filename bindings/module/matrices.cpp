@@ -119,8 +119,9 @@ void define(py::class_<M>& cls) {
     declare::def(cls, "numpy", [](const internals::Self<M>& self) {
         return make_view<T>(self, {n, n}, {item, n * item});
     });
-    declare::def(cls, "flatten",
-                 [](const internals::Self<M>& self) { return make_view<T>(self, {n * n}, {item}); });
+    declare::def(cls, "flatten", [](const internals::Self<M>& self) {
+        return make_view<T>(self, {n * n}, {item});
+    });
     declare::def_property_readonly(cls, "T", [](const M& a) { return math::transpose(a); });
     def_factories(cls);
     declare::def(cls, "__repr__",
@@ -130,5 +131,6 @@ void define(py::class_<M>& cls) {
 }  // namespace
 
 void Matrices::register_classes(py::module_& m) {
-    layers::register_classes<Matrices>(m, [](auto& cls) { define(cls); }, py::buffer_protocol());
+    layers::register_classes<Matrices>(
+        m, [](auto& cls) { define(cls); }, py::buffer_protocol());
 }

@@ -23,7 +23,8 @@ constexpr ComponentRules kQuaternionRules{"Incompatible shape: expected (,4), (1
 // take an exact vector of the same precision (NumPy would copy its three
 // elements unchanged) or a list of three floats.
 template <class T>
-[[gnu::noinline]] math::Vector3<T> rotated(const math::Quaternion<T>& q, const math::Vector3<T>& v) {
+[[gnu::noinline]] math::Vector3<T> rotated(const math::Quaternion<T>& q,
+                                           const math::Vector3<T>& v) {
     return q.rotate(v);
 }
 
@@ -41,7 +42,8 @@ void define(py::class_<math::Quaternion<T>>& cls) {
     declare::def_init<T, T, T, T>(cls);
     declare::def_init<const math::Matrix3<T>&>(cls);
     declare::def_init(cls, [](const Array& a) { return read_components<Q>(a, kQuaternionRules); });
-    declare::def_init(cls, [](const py::buffer& b) { return read_components<Q>(b, kQuaternionRules); });
+    declare::def_init(cls,
+                      [](const py::buffer& b) { return read_components<Q>(b, kQuaternionRules); });
     layers::def_storage_buffer<4>(cls);
 
     layers::def_fields(cls);
@@ -64,13 +66,15 @@ void define(py::class_<math::Quaternion<T>>& cls) {
             return rotated(q, read_components<math::Vector3<T>>(a, kVectorRules));
         },
         &rotated<T>,
-        [](const Q& q, const fast_calls::Floats<math::Vector3<T>>& v) { return rotated(q, v.value); });
+        [](const Q& q, const fast_calls::Floats<math::Vector3<T>>& v) {
+            return rotated(q, v.value);
+        });
     layers::def_field_repr(cls);
 }
 
 }  // namespace
 
 void Quaternions::register_classes(py::module_& m) {
-    layers::register_classes<Quaternions>(m, [](auto& cls) { define(cls); },
-                                          py::buffer_protocol());
+    layers::register_classes<Quaternions>(
+        m, [](auto& cls) { define(cls); }, py::buffer_protocol());
 }

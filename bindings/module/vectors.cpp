@@ -47,5 +47,6 @@ void define(py::class_<V>& cls) {
 }  // namespace
 
 void Vectors::register_classes(py::module_& m) {
-    layers::register_classes<Vectors>(m, [](auto& cls) { define(cls); }, py::buffer_protocol());
+    layers::register_classes<Vectors>(
+        m, [](auto& cls) { define(cls); }, py::buffer_protocol());
 }

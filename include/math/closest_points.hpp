@@ -131,8 +131,8 @@ inline std::pair<T, T> segmentParameters(const Vector3<T>& d1, const Vector3<T>&
 template <class T>
 inline SegmentPoints<T> closestPointsSegments(const Line<T>& l1, const Line<T>& l2) {
     const Vector3<T> d1 = l1.end - l1.start, d2 = l2.end - l2.start, r = l1.start - l2.start;
-    const T m = std::max({detail::largestMagnitude(d1), detail::largestMagnitude(d2),
-                          detail::largestMagnitude(r)});
+    const T m = std::max(
+        {detail::largestMagnitude(d1), detail::largestMagnitude(d2), detail::largestMagnitude(r)});
     const int k = detail::withinRange<4>(m) ? 0 : detail::scaleExponent(m);
     const auto [s, t] =
         k == 0 ? detail::segmentParameters(d1, d2, r)

@@ -372,7 +372,8 @@ inline Matrix2<T> inverse(const Matrix2<T>& a) {
 
 template <class T>
 inline Matrix3<T> inverse(const Matrix3<T>& a) {
-    return detail::adjugateInverse(a, [&](int row, int col) { return detail::minor3(a, row, col); });
+    return detail::adjugateInverse(a,
+                                   [&](int row, int col) { return detail::minor3(a, row, col); });
 }
 
 // Minors without column 0 or 1 come from the 2x2 minors of columns 2 and 3,
@@ -438,8 +439,8 @@ inline Matrix4<T> lookAt(const Vector3<T>& eye, const Vector3<T>& target, const 
     const Vector3<T> f = scaledNormalize(target - eye);
     const Vector3<T> s = scaledNormalize(cross(f, up));
     const Vector3<T> u = cross(s, f);
-    return Matrix4<T>(s.x, s.y, s.z, -dot(s, eye),  //
-                      u.x, u.y, u.z, -dot(u, eye),  //
+    return Matrix4<T>(s.x, s.y, s.z, -dot(s, eye),    //
+                      u.x, u.y, u.z, -dot(u, eye),    //
                       -f.x, -f.y, -f.z, dot(f, eye),  //
                       T(0), T(0), T(0), T(1));
 }

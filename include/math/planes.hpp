@@ -59,11 +59,11 @@ inline std::optional<Vector3<T>> intersectPlanes(const Plane<T>& p1, const Plane
     Vector3<T> n1 = p1.normal, n2 = p2.normal, n3 = p3.normal;
     const T m1 = detail::largestMagnitude(n1), m2 = detail::largestMagnitude(n2),
             m3 = detail::largestMagnitude(n3);
-    const T points = std::max({detail::largestMagnitude(p1.point),
-                               detail::largestMagnitude(p2.point),
-                               detail::largestMagnitude(p3.point)});
-    if (!(detail::withinRange<4>(m1) && detail::withinRange<4>(m2) &&
-          detail::withinRange<4>(m3) && detail::withinRange<4>(points))) {
+    const T points =
+        std::max({detail::largestMagnitude(p1.point), detail::largestMagnitude(p2.point),
+                  detail::largestMagnitude(p3.point)});
+    if (!(detail::withinRange<4>(m1) && detail::withinRange<4>(m2) && detail::withinRange<4>(m3) &&
+          detail::withinRange<4>(points))) {
         n1 = detail::scaledBy(n1, -detail::scaleExponent(m1));
         n2 = detail::scaledBy(n2, -detail::scaleExponent(m2));
         n3 = detail::scaledBy(n3, -detail::scaleExponent(m3));

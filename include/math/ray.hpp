@@ -42,8 +42,8 @@ inline std::optional<T> rayPlane(const Vector3<T>& origin, const Vector3<T>& dir
     const Vector3<T> offset = plane.point - origin;
     Vector3<T> normal = plane.normal;
     const T m = detail::largestMagnitude(normal);
-    if (!detail::withinRange<2>(std::max({m, detail::largestMagnitude(direction),
-                                          detail::largestMagnitude(offset)}))) {
+    if (!detail::withinRange<2>(
+            std::max({m, detail::largestMagnitude(direction), detail::largestMagnitude(offset)}))) {
         normal = detail::scaledBy(normal, -detail::scaleExponent(m));
     }
     const T denominator = dot(direction, normal);
@@ -167,9 +167,8 @@ inline std::optional<TriangleHit<T>> rayTriangleFrom(const Vector3<T>& direction
 // and so keeps the signs of the edge functions that watertightness rests on.
 template <class T>
 inline std::optional<TriangleHit<T>> rayTriangle(const Vector3<T>& origin,
-                                                 const Vector3<T>& direction,
-                                                 const Vector3<T>& a, const Vector3<T>& b,
-                                                 const Vector3<T>& c) {
+                                                 const Vector3<T>& direction, const Vector3<T>& a,
+                                                 const Vector3<T>& b, const Vector3<T>& c) {
     Vector3<T> ab = b - a, ac = c - a;
     if (const int k = detail::rangeExponent(ab, ac)) {
         ab = detail::scaledBy(ab, -k);
@@ -179,8 +178,8 @@ inline std::optional<TriangleHit<T>> rayTriangle(const Vector3<T>& origin,
     if (normal.x == T(0) && normal.y == T(0) && normal.z == T(0)) return std::nullopt;
 
     Vector3<T> pa = a - origin, pb = b - origin, pc = c - origin, d = direction;
-    const T vertices = std::max({detail::largestMagnitude(pa), detail::largestMagnitude(pb),
-                                 detail::largestMagnitude(pc)});
+    const T vertices = std::max(
+        {detail::largestMagnitude(pa), detail::largestMagnitude(pb), detail::largestMagnitude(pc)});
     const T length = detail::largestMagnitude(d);
     if (detail::withinRange<4>(vertices) && detail::withinRange<4>(length)) {
         return detail::rayTriangleFrom(d, pa, pb, pc);

@@ -130,8 +130,8 @@ struct VectorTraits<Vector4<T>> {
 
 // data() hands out &x as the array of the components: they must be packed.
 template <class V, class T = typename VectorTraits<V>::Scalar>
-inline constexpr bool kPacked =
-    std::is_standard_layout_v<V> && sizeof(V) == VectorTraits<V>::size * sizeof(T);
+inline constexpr bool kPacked = std::is_standard_layout_v<V> &&
+                                sizeof(V) == VectorTraits<V>::size * sizeof(T);
 static_assert(kPacked<Vector2<float>> && kPacked<Vector3<float>> && kPacked<Vector4<float>>);
 static_assert(kPacked<Vector2<double>> && kPacked<Vector3<double>> && kPacked<Vector4<double>>);
 

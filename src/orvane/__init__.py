@@ -9,7 +9,8 @@ precision follows the arguments, and mixing precisions raises TypeError.
 
 import orvane_bindings as _bindings
 
-from . import _pickling, arrays
+from . import _pickling
+from . import arrays as arrays
 from ._native import (
     aabb_center,
     aabb_contains,
@@ -63,22 +64,52 @@ _pickling.register()
 __all__ = [
     *_BASE_NAMES,
     # rotations
-    "quat_from_axis_angle", "axis_angle", "quat_from_rotation_vector", "rotation_vector",
-    "quat_between", "slerp", "nlerp", "quat_dot", "angle_between",
-    "matrix3_from_axis_angle", "matrix4_from_axis_angle",
-    "to_matrix3", "to_matrix4", "to_quaternion",
+    "quat_from_axis_angle",
+    "axis_angle",
+    "quat_from_rotation_vector",
+    "rotation_vector",
+    "quat_between",
+    "slerp",
+    "nlerp",
+    "quat_dot",
+    "angle_between",
+    "matrix3_from_axis_angle",
+    "matrix4_from_axis_angle",
+    "to_matrix3",
+    "to_matrix4",
+    "to_quaternion",
     # cameras
-    "look_at", "ortho", "project", "unproject",
+    "look_at",
+    "ortho",
+    "project",
+    "unproject",
     # vectors and precision
-    "distance", "angle", "reflect", "project_onto", "to_float", "to_double",
+    "distance",
+    "angle",
+    "reflect",
+    "project_onto",
+    "to_float",
+    "to_double",
 ]
 
 # Geometry queries: rays, closest points, boxes, planes and frustums.
 __all__ += [
-    "ray_plane", "ray_aabb", "ray_triangle",
-    "closest_point_on_line", "closest_point_on_segment", "closest_points_segments",
+    "ray_plane",
+    "ray_aabb",
+    "ray_triangle",
+    "closest_point_on_line",
+    "closest_point_on_segment",
+    "closest_points_segments",
     "distance_point_segment",
-    "aabb_contains", "aabb_union", "aabb_expand", "aabb_center", "aabb_extent",
-    "aabb_transform", "aabb_from_points",
-    "plane_from_points", "intersect_planes", "frustum_planes", "classify_aabb",
+    "aabb_contains",
+    "aabb_union",
+    "aabb_expand",
+    "aabb_center",
+    "aabb_extent",
+    "aabb_transform",
+    "aabb_from_points",
+    "plane_from_points",
+    "intersect_planes",
+    "frustum_planes",
+    "classify_aabb",
 ]

@@ -34,11 +34,27 @@ matrix_apply = _gufuncs.matrix_apply
 matrix_apply_point = _gufuncs.matrix_apply_point
 
 __all__ = [
-    "quat_multiply", "quat_rotate", "quat_conjugate", "quat_inverse", "quat_normalize",
-    "quat_slerp", "quat_to_matrix", "matrix_to_quat", "quat_to_euler", "euler_to_quat",
-    "quat_to_rotation_vector", "quat_from_rotation_vector", "pose_apply", "pose_compose",
-    "matrix_apply", "matrix_apply_point", "euler_gufunc", "transform_points",
-    "ray_aabb", "classify_aabb", "plane_rows",
+    "quat_multiply",
+    "quat_rotate",
+    "quat_conjugate",
+    "quat_inverse",
+    "quat_normalize",
+    "quat_slerp",
+    "quat_to_matrix",
+    "matrix_to_quat",
+    "quat_to_euler",
+    "euler_to_quat",
+    "quat_to_rotation_vector",
+    "quat_from_rotation_vector",
+    "pose_apply",
+    "pose_compose",
+    "matrix_apply",
+    "matrix_apply_point",
+    "euler_gufunc",
+    "transform_points",
+    "ray_aabb",
+    "classify_aabb",
+    "plane_rows",
 ]
 
 
@@ -56,23 +72,27 @@ def _euler_ufunc(kind, order, convention, caller):
     if not isinstance(order, _ob.eOrder):
         raise TypeError(f"{caller}: order must be an eOrder member, not {type(order).__name__}")
     if not isinstance(convention, _ob.eConvention):
-        raise TypeError(f"{caller}: convention must be an eConvention member, not "
-                        f"{type(convention).__name__}")
+        raise TypeError(
+            f"{caller}: convention must be an eConvention member, not {type(convention).__name__}"
+        )
     # eOrder(7) and eConvention(5) are enum values too, of no order or convention.
     if order.value not in _ORDER_VALUES:
         names = ", ".join(f"eOrder.{name}" for name in _ob.eOrder.__members__)
         raise ValueError(f"{caller}: order must be one of {names}, not eOrder({order.value})")
     if convention.value not in _CONVENTION_VALUES:
-        raise ValueError(f"{caller}: convention must be eConvention.INTRINSIC or "
-                         f"eConvention.EXTRINSIC, not eConvention({convention.value})")
+        raise ValueError(
+            f"{caller}: convention must be eConvention.INTRINSIC or "
+            f"eConvention.EXTRINSIC, not eConvention({convention.value})"
+        )
     return _EULER_UFUNCS[kind, order.value, convention.value]
 
 
 def euler_gufunc(kind: str, order: _ob.eOrder, convention: _ob.eConvention) -> np.ufunc:
     """The ufunc of ``kind`` ("quat_to_euler", "euler_to_quat") for one order and convention."""
     if kind not in _EULER_KINDS:
-        raise ValueError(f"euler_gufunc: kind must be 'quat_to_euler' or 'euler_to_quat', "
-                         f"not {kind!r}")
+        raise ValueError(
+            f"euler_gufunc: kind must be 'quat_to_euler' or 'euler_to_quat', not {kind!r}"
+        )
     return _euler_ufunc(kind, order, convention, "euler_gufunc")
 
 
@@ -98,13 +118,18 @@ def euler_to_quat(e, /, order=_ob.eOrder.XYZ, convention=_ob.eConvention.INTRINS
 # Storage is read through memoryview, which refuses an object without a value
 # where NumPy would make an object array of it.
 _MOVERS = {
-    **{cls: (pose_apply, lambda o: (memoryview(o.position), memoryview(o.orientation)))
-       for cls in (_ob.Pose3d_f, _ob.Pose3d_d)},
-    **{cls: (matrix_apply_point, lambda o: (memoryview(o),))
-       for cls in (_ob.Matrix4f, _ob.Matrix4d)},
+    **{
+        cls: (pose_apply, lambda o: (memoryview(o.position), memoryview(o.orientation)))
+        for cls in (_ob.Pose3d_f, _ob.Pose3d_d)
+    },
+    **{
+        cls: (matrix_apply_point, lambda o: (memoryview(o),))
+        for cls in (_ob.Matrix4f, _ob.Matrix4d)
+    },
     **{cls: (matrix_apply, lambda o: (memoryview(o),)) for cls in (_ob.Matrix3f, _ob.Matrix3d)},
-    **{cls: (quat_rotate, lambda o: (memoryview(o),))
-       for cls in (_ob.Quaternionf, _ob.Quaterniond)},
+    **{
+        cls: (quat_rotate, lambda o: (memoryview(o),)) for cls in (_ob.Quaternionf, _ob.Quaterniond)
+    },
 }
 _DTYPES = {cls: np.float32 if cls.__name__[-1] == "f" else np.float64 for cls in _MOVERS}
 
@@ -114,12 +139,16 @@ def _mover(obj):
         if cls in _MOVERS:
             return cls
     if isinstance(obj, np.ndarray):
-        raise TypeError("transform_points: cannot transform points by an array: it takes one "
-                        "Pose3d, Matrix4, Matrix3 or Quaternion object. Arrays of 4x4 transforms "
-                        "go to matrix_apply_point(m, points), of n x n matrices to "
-                        "matrix_apply(m, v), of quaternions to quat_rotate(q, points)")
-    raise TypeError(f"transform_points: cannot transform points by a {type(obj).__name__}: it "
-                    f"takes one Pose3d, Matrix4, Matrix3 or Quaternion object")
+        raise TypeError(
+            "transform_points: cannot transform points by an array: it takes one "
+            "Pose3d, Matrix4, Matrix3 or Quaternion object. Arrays of 4x4 transforms "
+            "go to matrix_apply_point(m, points), of n x n matrices to "
+            "matrix_apply(m, v), of quaternions to quat_rotate(q, points)"
+        )
+    raise TypeError(
+        f"transform_points: cannot transform points by a {type(obj).__name__}: it "
+        f"takes one Pose3d, Matrix4, Matrix3 or Quaternion object"
+    )
 
 
 def transform_points(obj, points, /, **kwargs):
@@ -142,6 +171,7 @@ def _taking_box_arrays(ufunc, hint):
     """The ufunc behind a function that, should an AABB object reach it, says
     to pass the box as arrays. NumPy counts the arguments before anything else
     runs, so a ufunc alone cannot say it."""
+
     def call(*args, **kwargs):
         try:
             return ufunc(*args, **kwargs)
@@ -149,20 +179,27 @@ def _taking_box_arrays(ufunc, hint):
             if any(isinstance(a, _BOXES) for a in (*args, *kwargs.values())):
                 raise TypeError(f"{ufunc.__name__}: {hint}") from None
             raise
+
     call.__name__ = call.__qualname__ = ufunc.__name__
     call.__doc__ = ufunc.__doc__
     call.ufunc = ufunc
     call.signature, call.types, call.nin, call.nout = (
-        ufunc.signature, ufunc.types, ufunc.nin, ufunc.nout)
+        ufunc.signature,
+        ufunc.types,
+        ufunc.nin,
+        ufunc.nout,
+    )
     return call
 
 
 ray_aabb = _taking_box_arrays(
     _gufuncs.ray_aabb,
     "the batch form takes each box as two arrays (..., 3), box_min and box_max: "
-    "ray_aabb(origin, direction, box.min, box.max); orvane.ray_aabb takes one AABB")
+    "ray_aabb(origin, direction, box.min, box.max); orvane.ray_aabb takes one AABB",
+)
 classify_aabb = _taking_box_arrays(
     _gufuncs.classify_aabb,
     "the batch form takes each box as two arrays (..., 3), box_min and box_max, and the "
     "planes as rows: classify_aabb(box.min, box.max, plane_rows(planes)); "
-    "orvane.classify_aabb takes one AABB")
+    "orvane.classify_aabb takes one AABB",
+)

@@ -56,7 +56,6 @@ classify_aabb: _ClassifyAabb
 def plane_rows(
     planes: Sequence[orvane_bindings.Plane_f] | Sequence[orvane_bindings.Plane_d],
 ) -> npt.NDArray[np.floating[Any]]: ...
-
 def euler_gufunc(
     kind: str, order: orvane_bindings.eOrder, convention: orvane_bindings.eConvention
 ) -> np.ufunc: ...

@@ -161,7 +161,8 @@ TYPED_TEST(Bounds, PlanesThroughPointsAndTheirIntersection) {
         ASSERT_TRUE(x);
         for (const Plane<T>& plane : p) {
             EXPECT_NEAR(plane.signedDistanceTo(*x) / math::norm(plane.normal), T(0),
-                        kTolerance<T> * 10 * (1 + math::norm(*x))) << n;
+                        kTolerance<T> * 10 * (1 + math::norm(*x)))
+                << n;
         }
     }
     const Plane<T> a({0, 0, 0}, {1, 0, 0}), b({0, 0, 0}, {0, 2, 0});

@@ -39,8 +39,9 @@ TYPED_TEST(Cameras, LookAtMovesEyeToOriginAndTargetOntoMinusZ) {
         const Matrix4<T> view = math::lookAt(eye, target, up);
         const T tolerance = 64 * this->eps * (math::norm(eye) + math::norm(target));
         EXPECT_LE(math::distance(view * point(eye), Vector4<T>(0, 0, 0, 1)), tolerance);
-        EXPECT_LE(math::distance(view * point(target),
-                                 Vector4<T>(0, 0, -math::distance(eye, target), 1)), tolerance);
+        EXPECT_LE(
+            math::distance(view * point(target), Vector4<T>(0, 0, -math::distance(eye, target), 1)),
+            tolerance);
         // A proper rotation that keeps up in the upper half of the camera's y-z plane.
         EXPECT_NEAR(math::determinant(view), T(1), 16 * this->eps);
         const Vector4<T> cameraUp = view * Vector4<T>(up.x, up.y, up.z, T(0));

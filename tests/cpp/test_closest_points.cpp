@@ -27,11 +27,8 @@ TYPED_TEST(ClosestPoints, NoSampledPairIsCloser) {
         const T c[9] = {u(rng), u(rng), u(rng), u(rng), u(rng), u(rng), u(rng), u(rng), u(rng)};
         const Vector3<T> p(c[0], c[1], c[2]), q(c[3], c[4], c[5]), r(c[6], c[7], c[8]);
         const Line<T> l1(p, trial % 5 == 3 ? p : q);
-        const Line<T> candidates[] = {{r, p},
-                                      {r, r + (q - p) * u(rng)},
-                                      {math::lerp(p, q, T(0.5)), r},
-                                      {r, r},
-                                      {q, p}};
+        const Line<T> candidates[] = {
+            {r, p}, {r, r + (q - p) * u(rng)}, {math::lerp(p, q, T(0.5)), r}, {r, r}, {q, p}};
         const Line<T> l2 = candidates[trial % 5];
         const auto [a, b] = math::closestPointsSegments(l1, l2);
         EXPECT_LE(math::distancePointSegment(l1, a) + math::distancePointSegment(l2, b), tolerance);

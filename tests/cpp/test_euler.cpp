@@ -114,8 +114,8 @@ TYPED_TEST(EulerTest, RoundTripsEveryOrderAndConvention) {
 // Extrinsic XYZ turns about fixed x first: Rz(z) * Ry(y) * Rx(x).
 TYPED_TEST(EulerTest, ExtrinsicMeansFixedAxes) {
     using T = TypeParam;
-    const Matrix3<T> m = product(
-        product(axisRotation('Z', T(0.7)), axisRotation('Y', T(0.2))), axisRotation('X', T(-0.4)));
+    const Matrix3<T> m = product(product(axisRotation('Z', T(0.7)), axisRotation('Y', T(0.2))),
+                                 axisRotation('X', T(-0.4)));
     Euler<T> e;
     e.convention = Convention::EXTRINSIC;
     e.setFromRotationMatrix(m);
@@ -126,8 +126,8 @@ TYPED_TEST(EulerTest, ExtrinsicMeansFixedAxes) {
 
 TYPED_TEST(EulerTest, GimbalExampleGivesTheSumToX) {
     using T = TypeParam;
-    const Euler<T> e(compose(Euler<T>(T(0.3), this->pi / 2, T(0.2)), Order::XYZ,
-                             Convention::INTRINSIC));
+    const Euler<T> e(
+        compose(Euler<T>(T(0.3), this->pi / 2, T(0.2)), Order::XYZ, Convention::INTRINSIC));
     EXPECT_NEAR(e.y, this->pi / 2, T(2e-3));
     EXPECT_NEAR(e.x, T(0.5), this->tol);
     EXPECT_EQ(e.z, T(0));
@@ -197,8 +197,8 @@ TYPED_TEST(EulerTest, ClampAndThresholdOnTheTestedElement) {
 
 TYPED_TEST(EulerTest, InvalidTagsLeaveTheObjectUnchanged) {
     using T = TypeParam;
-    const Matrix3<T> m = compose(Euler<T>(T(0.3), T(-0.5), T(1.2)), Order::XYZ,
-                                 Convention::INTRINSIC);
+    const Matrix3<T> m =
+        compose(Euler<T>(T(0.3), T(-0.5), T(1.2)), Order::XYZ, Convention::INTRINSIC);
     Euler<T> badOrder(T(1), T(2), T(3));
     badOrder.order = static_cast<Order>(6);
     Euler<T> badConvention(T(1), T(2), T(3));
@@ -219,14 +219,15 @@ TYPED_TEST(EulerTest, InvalidTagsLeaveTheObjectUnchanged) {
 TYPED_TEST(EulerTest, QuaternionAndAxisAngleIgnoreLength) {
     using T = TypeParam;
     const Quaternion<T> q = Quaternion<T>::RotationZ(T(0.5));
-    for (const Euler<T>& e : {Euler<T>(q), Euler<T>(q * T(2)),
-                              Euler<T>(Vector3<T>(0, 0, 2), T(0.5))}) {
+    for (const Euler<T>& e :
+         {Euler<T>(q), Euler<T>(q * T(2)), Euler<T>(Vector3<T>(0, 0, 2), T(0.5))}) {
         EXPECT_EQ(e.x, T(0));
         EXPECT_EQ(e.y, T(0));
         EXPECT_NEAR(e.z, T(0.5), this->tol);
     }
     const Euler<T> tilted(Vector3<T>(1, 1, 0), T(0.8));
-    const Euler<T> fromQuaternion(Quaternion<T>(std::cos(T(0.4)), std::sin(T(0.4)) / std::sqrt(T(2)),
+    const Euler<T> fromQuaternion(Quaternion<T>(std::cos(T(0.4)),
+                                                std::sin(T(0.4)) / std::sqrt(T(2)),
                                                 std::sin(T(0.4)) / std::sqrt(T(2)), T(0)));
     EXPECT_NEAR(tilted.x, fromQuaternion.x, this->tol);
     EXPECT_NEAR(tilted.y, fromQuaternion.y, this->tol);
@@ -243,8 +244,8 @@ TYPED_TEST(EulerTest, ZeroAxisGivesNaNWithoutFailing) {
 
 TYPED_TEST(EulerTest, TransformUsesOnlyTheRotationBlock) {
     using T = TypeParam;
-    const Matrix3<T> r = compose(Euler<T>(T(0.3), T(-0.5), T(1.2)), Order::YXZ,
-                                 Convention::INTRINSIC);
+    const Matrix3<T> r =
+        compose(Euler<T>(T(0.3), T(-0.5), T(1.2)), Order::YXZ, Convention::INTRINSIC);
     Matrix4<T> t(r(0, 0), r(0, 1), r(0, 2), T(4), r(1, 0), r(1, 1), r(1, 2), T(-5), r(2, 0),
                  r(2, 1), r(2, 2), T(6), T(7), T(8), T(9), T(10));
     Euler<T> fromTransform, fromBlock;
@@ -268,8 +269,8 @@ TEST(Euler, DefaultsAndEnumValues) {
 // Single-precision extraction must use the float functions throughout.
 TEST(Euler, FloatExtractionStaysFloat) {
     static_assert(std::is_same_v<decltype(Euler<float>().x), float>);
-    const Matrix3<float> m = compose(Euler<float>(0.3f, -0.5f, 1.2f), Order::XYZ,
-                                     Convention::INTRINSIC);
+    const Matrix3<float> m =
+        compose(Euler<float>(0.3f, -0.5f, 1.2f), Order::XYZ, Convention::INTRINSIC);
     const Euler<float> e(m);
     EXPECT_EQ(e.y, asinf(m(0, 2)));
     EXPECT_EQ(e.x, atan2f(-m(1, 2), m(2, 2)));

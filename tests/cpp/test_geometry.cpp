@@ -31,7 +31,7 @@ void expect_near(const Vector3<T>& v, T x, T y, T z) {
 TYPED_TEST(Geometry, LineMeasuresToTheInfiniteLine) {
     using T = TypeParam;
     const Line<T> line({0, 0, 0}, {1, 0, 0});
-    EXPECT_EQ(line.distanceTo({5, 2, 0}), T(2));  // beyond the end point
+    EXPECT_EQ(line.distanceTo({5, 2, 0}), T(2));   // beyond the end point
     EXPECT_EQ(line.distanceTo({-3, 0, 4}), T(4));  // before the start point
     EXPECT_EQ(line.distanceTo({0.5, 0, 0}), T(0));
     EXPECT_FALSE(std::signbit(line.distanceTo({0.5, 0, 0})));
@@ -52,8 +52,8 @@ TEST(Geometry, FloatLineDistanceIsComputedInFloat) {
     volatile float den = ((dx * dx + 0.0f) + dy * dy) + dz * dz;
     const float expected = sqrtf(num) / sqrtf(den);
     EXPECT_EQ(Line<float>(s, e).distanceTo(p), expected);
-    const double in_double = Line<double>({0.1f, 0.7f, -1.3f}, {2.9f, -0.4f, 0.6f})
-                                 .distanceTo({1.7f, 3.1f, 0.2f});
+    const double in_double =
+        Line<double>({0.1f, 0.7f, -1.3f}, {2.9f, -0.4f, 0.6f}).distanceTo({1.7f, 3.1f, 0.2f});
     EXPECT_NE(double(expected), in_double);
 }
 

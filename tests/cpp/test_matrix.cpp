@@ -37,11 +37,10 @@ TEST(Matrix, FloatResultsStayFloat) {
 TEST(Matrix, Determinant4GroupsAsExpanded) {
     const auto& m = kSample;
     auto D = [&](int p, int q) { return m(p, 2) * m(q, 3) - m(q, 2) * m(p, 3); };
-    const float expected =
-        m(0, 0) * (m(1, 1) * D(2, 3) - m(2, 1) * D(1, 3) + m(3, 1) * D(1, 2)) -
-        m(1, 0) * (m(0, 1) * D(2, 3) - m(2, 1) * D(0, 3) + m(3, 1) * D(0, 2)) +
-        m(2, 0) * (m(0, 1) * D(1, 3) - m(1, 1) * D(0, 3) + m(3, 1) * D(0, 1)) -
-        m(3, 0) * (m(0, 1) * D(1, 2) - m(1, 1) * D(0, 2) + m(2, 1) * D(0, 1));
+    const float expected = m(0, 0) * (m(1, 1) * D(2, 3) - m(2, 1) * D(1, 3) + m(3, 1) * D(1, 2)) -
+                           m(1, 0) * (m(0, 1) * D(2, 3) - m(2, 1) * D(0, 3) + m(3, 1) * D(0, 2)) +
+                           m(2, 0) * (m(0, 1) * D(1, 3) - m(1, 1) * D(0, 3) + m(3, 1) * D(0, 1)) -
+                           m(3, 0) * (m(0, 1) * D(1, 2) - m(1, 1) * D(0, 2) + m(2, 1) * D(0, 1));
     EXPECT_EQ(math::determinant(m), expected);
     const Matrix3<float> a(0.7f, -1.3f, 2.9f, 1.7f, 0.23f, -0.61f, -2.2f, 0.37f, 1.9f);
     const float expected3 = a(0, 0) * (a(1, 1) * a(2, 2) - a(2, 1) * a(1, 2)) -

@@ -58,18 +58,17 @@ TYPED_TEST(Rays, BoxBoundaryCases) {
         Vector3<T> o, d;
         T tNear, tFar;  // tNear > tFar: a miss
     } cases[] = {
-        {{0, h, -1}, {0, 0, 2}, h, 1},          // along a face: the 0 * inf case
-        {{0, 1, -1}, {0, 0, 1}, 1, 2},          // along an edge
-        {{T(-1e-3), h, -1}, {0, 0, 1}, 1, 0},   // beside the slab
-        {{0, 2, h}, {1, -1, 0}, 1, 1},          // touching an edge at one point
-        {{-1, -1, -1}, {1, 1, 1}, 1, 2},        // corner to corner
-        {{2, 2, 2}, {1, 1, 1}, 1, 0},           // behind
-        {{h, h, h}, {-2, 0, 0}, 0, T(0.25)},    // from inside
-        {{h, h, 1}, {0, 0, 1}, 0, 0},           // leaving through a face
-        {{h, 0, h}, {0, 0, 0}, 0, inf},         // no direction, inside
-        {{h, 2, h}, {0, 0, 0}, 1, 0},           // no direction, outside
-        {{nan, h, h}, {1, 0, 0}, 1, 0},
-        {{h, h, -1}, {0, 0, nan}, 1, 0},
+        {{0, h, -1}, {0, 0, 2}, h, 1},         // along a face: the 0 * inf case
+        {{0, 1, -1}, {0, 0, 1}, 1, 2},         // along an edge
+        {{T(-1e-3), h, -1}, {0, 0, 1}, 1, 0},  // beside the slab
+        {{0, 2, h}, {1, -1, 0}, 1, 1},         // touching an edge at one point
+        {{-1, -1, -1}, {1, 1, 1}, 1, 2},       // corner to corner
+        {{2, 2, 2}, {1, 1, 1}, 1, 0},          // behind
+        {{h, h, h}, {-2, 0, 0}, 0, T(0.25)},   // from inside
+        {{h, h, 1}, {0, 0, 1}, 0, 0},          // leaving through a face
+        {{h, 0, h}, {0, 0, 0}, 0, inf},        // no direction, inside
+        {{h, 2, h}, {0, 0, 0}, 1, 0},          // no direction, outside
+        {{nan, h, h}, {1, 0, 0}, 1, 0},       {{h, h, -1}, {0, 0, nan}, 1, 0},
     };
     for (const auto& c : cases) {
         const auto i = math::rayAabbInterval(c.o, c.d, Vector3<T>(0), Vector3<T>(1));
@@ -148,8 +147,8 @@ TYPED_TEST(Rays, TriangleEdgeCases) {
     const auto hit = math::rayTriangle<T>(o, {0, 0, -2}, a, b, c);
     ASSERT_TRUE(hit);
     EXPECT_TRUE(hit->t == T(0.5) && hit->u == T(0.25) && hit->v == T(0.25));
-    EXPECT_TRUE(math::rayTriangle<T>({2, 0, 1}, {0, 0, -1}, a, b, c));       // corner
-    EXPECT_FALSE(math::rayTriangle<T>(o, {0, 0, 1}, a, b, c));               // behind
+    EXPECT_TRUE(math::rayTriangle<T>({2, 0, 1}, {0, 0, -1}, a, b, c));        // corner
+    EXPECT_FALSE(math::rayTriangle<T>(o, {0, 0, 1}, a, b, c));                // behind
     EXPECT_FALSE(math::rayTriangle<T>({-1, T(0.5), 0}, {1, 0, 0}, a, b, c));  // in the plane
     EXPECT_FALSE(math::rayTriangle<T>(o, {0, 0, 0}, a, b, c));
     EXPECT_FALSE(math::rayTriangle<T>(o, {0, 0, -1}, a, b, b));

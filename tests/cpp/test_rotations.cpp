@@ -98,8 +98,9 @@ TYPED_TEST(Rotations, SlerpEndpointsMidpointAndNearlyEqualInputs) {
         const Quaternion<T> q0 = this->quaternion(), q1 = this->quaternion();
         // Neighbours a few units in the last place away (nlerp), just above
         // the switch to nlerp (sine weights), and far.
-        for (const Quaternion<T>& other : {q0 + Quaternion<T>(0, 3 * eps * q0.length(), 0, 0),
-                                          q0 + Quaternion<T>(0, T(1e-5) * q0.length(), 0, 0), q1}) {
+        for (const Quaternion<T>& other :
+             {q0 + Quaternion<T>(0, 3 * eps * q0.length(), 0, 0),
+              q0 + Quaternion<T>(0, T(1e-5) * q0.length(), 0, 0), q1}) {
             const Quaternion<T> a = q0.normalize(), b = other.normalize(),
                                 end = math::dot(a, b) < T(0) ? b * T(-1) : b;
             for (int k = 0; k < 4; ++k) {
@@ -150,7 +151,8 @@ TYPED_TEST(Rotations, AnglesAccurateNearZeroAndPi) {
             const L reference = std::atan2(math::norm(math::cross(al, bl)), math::dot(al, bl));
             EXPECT_NEAR(math::angle(a, q.rotate(a)), reference, 8 * this->eps);
             const Quaternion<L> r = math::convert<L>(q * p) * math::convert<L>(p).conjugate();
-            const L turnReference = 2 * std::atan2(math::norm(Vector3<L>(r.x, r.y, r.z)), std::abs(r.w));
+            const L turnReference =
+                2 * std::atan2(math::norm(Vector3<L>(r.x, r.y, r.z)), std::abs(r.w));
             EXPECT_NEAR(math::angleBetween(p, q * p), turnReference, 16 * this->eps);
         }
     }

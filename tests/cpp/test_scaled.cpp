@@ -54,8 +54,8 @@ TYPED_TEST(Scaled, ExactOverTheWholeRange) {
     EXPECT_EQ(math::scaledNorm(math::Vector3<T>()), T(0));
     EXPECT_TRUE(std::isnan(math::scaledNormalize(math::Vector3<T>()).x));
     EXPECT_EQ(math::scaledNorm(math::Vector3<T>(1, limits::infinity(), 0)), limits::infinity());
-    const math::Vector3<T> u = math::scaledNormalize(math::Vector3<T>(limits::quiet_NaN(),
-                                                                      limits::max(), 0));
+    const math::Vector3<T> u =
+        math::scaledNormalize(math::Vector3<T>(limits::quiet_NaN(), limits::max(), 0));
     EXPECT_TRUE(std::isnan(u.x) && std::isnan(u.y) && std::isnan(u.z));
 }
 

@@ -81,6 +81,7 @@ TEST(Vector, DistanceReflectProjectOntoAngle) {
     EXPECT_EQ(math::distance(along, Vector3<double>(0, 0, 12)), 0.0);
     EXPECT_TRUE(std::isnan(math::projectOnto(v, Vector3<double>()).x));
     const float pi = std::acos(-1.0f);
-    EXPECT_FLOAT_EQ(math::angle(Vector4<float>(1, 0, 0, 0), Vector4<float>(-1, 1, 0, 0)), 3 * pi / 4);
+    EXPECT_FLOAT_EQ(math::angle(Vector4<float>(1, 0, 0, 0), Vector4<float>(-1, 1, 0, 0)),
+                    3 * pi / 4);
     EXPECT_TRUE(std::isnan(math::angle(Vector2<double>(0, 0), Vector2<double>(1, 0))));
 }

@@ -34,8 +34,8 @@ int main() {
     const auto half = math::slerp(math::Quaternion<double>(), quarter, 0.5);
     std::printf("slerp angle %.4f\n", math::toAxisAngle(half).angle);
 
-    const auto hit = math::rayAabb(math::Vector3<float>(-1, 0.5f, 0.5f),
-                                   math::Vector3<float>(1, 0, 0), box);
+    const auto hit =
+        math::rayAabb(math::Vector3<float>(-1, 0.5f, 0.5f), math::Vector3<float>(1, 0, 0), box);
     std::printf("ray enters at %g\n", double(hit->tNear));
     return 0;
 }
