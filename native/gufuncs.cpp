@@ -66,9 +66,10 @@ int resolve_types(PyUFuncObject* ufunc, NPY_CASTING casting, PyArrayObject** ope
     return result;
 }
 
-// The NumPy type of each operand of both loops, float32 loop first.
-void define(py::module_& m, std::unique_ptr<Definition> d, int nin, int nout, const char* signature,
-            const std::string& types) {
+// The NumPy type of each operand of both loops, float32 loop first. Returns
+// the ufunc.
+py::object define(py::module_& m, std::unique_ptr<Definition> d, int nin, int nout,
+                  const char* signature, const std::string& types) {
     d->types.reset(new char[types.size()]);
     std::copy(types.begin(), types.end(), d->types.get());
     PyObject* f = PyUFunc_FromFuncAndDataAndSignature(d->loops, d->data, d->types.get(), 2, nin,
@@ -81,6 +82,7 @@ void define(py::module_& m, std::unique_ptr<Definition> d, int nin, int nout, co
     reinterpret_cast<PyUFuncObject*>(f)->obj = owner.release().ptr();
     reinterpret_cast<PyUFuncObject*>(f)->type_resolver = &resolve_types;
     m.add_object(name.c_str(), ufunc);
+    return ufunc;
 }
 
 template <class T>
@@ -106,7 +108,7 @@ std::string operand_types() {
 // A ufunc of the two per-element functions, its core signature that of
 // their parameters and results.
 template <auto F32, auto F64>
-void add(py::module_& m, std::string name, std::string doc) {
+py::object add(py::module_& m, std::string name, std::string doc) {
     using L32 = gufunc::Loop<F32>;
     using L64 = gufunc::Loop<F64>;
     static_assert(std::is_same_v<typename L32::Scalar, float>);
@@ -119,8 +121,8 @@ void add(py::module_& m, std::string name, std::string doc) {
     d->doc = std::move(doc);
     d->loops[0] = &L32::run;
     d->loops[1] = &L64::run;
-    define(m, std::move(d), L32::nin, L32::nout, L32::signature.text,
-           operand_types<L32>() + operand_types<L64>());
+    return define(m, std::move(d), L32::nin, L32::nout, L32::signature.text,
+                  operand_types<L32>() + operand_types<L64>());
 }
 
 // (n,n),(n)->(n): the loop of the matrix order the call brings.
@@ -139,7 +141,7 @@ void matrix_apply_loop(char** args, const npy_intp* dimensions, const npy_intp* 
     NPY_DISABLE_C_API
 }
 
-void add_matrix_apply(py::module_& m) {
+py::object add_matrix_apply(py::module_& m) {
     auto d = std::make_unique<Definition>();
     d->name = "matrix_apply";
     d->doc =
@@ -147,8 +149,8 @@ void add_matrix_apply(py::module_& m) {
         "[row, column].";
     d->loops[0] = &matrix_apply_loop<float>;
     d->loops[1] = &matrix_apply_loop<double>;
-    define(m, std::move(d), 2, 1, "(n,n),(n)->(n)",
-           {NPY_FLOAT, NPY_FLOAT, NPY_FLOAT, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE});
+    return define(m, std::move(d), 2, 1, "(n,n),(n)->(n)",
+                  {NPY_FLOAT, NPY_FLOAT, NPY_FLOAT, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE});
 }
 
 // "ZYX" for ZYX: the axes of the order's sequence.
@@ -210,7 +212,7 @@ void register_gufuncs(py::module_& native) {
 
     add<&multiply<float>, &multiply<double>>(
         m, "quat_multiply", "Hamilton product a * b of quaternions (w, x, y, z): b acts first.");
-    add<&rotate<float>, &rotate<double>>(
+    const py::object quat_rotate = add<&rotate<float>, &rotate<double>>(
         m, "quat_rotate", "The vector v rotated by the quaternion q, of any non-zero length.");
     add<&conjugate<float>, &conjugate<double>>(m, "quat_conjugate",
                                                "The conjugate (w, -x, -y, -z).");
@@ -230,12 +232,12 @@ void register_gufuncs(py::module_& native) {
         "Rotation vector (axis times angle in [0, pi]) of a quaternion.");
     add<&fromRotationVector<float>, &fromRotationVector<double>>(
         m, "quat_from_rotation_vector", "Quaternion of the rotation by |v| radians about v.");
-    add<&poseApply<float>, &poseApply<double>>(
+    const py::object pose_apply = add<&poseApply<float>, &poseApply<double>>(
         m, "pose_apply", "position + orientation.rotate(v): the point v moved by a pose.");
     add<&poseCompose<float>, &poseCompose<double>>(
         m, "pose_compose", "Position and orientation of the pose a * b, which applies b first.");
-    add_matrix_apply(m);
-    add<&matrixApplyPoint<float>, &matrixApplyPoint<double>>(
+    const py::object matrix_apply = add_matrix_apply(m);
+    const py::object matrix_apply_point = add<&matrixApplyPoint<float>, &matrixApplyPoint<double>>(
         m, "matrix_apply_point",
         "The point (x, y, z, 1) through a 4x4 transform: rows 0 to 2 of M * p.");
 
@@ -253,4 +255,6 @@ void register_gufuncs(py::module_& native) {
     using math::euler::Order;
     m.attr("euler_ufuncs") = py::dict();
     add_eulers<Order::XYZ, Order::YZX, Order::ZXY, Order::XZY, Order::YXZ, Order::ZYX>(m);
+
+    register_point_movers(m, {pose_apply, matrix_apply_point, matrix_apply, quat_rotate});
 }

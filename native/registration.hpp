@@ -20,6 +20,14 @@ void register_geometry_queries(py::module_& m);
 // NumPy generalized ufuncs of the batch operations, in the submodule gufuncs.
 void register_gufuncs(py::module_& m);
 
+// The ufuncs that move points by one object of each kind.
+struct PointUfuncs {
+    py::object pose_apply, matrix_apply_point, matrix_apply, quat_rotate;
+};
+
+// points_mover in gufuncs, the choice behind orvane.arrays.transform_points.
+void register_point_movers(py::module_& gufuncs, const PointUfuncs& ufuncs);
+
 // Calls f(ClassTag<C>{}) for the classes of the given templates, template by
 // template and float before double within each: the order of the overloads.
 template <template <class> class... K, class F>

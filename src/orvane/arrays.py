@@ -114,54 +114,14 @@ def euler_to_quat(e, /, order=_ob.eOrder.XYZ, convention=_ob.eConvention.INTRINS
     return _euler_ufunc("euler_to_quat", order, convention, "euler_to_quat")(e, **kwargs)
 
 
-# How each class moves points: the ufunc and the arrays it takes from the object.
-# Storage is read through memoryview, which refuses an object without a value
-# where NumPy would make an object array of it.
-_MOVERS = {
-    **{
-        cls: (pose_apply, lambda o: (memoryview(o.position), memoryview(o.orientation)))
-        for cls in (_ob.Pose3d_f, _ob.Pose3d_d)
-    },
-    **{
-        cls: (matrix_apply_point, lambda o: (memoryview(o),))
-        for cls in (_ob.Matrix4f, _ob.Matrix4d)
-    },
-    **{cls: (matrix_apply, lambda o: (memoryview(o),)) for cls in (_ob.Matrix3f, _ob.Matrix3d)},
-    **{
-        cls: (quat_rotate, lambda o: (memoryview(o),)) for cls in (_ob.Quaternionf, _ob.Quaterniond)
-    },
-}
-_DTYPES = {cls: np.float32 if cls.__name__[-1] == "f" else np.float64 for cls in _MOVERS}
-
-
-def _mover(obj):
-    for cls in type(obj).__mro__:
-        if cls in _MOVERS:
-            return cls
-    if isinstance(obj, np.ndarray):
-        raise TypeError(
-            "transform_points: cannot transform points by an array: it takes one "
-            "Pose3d, Matrix4, Matrix3 or Quaternion object. Arrays of 4x4 transforms "
-            "go to matrix_apply_point(m, points), of n x n matrices to "
-            "matrix_apply(m, v), of quaternions to quat_rotate(q, points)"
-        )
-    raise TypeError(
-        f"transform_points: cannot transform points by a {type(obj).__name__}: it "
-        f"takes one Pose3d, Matrix4, Matrix3 or Quaternion object"
-    )
-
-
 def transform_points(obj, points, /, **kwargs):
     """Points (..., 3) moved by one pose, 4x4 transform, 3x3 matrix or quaternion.
 
     The points are cast to the object's precision; the result equals
     ``obj.apply(p)``, ``obj * p`` or ``obj.rotate(p)`` per point, bit for bit.
     """
-    cls = _mover(obj)
-    ufunc, operands = _MOVERS[cls]
-    dtype = _DTYPES[cls]
-    values = [np.asarray(v, dtype) for v in operands(obj)]
-    return ufunc(*values, np.asarray(points, dtype), **kwargs)
+    ufunc, dtype, operands = _gufuncs.points_mover(obj)
+    return ufunc(*operands, np.asarray(points, dtype), **kwargs)
 
 
 _BOXES = (_ob.AABB_f, _ob.AABB_d)
