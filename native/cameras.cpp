@@ -3,6 +3,7 @@
 #include <string>
 #include <type_traits>
 
+#include "array_likes.hpp"
 #include "declarations.hpp"
 #include "math/matrix.hpp"
 #include "readers.hpp"
@@ -52,6 +53,44 @@ struct type_caster<Viewport<T>> {
 
 }  // namespace pybind11::detail
 
+namespace fast_calls {
+
+// The viewport as its caster reads it, where that is certain: a Vector4 of
+// the precision, or an exact tuple or list of four exact floats or small
+// ints, each read as a double and then rounded to T.
+template <class T>
+struct Arg<Viewport<T>> {
+    Viewport<T> value;
+    Outcome read(PyObject* o, bool) {
+        if (Py_TYPE(o) == internals::registered_type<math::Vector4<T>>()) {
+            const math::Vector4<T>* held = internals::held_value<math::Vector4<T>>(o);
+            if (held == nullptr) return Outcome::Unknown;
+            value.value = *held;
+            return Outcome::Done;
+        }
+        if (!PyTuple_CheckExact(o) && !PyList_CheckExact(o)) return Outcome::Unknown;
+        if (PySequence_Fast_GET_SIZE(o) != 4) return Outcome::Refused;
+        PyObject** items = PySequence_Fast_ITEMS(o);
+        T numbers[4];
+        for (int i = 0; i < 4; ++i) {
+            Py_ssize_t small = 0;
+            if (PyFloat_CheckExact(items[i])) {
+                numbers[i] = static_cast<T>(PyFloat_AS_DOUBLE(items[i]));
+            } else if (PyLong_CheckExact(items[i]) && internals::small_int_value(items[i], &small) &&
+                       small > -(Py_ssize_t{1} << 53) && small < (Py_ssize_t{1} << 53)) {
+                numbers[i] = static_cast<T>(static_cast<double>(small));
+            } else {
+                return Outcome::Unknown;
+            }
+        }
+        value.value = math::Vector4<T>(numbers[0], numbers[1], numbers[2], numbers[3]);
+        return Outcome::Done;
+    }
+    const Viewport<T>& get() const { return value; }
+};
+
+}  // namespace fast_calls
+
 namespace {
 
 template <class T>
@@ -86,29 +125,10 @@ void register_camera_functions(py::module_& m) {
                  "``project``. A singular ``view_projection``, or NaN input, gives NaN.");
 }
 
-// Whether dtype, read as numpy.dtype reads it, asks for float32 rather than
-// float64; any other dtype is refused.
-bool single_precision(const py::object& dtype) {
-    const auto refuse = [&dtype] {
-        return py::type_error("dtype must be float32 or float64, not " +
-                              py::repr(dtype).cast<std::string>());
-    };
-    py::dtype resolved;
-    try {
-        resolved = py::dtype::from_args(dtype);
-    } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_TypeError)) throw;
-        throw refuse();
-    }
-    if (resolved.equal(py::dtype::of<float>())) return true;
-    if (resolved.equal(py::dtype::of<double>())) return false;
-    throw refuse();
-}
-
 // ortho takes numbers only, so its precision comes from dtype.
 py::object ortho(double left, double right, double bottom, double top, double near, double far,
                  const py::object& dtype) {
-    if (single_precision(dtype)) {
+    if (array_likes::single_precision(dtype)) {
         return py::cast(math::ortho<float>(left, right, bottom, top, near, far));
     }
     return py::cast(math::ortho<double>(left, right, bottom, top, near, far));
@@ -119,6 +139,12 @@ py::object ortho(double left, double right, double bottom, double top, double ne
 void register_cameras(py::module_& m) {
     register_camera_functions<float>(m);
     register_camera_functions<double>(m);
+    array_likes::def<&math::lookAt<float>, &math::lookAt<double>>(m, "look_at",
+                                                                  {"eye", "target", "up"});
+    array_likes::def<&math::project<float>, &math::project<double>>(
+        m, "project", {"point", "view_projection", "viewport"});
+    array_likes::def<&math::unproject<float>, &math::unproject<double>>(
+        m, "unproject", {"window", "view_projection", "viewport"});
     declare::def(m, "_ortho", &ortho, py::arg("left"), py::arg("right"), py::arg("bottom"),
                  py::arg("top"), py::arg("near"), py::arg("far"), py::arg("dtype"));
 }

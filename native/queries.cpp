@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "class_traits.hpp"
+#include "array_likes.hpp"
 #include "declarations.hpp"
 #include "math/bounds.hpp"
 #include "math/closest_points.hpp"
@@ -116,12 +117,32 @@ py::array plane_rows(const py::object& planes) {
 }
 
 template <class T>
+std::optional<T> ray_plane(const V3<T>& origin, const V3<T>& direction,
+                           const math::Plane<T>& plane) {
+    return math::rayPlane(origin, direction, plane);
+}
+
+template <class T>
+std::optional<std::pair<T, T>> ray_aabb(const V3<T>& origin, const V3<T>& direction,
+                                        const math::AABB<T>& box) {
+    const auto hit = math::rayAabb(origin, direction, box);
+    if (!hit) return std::nullopt;
+    return std::pair<T, T>(hit->tNear, hit->tFar);
+}
+
+template <class T>
+std::optional<std::tuple<T, T, T>> ray_triangle(const V3<T>& origin, const V3<T>& direction,
+                                                const V3<T>& a, const V3<T>& b, const V3<T>& c) {
+    const auto hit = math::rayTriangle(origin, direction, a, b, c);
+    if (!hit) return std::nullopt;
+    return std::tuple<T, T, T>(hit->t, hit->u, hit->v);
+}
+
+template <class T>
 void register_rays(py::module_& m) {
     declare::def(
         m, "ray_plane",
-        [](const V3<T>& origin, const V3<T>& direction, const math::Plane<T>& plane) {
-            return math::rayPlane(origin, direction, plane);
-        },
+        &ray_plane<T>,
         py::arg("origin"), py::arg("direction"), py::arg("plane"),
         "Distance t along the ray origin + direction * t (t >= 0, in units of the\n"
         "direction's length) to the plane, or None. None when the ray is parallel to\n"
@@ -131,12 +152,7 @@ void register_rays(py::module_& m) {
         "against the normal).");
     declare::def(
         m, "ray_aabb",
-        [](const V3<T>& origin, const V3<T>& direction,
-           const math::AABB<T>& box) -> std::optional<std::pair<T, T>> {
-            const auto hit = math::rayAabb(origin, direction, box);
-            if (!hit) return std::nullopt;
-            return std::pair<T, T>(hit->tNear, hit->tFar);
-        },
+        &ray_aabb<T>,
         py::arg("origin"), py::arg("direction"), py::arg("box"),
         "(t_near, t_far), the part of the ray inside the closed box, or None.\n"
         "t_near is 0 when the origin is inside. Grazing a face, an edge or a corner\n"
@@ -145,12 +161,7 @@ void register_rays(py::module_& m) {
         "(0, inf) from inside the box and None from outside.");
     declare::def(
         m, "ray_triangle",
-        [](const V3<T>& origin, const V3<T>& direction, const V3<T>& a, const V3<T>& b,
-           const V3<T>& c) -> std::optional<std::tuple<T, T, T>> {
-            const auto hit = math::rayTriangle(origin, direction, a, b, c);
-            if (!hit) return std::nullopt;
-            return std::tuple<T, T, T>(hit->t, hit->u, hit->v);
-        },
+        &ray_triangle<T>,
         py::arg("origin"), py::arg("direction"), py::arg("a"), py::arg("b"), py::arg("c"),
         "(t, u, v) with origin + direction * t == a + (b - a) * u + (c - a) * v, or\n"
         "None. Watertight: a ray through an edge or a vertex shared by two triangles\n"
@@ -359,11 +370,33 @@ void register_queries(py::module_& m) {
     register_planes<T>(m);
 }
 
+// The overloads that take array-likes for points and directions.
+void register_array_likes(py::module_& m) {
+    using array_likes::def;
+    using math::AABB;
+    def<&ray_plane<float>, &ray_plane<double>>(m, "ray_plane", {"origin", "direction", "plane"});
+    def<&ray_aabb<float>, &ray_aabb<double>>(m, "ray_aabb", {"origin", "direction", "box"},
+                                             "ray_aabb");
+    def<&ray_triangle<float>, &ray_triangle<double>>(m, "ray_triangle",
+                                                     {"origin", "direction", "a", "b", "c"});
+    def<&math::closestPointOnLine<float>, &math::closestPointOnLine<double>>(
+        m, "closest_point_on_line", {"line", "p"});
+    def<&math::closestPointOnSegment<float>, &math::closestPointOnSegment<double>>(
+        m, "closest_point_on_segment", {"line", "p"});
+    def<&math::distancePointSegment<float>, &math::distancePointSegment<double>>(
+        m, "distance_point_segment", {"line", "p"});
+    def<&math::contains<float>, &math::contains<double>>(m, "aabb_contains", {"box", "p"});
+    def<&math::expanded<float>, &math::expanded<double>>(m, "aabb_expand", {"box", "p"});
+    def<&math::planeFromPoints<float>, &math::planeFromPoints<double>>(m, "plane_from_points",
+                                                                       {"a", "b", "c"});
+}
+
 }  // namespace
 
 void register_geometry_queries(py::module_& m) {
     register_queries<float>(m);
     register_queries<double>(m);
+    register_array_likes(m);
     declare::def(m, "plane_rows", &plane_rows, py::arg("planes"),
                  "The 6 planes (as frustum_planes gives them) as a (6, 4) array of rows\n"
                  "(a, b, c, d) of their precision, inside where a*x + b*y + c*z + d >= 0: the\n"

@@ -7,25 +7,35 @@
 #include "math/euler.hpp"
 #include "math/pose.hpp"
 #include "math/quaternion.hpp"
+#include "array_likes.hpp"
 #include "registration.hpp"
 
 namespace {
 
 template <class T>
+py::tuple axis_angle(const math::Quaternion<T>& q) {
+    const math::AxisAngle<T> r = math::toAxisAngle(q);
+    return py::make_tuple(r.axis, r.angle);
+}
+
+template <class T>
+T quat_dot(const math::Quaternion<T>& q0, const math::Quaternion<T>& q1) {
+    return math::dot(q0, q1);
+}
+
+template <class T>
+math::Matrix4<T> quat_to_matrix4(const math::Quaternion<T>& q) {
+    return math::toMatrix4(q);
+}
+
+template <class T>
 void register_rotation_functions(py::module_& m) {
-    using Q = math::Quaternion<T>;
     declare::def(m, "quat_from_axis_angle", &math::quaternionFromAxisAngle<T>, py::arg("axis"),
                  py::arg("angle"),
                  "The rotation by ``angle`` radians about ``axis``, right-handed. The axis "
                  "may have any length, however small or large; a zero or NaN axis gives "
                  "NaN in the vector part, a NaN angle NaN everywhere.");
-    declare::def(
-        m, "axis_angle",
-        [](const Q& q) {
-            const math::AxisAngle<T> r = math::toAxisAngle(q);
-            return py::make_tuple(r.axis, r.angle);
-        },
-        py::arg("q"),
+    declare::def(m, "axis_angle", &axis_angle<T>, py::arg("q"),
         "``(axis, angle)`` of the rotation of ``q``: a unit axis and an angle in "
         "[0, pi]. ``q`` and ``-q`` give the same result. A rotation by 0 (the "
         "identity, or any ``q`` whose vector part is zero) gives the axis (1, 0, 0) "
@@ -53,8 +63,7 @@ void register_rotation_functions(py::module_& m) {
     declare::def(m, "nlerp", &math::nlerp<T>, py::arg("q0"), py::arg("q1"), py::arg("t"),
                  "Normalized linear interpolation along the shorter arc. A zero or NaN "
                  "quaternion or a NaN t gives NaN.");
-    declare::def(m, "quat_dot", static_cast<T (*)(const Q&, const Q&)>(&math::dot<T>),
-                 py::arg("q0"), py::arg("q1"),
+    declare::def(m, "quat_dot", &quat_dot<T>, py::arg("q0"), py::arg("q1"),
                  "The four-component dot product w0*w1 + x0*x1 + y0*y1 + z0*z1.");
     declare::def(m, "angle_between", &math::angleBetween<T>, py::arg("q0"), py::arg("q1"),
                  "The angle of the rotation taking ``q0`` to ``q1``, in [0, pi]; accurate "
@@ -82,6 +91,10 @@ struct ToMatrix4 {
     auto operator()(const X& x) const {
         return math::toMatrix4(x);
     }
+    template <class T>
+    auto operator()(const math::Quaternion<T>& q) const {
+        return quat_to_matrix4(q);
+    }
 };
 struct ToQuaternion {
     template <class X>
@@ -100,11 +113,36 @@ void def_conversion(py::module_& m, const char* name, const char* doc) {
     });
 }
 
+// The overloads that take array-likes for vectors and quaternions.
+void register_array_likes(py::module_& m) {
+    using array_likes::def;
+    def<&math::quaternionFromAxisAngle<float>, &math::quaternionFromAxisAngle<double>>(
+        m, "quat_from_axis_angle", {"axis", "angle"});
+    def<&axis_angle<float>, &axis_angle<double>>(m, "axis_angle", {"q"});
+    def<&elementwise::fromRotationVector<float>, &elementwise::fromRotationVector<double>>(
+        m, "quat_from_rotation_vector", {"rotation_vector"}, "quat_from_rotation_vector");
+    def<&elementwise::toRotationVector<float>, &elementwise::toRotationVector<double>>(
+        m, "rotation_vector", {"q"}, "quat_to_rotation_vector");
+    def<&math::quaternionBetween<float>, &math::quaternionBetween<double>>(m, "quat_between",
+                                                                           {"a", "b"});
+    def<&elementwise::slerp<float>, &elementwise::slerp<double>>(m, "slerp", {"q0", "q1", "t"},
+                                                                 "quat_slerp");
+    def<&math::nlerp<float>, &math::nlerp<double>>(m, "nlerp", {"q0", "q1", "t"});
+    def<&quat_dot<float>, &quat_dot<double>>(m, "quat_dot", {"q0", "q1"});
+    def<&math::angleBetween<float>, &math::angleBetween<double>>(m, "angle_between",
+                                                                 {"q0", "q1"});
+    def<&math::matrix3FromAxisAngle<float>, &math::matrix3FromAxisAngle<double>>(
+        m, "matrix3_from_axis_angle", {"axis", "angle"});
+    def<&math::matrix4FromAxisAngle<float>, &math::matrix4FromAxisAngle<double>>(
+        m, "matrix4_from_axis_angle", {"axis", "angle"});
+}
+
 }  // namespace
 
 void register_rotations(py::module_& m) {
     register_rotation_functions<float>(m);
     register_rotation_functions<double>(m);
+    register_array_likes(m);
     def_conversion<ToMatrix3, math::Quaternion, math::Euler, math::Pose3d>(
         m, "to_matrix3",
         "The 3x3 rotation matrix of a quaternion (normalized first), Euler angles (in their "
@@ -117,4 +155,9 @@ void register_rotations(py::module_& m) {
         m, "to_quaternion",
         "The quaternion of a rotation matrix (a Matrix3, or the rotation block of a Matrix4) or "
         "of Euler angles (in their order and convention).");
+    const char* taken = "a Quaternion, Euler or Pose3d object, or 4 numbers (w, x, y, z)";
+    array_likes::def<&elementwise::toMatrix<float>, &elementwise::toMatrix<double>>(
+        m, "to_matrix3", {"x"}, "quat_to_matrix", taken);
+    array_likes::def<&quat_to_matrix4<float>, &quat_to_matrix4<double>>(m, "to_matrix4", {"x"}, "",
+                                                                       taken);
 }

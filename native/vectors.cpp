@@ -1,5 +1,6 @@
 #include <pybind11/pybind11.h>
 
+#include "array_likes.hpp"
 #include "declarations.hpp"
 #include "math/vector.hpp"
 #include "registration.hpp"
@@ -22,7 +23,17 @@ void register_vector_functions(py::module_& m) {
 
 }  // namespace
 
+// The overload that takes array-likes of any one size, for f of Vector2,
+// Vector3 and Vector4 of both precisions.
+#define ORVANE_BY_SIZE(f)                                                                \
+    &f<math::Vector2<float>>, &f<math::Vector2<double>>, &f<math::Vector3<float>>,      \
+        &f<math::Vector3<double>>, &f<math::Vector4<float>>, &f<math::Vector4<double>>
+
 void register_vectors(py::module_& m) {
     for_each_of<math::Vector2, math::Vector3, math::Vector4>(
         [&m](auto tag) { register_vector_functions<typename decltype(tag)::type>(m); });
+    array_likes::def_by_size<ORVANE_BY_SIZE(math::distance)>(m, "distance", {"a", "b"});
+    array_likes::def_by_size<ORVANE_BY_SIZE(math::angle)>(m, "angle", {"a", "b"});
+    array_likes::def_by_size<ORVANE_BY_SIZE(math::reflect)>(m, "reflect", {"v", "normal"});
+    array_likes::def_by_size<ORVANE_BY_SIZE(math::projectOnto)>(m, "project_onto", {"v", "onto"});
 }

@@ -59,6 +59,8 @@ def parameter_types(params):
         else:
             current += c
     parts += [current] if current.strip() else []
+    # Keyword-only parameters (after "*") keep their defaults.
+    parts = parts[: [p.strip() for p in parts].index("*")] if "*" in map(str.strip, parts) else parts
     # Of a union, the first choice.
     return [p.split(":", 1)[1].split("=")[0].split(" | ")[0].strip() for p in parts]
 

@@ -153,6 +153,8 @@ OVERLOADS = [  # every function of orvane._native but the pickling hooks
     for name in dir(native)
     if not name.startswith(("__", "_state_", "_restore_", "gufuncs"))
     for _, arguments in SIGNATURE.findall(getattr(native, name).__doc__)
+    # The overload for array-likes calls the functions of the others.
+    if "*, dtype" not in arguments
 ]
 
 

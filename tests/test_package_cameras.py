@@ -90,11 +90,12 @@ def test_a_viewport_is_a_vector4_or_four_numbers(function, letter):
     expected = function(point, vp, numbers)
     for viewport in (cls("Vector4", letter)(*numbers), list(numbers), np.array(numbers)):
         assert np.array(function(point, vp, viewport)).tobytes() == np.array(expected).tobytes()
-    # The other precision's Vector4 mixes precisions; a lengthless object is no viewport.
-    for viewport in (
-        cls("Vector4", OTHER[letter])(*numbers),
-        cls("Quaternion", letter)(),
-        numbers[:3],
+    # The other precision's Vector4 mixes precisions; a lengthless object is no
+    # viewport, and three numbers are too few.
+    for viewport, error, message in (
+        (cls("Vector4", OTHER[letter])(*numbers), TypeError, "precisions do not mix"),
+        (cls("Quaternion", letter)(), TypeError, "viewport must be a Vector4f, a Vector4d or 4"),
+        (numbers[:3], ValueError, "viewport has 3 numbers; it takes 4"),
     ):
-        with pytest.raises(TypeError, match="incompatible function arguments"):
+        with pytest.raises(error, match=message):
             function(point, vp, viewport)

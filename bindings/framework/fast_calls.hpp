@@ -3,11 +3,11 @@
 // Vectorcall entries for the bound functions, methods and property accessors.
 // A callable declared in declarations.hpp is bound by pybind11 as usual; its
 // function object then also gets an entry that, for arguments that are exact
-// instances of the registered classes, exact floats or exact ints, walks the
-// overloads as pybind11's dispatcher does and calls the same C++ function
-// directly. Any
-// argument it cannot classify for certain (subclasses, sequences, arrays,
-// keywords, other objects) sends the whole call to pybind11's dispatcher.
+// instances of the registered classes, exact floats or exact ints, given by
+// position or by keyword, matches them to parameters and walks the overloads
+// as pybind11's dispatcher does, and calls the same C++ function directly.
+// Any argument it cannot classify for certain (subclasses, sequences, arrays,
+// other objects) sends the whole call to pybind11's dispatcher.
 //
 // The walk (pass, run) is a copy of the dispatcher's; what keeps it honest is
 // tests/test_fast_calls.py: test_fast_entry_matches_the_dispatcher,
@@ -202,11 +202,18 @@ struct Arg<int> {
     int get() const { return value; }
 };
 
+// A result that is a Python object already, in its member `object`.
+template <class R, class = void>
+struct IsPythonResult : std::false_type {};
+template <class R>
+struct IsPythonResult<R, std::void_t<typename R::python_result>> : std::true_type {};
+
 // Results with a fast form.
 template <class R>
-struct Returnable : std::bool_constant<std::is_void_v<R> || std::is_same_v<R, bool> ||
-                                       std::is_floating_point_v<R> || std::is_same_v<R, int> ||
-                                       internals::IsValueType<R>::value> {};
+struct Returnable
+    : std::bool_constant<std::is_void_v<R> || std::is_same_v<R, bool> ||
+                         std::is_floating_point_v<R> || std::is_same_v<R, int> ||
+                         internals::IsValueType<R>::value || IsPythonResult<R>::value> {};
 
 // The Python object for a result, as pybind11 makes it for a value returned.
 template <class R>
@@ -218,6 +225,8 @@ PyObject* to_python(R&& r) {
         return PyFloat_FromDouble(static_cast<double>(r));
     } else if constexpr (std::is_same_v<D, int>) {
         return PyLong_FromLong(r);
+    } else if constexpr (IsPythonResult<D>::value) {
+        return r.object.release().ptr();
     } else {
         static_assert(internals::IsValueType<D>::value, "no fast result for this type");
         static const internals::TypeInfo* const info = internals::type_info_of<D>();
@@ -321,11 +330,27 @@ struct Call {
     const void* fn = nullptr;
 };
 
+// A parameter as a call fills it: by position, by its name, or from its default.
+struct Parameter {
+    PyObject* name = nullptr;  // interned; none for a positional-only one
+    PyObject* default_value = nullptr;
+    bool accepts_none = true;
+};
+
+// The most parameters a call is arranged for here; more go to the dispatcher.
+constexpr Py_ssize_t kMaxParameters = 16;
+
 struct Overload {
     Call call;  // no invoke: not declared here, so Unknown
     Py_ssize_t arity = 0;
+    Py_ssize_t positional = 0;  // filled by position
+    Py_ssize_t positional_only = 0;
     bool is_method = false;
-    bool exact_arity = true;  // no defaults, *args or **kwargs
+    bool variadic = false;  // *args or **kwargs: left to the dispatcher
+    // Only positional arguments, one for each parameter, none refused for
+    // being None: the arguments as given are the arguments in order.
+    bool plain = true;
+    std::vector<Parameter> parameters;  // those with a record, from the first
     // Functions giving the overload's result for some arguments it takes
     // (exact vectors or float lists where it reads an array); their refusal
     // says nothing about the overload's.
@@ -344,16 +369,77 @@ inline std::unordered_map<const void*, Overload>& declared() {
     return map;
 }
 
+// Where the keyword `name` is among the call's, or -1.
+inline Py_ssize_t keyword_index(PyObject* kwnames, PyObject* name) {
+    const Py_ssize_t n = PyTuple_GET_SIZE(kwnames);
+    for (Py_ssize_t k = 0; k < n; ++k) {
+        if (PyTuple_GET_ITEM(kwnames, k) == name) return k;
+    }
+    for (Py_ssize_t k = 0; k < n; ++k) {
+        if (PyUnicode_Compare(PyTuple_GET_ITEM(kwnames, k), name) == 0) return k;
+    }
+    PyErr_Clear();
+    return -1;
+}
+
+// The arguments of one overload in parameter order, as pybind11's dispatcher
+// matches positional arguments, keywords (their values follow the positional
+// ones) and defaults; false where it skips the overload for this call.
+inline bool arrange(const Overload& o, PyObject* const* args, Py_ssize_t n, PyObject* kwnames,
+                    PyObject** into) {
+    const Py_ssize_t keywords = kwnames != nullptr ? PyTuple_GET_SIZE(kwnames) : 0;
+    const auto recorded = static_cast<Py_ssize_t>(o.parameters.size());
+    if (n > o.positional || (n < o.positional && recorded < o.positional)) return false;
+    Py_ssize_t i = 0;
+    for (; i < n; ++i) {
+        if (i < recorded) {
+            const Parameter& p = o.parameters[i];
+            if (keywords > 0 && p.name != nullptr && keyword_index(kwnames, p.name) >= 0) {
+                return false;
+            }
+            if (!p.accepts_none && args[i] == Py_None) return false;
+        }
+        into[i] = args[i];
+    }
+    for (; i < o.positional_only; ++i) {
+        into[i] = o.parameters[i].default_value;
+        if (into[i] == nullptr) return false;
+    }
+    Py_ssize_t consumed = 0;
+    for (; i < o.arity; ++i) {
+        if (i >= recorded) return false;
+        const Parameter& p = o.parameters[i];
+        PyObject* value = nullptr;
+        const Py_ssize_t k = keywords > 0 && p.name != nullptr ? keyword_index(kwnames, p.name) : -1;
+        if (k >= 0) {
+            value = args[n + k];
+            ++consumed;
+        } else {
+            value = p.default_value;
+        }
+        if (value == nullptr || (value == Py_None && !p.accepts_none)) return false;
+        into[i] = value;
+    }
+    return consumed == keywords;
+}
+
 // One pass of pybind11's dispatcher over the overloads.
-inline Outcome pass(const Table& t, PyObject* const* args, Py_ssize_t n, bool overloaded,
-                    bool convert, PyObject** result) {
+inline Outcome pass(const Table& t, PyObject* const* given, Py_ssize_t n, PyObject* kwnames,
+                    bool overloaded, bool convert, PyObject** result) {
+    const bool keywords = kwnames != nullptr && PyTuple_GET_SIZE(kwnames) > 0;
+    PyObject* arranged[kMaxParameters];
     for (const Overload& o : t.overloads) {
-        if (n != o.arity) {
-            if (!o.exact_arity) return Outcome::Unknown;
-            continue;
+        if (o.variadic) return Outcome::Unknown;
+        PyObject* const* args = given;
+        if (o.plain && !keywords) {
+            if (n != o.arity) continue;
+        } else {
+            if (o.arity > kMaxParameters) return Outcome::Unknown;
+            if (!arrange(o, given, n, kwnames, arranged)) continue;
+            args = arranged;
         }
         // The second pass only retries overloads with a parameter besides self.
-        if (overloaded && convert && n <= (o.is_method ? 1 : 0)) continue;
+        if (overloaded && convert && o.positional <= (o.is_method ? 1 : 0)) continue;
         // The overloads shortcuts stand for read arrays, which take other
         // objects only when converting.
         bool later = false;
@@ -371,11 +457,13 @@ inline Outcome pass(const Table& t, PyObject* const* args, Py_ssize_t n, bool ov
     return Outcome::Refused;
 }
 
-// Both passes of pybind11's dispatcher over positional arguments.
-inline Outcome run(const Table& t, PyObject* const* args, Py_ssize_t n, PyObject** result) {
+// Both passes of pybind11's dispatcher over the arguments: positional ones,
+// then the values of the keywords kwnames names, if any.
+inline Outcome run(const Table& t, PyObject* const* args, Py_ssize_t n, PyObject** result,
+                   PyObject* kwnames = nullptr) {
     const bool overloaded = t.overloads.size() > 1;
-    Outcome r = pass(t, args, n, overloaded, !overloaded, result);
-    if (r == Outcome::Refused && overloaded) r = pass(t, args, n, true, true, result);
+    Outcome r = pass(t, args, n, kwnames, overloaded, !overloaded, result);
+    if (r == Outcome::Refused && overloaded) r = pass(t, args, n, kwnames, true, true, result);
     return r;
 }
 
@@ -388,11 +476,9 @@ inline PyObject* entry(PyObject* func, PyObject* const* args, size_t nargsf, PyO
         internals::constructed_unregistered(args[0], t.constructs)) {
         Py_RETURN_NONE;
     }
-    if (kwnames == nullptr || PyTuple_GET_SIZE(kwnames) == 0) {
-        PyObject* result = nullptr;
-        if (run(t, args, n, &result) == Outcome::Done) return result;
-        // Refused by all: the dispatcher gives its own error or NotImplemented.
-    }
+    PyObject* result = nullptr;
+    if (run(t, args, n, &result, kwnames) == Outcome::Done) return result;
+    // Refused by all: the dispatcher gives its own error or NotImplemented.
     return internals::generic_call(func, args, nargsf, kwnames);
 }
 
@@ -475,9 +561,23 @@ inline void install_function(PyObject* func) {
             any = true;
         }
         o.arity = f.arity;
+        o.positional = f.positional;
+        o.positional_only = f.positional_only;
         o.is_method = f.is_method;
-        o.exact_arity = f.exact_arity;
-        if (!f.exact_arity || !f.convertible) {
+        o.variadic = f.variadic;
+        for (const internals::ParameterFacts& p : f.parameters) {
+            PyObject* name = p.name != nullptr ? PyUnicode_InternFromString(p.name) : nullptr;
+            if (p.name != nullptr && name == nullptr) throw py::error_already_set();
+            o.parameters.push_back({name, p.default_value, p.accepts_none});  // kept as the table
+        }
+        // self is never None, and refused by its reader if it were.
+        const bool none_refused =
+            std::any_of(o.parameters.begin() + (o.is_method && !o.parameters.empty() ? 1 : 0),
+                        o.parameters.end(), [](const Parameter& p) { return !p.accepts_none; });
+        const bool defaults = std::any_of(o.parameters.begin(), o.parameters.end(),
+                                          [](const Parameter& p) { return p.default_value; });
+        o.plain = !f.variadic && !none_refused && !defaults && o.positional == o.arity;
+        if (f.variadic || !f.convertible) {
             o.call = {};
             o.shortcuts.clear();
         }

@@ -18,7 +18,8 @@
 // - type_caster_generic::cast, initimpl::construct_or_initialize,
 //   translate_exception, instance_map: generic_new_instance, construct_in,
 //   set_error_from_current_exception, give_inline_room.
-// - function_record fields (nargs, is_method, has_args, has_kwargs, args,
+// - function_record fields (nargs, nargs_pos, nargs_pos_only, is_method,
+//   has_args, has_kwargs, args with their name, value, convert and none,
 //   is_constructor, scope, next, name, doc, def) and the capsule that holds
 //   the records: function_facts, last_overload, install_vectorcall.
 // - pybind11's dispatcher as the PyCFunction's ml_meth, without vectorcall,
@@ -36,6 +37,7 @@
 //   PyUnstable_Long_*, _PyStack_AsDict, buffer method wrappers:
 //   PropertyLayout, class_attribute, version_tag, small_int_value,
 //   generic_call, rewrap_slot.
+// - get_type_info of a Python type: of_bound_class.
 
 #include <pybind11/pybind11.h>
 
@@ -690,6 +692,8 @@ inline bool may_load_otherwise(PyObject* src, const TypeInfo* info) {
         (info->direct_conversions != nullptr && !info->direct_conversions->empty())) {
         return true;
     }
+    // Their immutable built-in types hold no module-local marker.
+    if (PyTuple_CheckExact(src) || PyList_CheckExact(src)) return false;
     static PyObject* const key = PyUnicode_InternFromString(PYBIND11_MODULE_LOCAL_ID);
     return _PyType_Lookup(Py_TYPE(src), key) != nullptr ||
            _PyType_Lookup(Py_TYPE(Py_TYPE(src)), key) != nullptr;
@@ -757,6 +761,9 @@ namespace internals {
 // pybind11's record of one overload of a bound function.
 using FunctionRecord = py::detail::function_record;
 
+// Whether o is an instance of a class bound with pybind11 (or derived from one).
+inline bool of_bound_class(PyObject* o) { return py::detail::get_type_info(Py_TYPE(o)) != nullptr; }
+
 // The function object pybind11 made behind a class attribute or module
 // function (unwrapping instancemethod and staticmethod), or nullptr.
 inline PyObject* bound_function(PyObject* attribute) {
@@ -776,14 +783,24 @@ inline const FunctionRecord* first_record(PyObject* func) {
         PyCFunction_GET_SELF(func), py::detail::get_function_record_capsule_name()));
 }
 
+// A parameter as pybind11 matches a call to it.
+struct ParameterFacts {
+    const char* name = nullptr;      // none: positional only
+    PyObject* default_value = nullptr;  // borrowed from the record
+    bool accepts_none = true;
+};
+
 // What the overload walk needs of one overload's record.
 struct OverloadFacts {
     const void* key = nullptr;  // the overload, as last_overload gives it
-    Py_ssize_t arity = 0;
+    Py_ssize_t arity = 0;       // parameters, all filled before a call
+    Py_ssize_t positional = 0;  // of them, those a positional argument fills
+    Py_ssize_t positional_only = 0;
     bool is_method = false;
-    bool exact_arity = true;    // no defaults, *args or **kwargs
+    bool variadic = false;      // *args or **kwargs
     bool convertible = true;    // no py::arg().noconvert()
     const char* doc = nullptr;  // the docstring it was declared with
+    std::vector<ParameterFacts> parameters;  // those with a record, from the first
 };
 
 struct FunctionFacts {
@@ -801,13 +818,14 @@ inline FunctionFacts function_facts(PyObject* func) {
         OverloadFacts o;
         o.key = rec;
         o.arity = rec->nargs;
+        o.positional = rec->nargs_pos;
+        o.positional_only = rec->nargs_pos_only;
         o.is_method = rec->is_method;
-        o.exact_arity = !rec->has_args && !rec->has_kwargs &&
-                        std::none_of(rec->args.begin(), rec->args.end(),
-                                     [](const auto& a) { return static_cast<bool>(a.value); });
+        o.variadic = rec->has_args || rec->has_kwargs;
         o.convertible = std::all_of(rec->args.begin(), rec->args.end(),
                                     [](const auto& a) { return a.convert; });
         o.doc = rec->doc;
+        for (const auto& a : rec->args) o.parameters.push_back({a.name, a.value.ptr(), a.none});
         facts.overloads.push_back(o);
     }
     return facts;
