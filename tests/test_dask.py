@@ -1,7 +1,6 @@
 """orvane.arrays on Dask arrays: lazy, of NumPy's dtypes and bits, on a cluster too."""
 
 import pickle
-import re
 import subprocess
 import sys
 
@@ -21,36 +20,23 @@ EULERS = [
     for order in ob.eOrder.__members__.values()
     for convention in ob.eConvention.__members__.values()
 ]
-UFUNC_FUNCTIONS = {
-    f.__name__: f for f in (getattr(oa, n) for n in oa.__all__) if hasattr(f, "ufunc")
-}
-
-
-def core_shapes(f):
-    """Each input's core shape, from the signature; named sizes are 3."""
-    ins = f.signature.split("->")[0]
-    return [
-        tuple(int(d) if d.isdigit() else 3 for d in filter(None, g.split(",")))
-        for g in re.findall(r"\(([^)]*)\)", ins)
-    ]
-
-
-# name: (function of the operands, core shapes); transform_points and the
-# Euler functions take the object or enums as well.
+POSE = ov.Pose3d_f(ov.Vector3f(1, 2, 3), ov.Quaternionf(0.5, 0.5, 0.1, 0.2))
+# name: (function of the operands, core shapes, named sizes 3); transform_points
+# and the Euler functions take the object or enums as well.
 FUNCTIONS = {
-    **{name: (f, core_shapes(f)) for name, f in UFUNC_FUNCTIONS.items()},
+    **{
+        f.__name__: (f, [tuple(int(d) if d.isdigit() else 3 for d in g) for g in ins])
+        for f in (getattr(oa, n) for n in oa.__all__)
+        if hasattr(f, "ufunc")
+        for ins in [oa._core_dims(f.signature)[0]]
+    },
     "euler_gufunc": (EULERS[3], [(4,)]),
     "quat_to_euler": (
         lambda q: oa.quat_to_euler(q, ob.eOrder.ZYX, ob.eConvention.EXTRINSIC),
         [(4,)],
     ),
     "euler_to_quat": (lambda e: oa.euler_to_quat(e, ob.eOrder.YXZ), [(3,)]),
-    "transform_points": (
-        lambda p: oa.transform_points(
-            ov.Pose3d_f(ov.Vector3f(1, 2, 3), ov.Quaternionf(0.5, 0.5, 0.1, 0.2)), p
-        ),
-        [(3,)],
-    ),
+    "transform_points": (lambda p: oa.transform_points(POSE, p), [(3,)]),
 }
 
 

@@ -287,13 +287,20 @@ def _lazy(ufunc, args, kwargs):
 def _core_axes(name, placement, k, dims, ndim):
     """The axes of input k that hold its core dimensions, as axes= and axis= say."""
     if "axes" in placement:
-        axes = placement["axes"][k]
-        axes = (axes,) if isinstance(axes, int) else tuple(axes)
+        try:
+            axes = placement["axes"][k]
+            axes = (axes,) if isinstance(axes, int) else tuple(axes)
+        except (IndexError, TypeError):
+            axes = None
     elif "axis" in placement and dims:
         axes = (placement["axis"],)
     else:
         axes = tuple(range(-len(dims), 0))
-    if len(axes) != len(dims) or not all(-ndim <= axis < ndim for axis in axes):
+    if (
+        axes is None
+        or len(axes) != len(dims)
+        or not all(isinstance(axis, int) and -ndim <= axis < ndim for axis in axes)
+    ):
         raise ValueError(
             f"{name}: input {k} has {ndim} dimensions and {len(dims)} core dimensions; "
             "axes= and axis= must name that many of its axes"
