@@ -51,18 +51,3 @@ print(oa.quat_rotate(turns.T, np.array([[1.0, 1.0], [0, 0], [0, 0]]), axes=[0, 0
 positions, orientations = oa.pose_compose([1, 0, 0], turns[0], [1, 0, 0], turns)
 print(positions.round(12) + 0.0)  # [[1, 1, 0], [1, 1, 0]]
 print(oa.pose_apply(positions, orientations, [1, 0, 0]).round(12) + 0.0)  # [[0, 1, 0], [1, 0, 0]]
-
-# Dask arrays run through apply_gufunc with the ufunc's own signature; the
-# output dtype is given, since Dask cannot guess it for fixed core sizes.
-if importlib.util.find_spec("dask") is not None:
-    import dask.array as da
-
-    lazy = da.from_array(np.tile(turns, (500, 1)), chunks=(250, 4))
-    rotated = da.apply_gufunc(
-        oa.quat_rotate,
-        oa.quat_rotate.signature,
-        lazy,
-        np.array([1.0, 0.0, 0.0]),
-        output_dtypes=np.float64,
-    )
-    print(rotated.shape, rotated.numblocks, rotated.compute()[:2].round(12) + 0.0)

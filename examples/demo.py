@@ -17,6 +17,7 @@ TOUR = [
     "picking.py",
     "camera.py",
     "batch.py",
+    "dask_arrays.py",
     "point_cloud.py",
 ]
 

@@ -209,6 +209,10 @@ void register_gufuncs(py::module_& native) {
     if (_import_array() < 0 || _import_umath() < 0) throw py::error_already_set();
     // A namespace of their own: the per-object functions share some names.
     py::module_ m = native.def_submodule("gufuncs", "The batch operations as NumPy ufuncs.");
+    // NumPy pickles a ufunc by its name, which pickle looks up in sys.modules;
+    // listed there by its full name, the submodule also imports by that name in
+    // a fresh process, so the ufuncs unpickle in worker processes.
+    py::module_::import("sys").attr("modules")[m.attr("__name__")] = m;
 
     add<&multiply<float>, &multiply<double>>(
         m, "quat_multiply", "Hamilton product a * b of quaternions (w, x, y, z): b acts first.");

@@ -10,7 +10,14 @@ quaternions (..., 4) scalar first; vectors and points (..., 3); matrices
 (..., n, n) indexed [row, column]; Euler angles (..., 3) in the order's
 sequence: element k is the angle of the k-th rotation the order names, so
 ``ZYX`` angles are (z, y, x) for either convention.
+
+The public names are thin functions over the ufuncs (``.ufunc``, with its
+``signature``, ``types``, ``nin`` and ``nout``): given a Dask array among the
+operands, they return Dask arrays, lazily, through ``dask.array.apply_gufunc``.
 """
+
+import re
+import sys
 
 import numpy as np
 import orvane_bindings as _ob
@@ -32,6 +39,8 @@ pose_apply = _gufuncs.pose_apply
 pose_compose = _gufuncs.pose_compose
 matrix_apply = _gufuncs.matrix_apply
 matrix_apply_point = _gufuncs.matrix_apply_point
+ray_aabb = _gufuncs.ray_aabb
+classify_aabb = _gufuncs.classify_aabb
 
 __all__ = [
     "quat_multiply",
@@ -87,8 +96,9 @@ def _euler_ufunc(kind, order, convention, caller):
     return _EULER_UFUNCS[kind, order.value, convention.value]
 
 
-def euler_gufunc(kind: str, order: _ob.eOrder, convention: _ob.eConvention) -> np.ufunc:
-    """The ufunc of ``kind`` ("quat_to_euler", "euler_to_quat") for one order and convention."""
+def euler_gufunc(kind: str, order: _ob.eOrder, convention: _ob.eConvention):
+    """The ufunc of ``kind`` ("quat_to_euler", "euler_to_quat") for one order and
+    convention, as a function like the other names of this module (``.ufunc``)."""
     if kind not in _EULER_KINDS:
         raise ValueError(
             f"euler_gufunc: kind must be 'quat_to_euler' or 'euler_to_quat', not {kind!r}"
@@ -121,22 +131,47 @@ def transform_points(obj, points, /, **kwargs):
     ``obj.apply(p)``, ``obj * p`` or ``obj.rotate(p)`` per point, bit for bit.
     """
     ufunc, dtype, operands = _gufuncs.points_mover(obj)
+    if "dask.array" in _modules and _has_dask((points,), kwargs):
+        lazy = isinstance(points, _modules["dask.array"].Array)
+        points = points.astype(dtype) if lazy else np.asarray(points, dtype)
+        return _lazy(ufunc, (*operands, points), kwargs)
     return ufunc(*operands, np.asarray(points, dtype), **kwargs)
 
 
 _BOXES = (_ob.AABB_f, _ob.AABB_d)
+# What the box functions say when an AABB object reaches them: NumPy counts
+# the arguments before anything else runs, so a ufunc alone cannot say it.
+_BOX_HINTS = {
+    "ray_aabb": "the batch form takes each box as two arrays (..., 3), box_min and box_max: "
+    "ray_aabb(origin, direction, box.min, box.max); orvane.ray_aabb takes one AABB",
+    "classify_aabb": "the batch form takes each box as two arrays (..., 3), box_min and "
+    "box_max, and the planes as rows: classify_aabb(box.min, box.max, plane_rows(planes)); "
+    "orvane.classify_aabb takes one AABB",
+}
+
+# Looked up per call: Dask is optional, and until something imports it no
+# operand can be a Dask array.
+_modules = sys.modules
 
 
-def _taking_box_arrays(ufunc, hint):
-    """The ufunc behind a function that, should an AABB object reach it, says
-    to pass the box as arrays. NumPy counts the arguments before anything else
-    runs, so a ufunc alone cannot say it."""
+def _has_dask(args, kwargs):
+    lazy = _modules["dask.array"].Array
+    out = kwargs.get("out")
+    return any(isinstance(a, lazy) for a in (*args, *(out if isinstance(out, tuple) else (out,))))
+
+
+def _dispatching(ufunc):
+    """The public function of a ufunc: NumPy operands go straight to it, Dask
+    arrays to ``_lazy``."""
+    hint = _BOX_HINTS.get(ufunc.__name__)
 
     def call(*args, **kwargs):
         try:
+            if "dask.array" in _modules and _has_dask(args, kwargs):
+                return _lazy(ufunc, args, kwargs)
             return ufunc(*args, **kwargs)
         except TypeError:
-            if any(isinstance(a, _BOXES) for a in (*args, *kwargs.values())):
+            if hint is not None and any(isinstance(a, _BOXES) for a in (*args, *kwargs.values())):
                 raise TypeError(f"{ufunc.__name__}: {hint}") from None
             raise
 
@@ -152,14 +187,141 @@ def _taking_box_arrays(ufunc, hint):
     return call
 
 
-ray_aabb = _taking_box_arrays(
-    _gufuncs.ray_aabb,
-    "the batch form takes each box as two arrays (..., 3), box_min and box_max: "
-    "ray_aabb(origin, direction, box.min, box.max); orvane.ray_aabb takes one AABB",
-)
-classify_aabb = _taking_box_arrays(
-    _gufuncs.classify_aabb,
-    "the batch form takes each box as two arrays (..., 3), box_min and box_max, and the "
-    "planes as rows: classify_aabb(box.min, box.max, plane_rows(planes)); "
-    "orvane.classify_aabb takes one AABB",
-)
+def _core_dims(signature):
+    """The core dimension names of each input and each output: "(n,n),(n)->(n)"
+    gives [("n", "n"), ("n",)], [("n",)]."""
+    ins, outs = signature.replace(" ", "").split("->")
+    return [
+        [tuple(filter(None, group.split(","))) for group in re.findall(r"\(([^)]*)\)", side)]
+        for side in (ins, outs)
+    ]
+
+
+def _format_dims(groups):
+    return ",".join(f"({','.join(dims)})" for dims in groups)
+
+
+_PYTHON_SCALARS = (bool, int, float, complex)
+
+
+class _Bound:
+    """The ufunc with its Python-number operands and keywords bound, as the
+    function of each block: NumPy lets a Python float take the precision of
+    the arrays, which a 0-d array of Dask's would not. Pickles by reference to
+    the ufunc."""
+
+    __slots__ = ("ufunc", "scalars", "kwargs")
+
+    def __init__(self, ufunc, scalars, kwargs):
+        self.ufunc, self.scalars, self.kwargs = ufunc, scalars, kwargs
+
+    @property
+    def __name__(self):  # Dask names the graph's tasks after it.
+        return self.ufunc.__name__
+
+    def __call__(self, *blocks):
+        operands = list(blocks)
+        for k, value in self.scalars:
+            operands.insert(k, value)
+        return self.ufunc(*operands, **self.kwargs)
+
+    def __getstate__(self):
+        return self.ufunc, self.scalars, self.kwargs
+
+    def __setstate__(self, state):
+        self.ufunc, self.scalars, self.kwargs = state
+
+    def __dask_tokenize__(self):
+        return self.ufunc.__name__, self.scalars, sorted(self.kwargs.items(), key=str)
+
+
+def _lazy(ufunc, args, kwargs):
+    """The ufunc over operands of which some are Dask arrays: lazy Dask arrays
+    of the dtypes, shapes and bits NumPy would give."""
+    import dask.array as da
+
+    name = ufunc.__name__
+    if len(args) < ufunc.nin:
+        ufunc(*args, **kwargs)  # NumPy's message for too few operands
+    if len(args) > ufunc.nin or kwargs.get("out") is not None:
+        raise TypeError(
+            f"{name}: out= cannot be used with Dask arrays, whose values exist only once "
+            "computed: call .compute() on the Dask arrays first to write into out=, or drop "
+            "out= to get a lazy Dask array"
+        )
+    kwargs = {k: v for k, v in kwargs.items() if k != "out"}
+    # apply_gufunc moves the core dimensions by these itself.
+    placement = {k: kwargs.pop(k) for k in ("axes", "axis", "keepdims") if k in kwargs}
+    ins, outs = _core_dims(ufunc.signature)
+    operands, stand_ins, scalars = [], [], []
+    for k, (a, dims) in enumerate(zip(args, ins)):
+        if type(a) in _PYTHON_SCALARS:
+            scalars.append((k, a))
+            stand_ins.append(a)
+            continue
+        if not isinstance(a, da.Array):
+            a = np.asarray(a)
+        core = _core_axes(name, placement, k, dims, a.ndim)
+        if isinstance(a, da.Array) and any(a.numblocks[axis] > 1 for axis in core):
+            a = a.rechunk({axis: -1 for axis in core})
+        operands.append(a)
+        stand_ins.append(np.empty((0, *(a.shape[axis] for axis in core)), a.dtype))
+    # NumPy itself checks the core sizes and resolves the dtypes, on no elements.
+    probe = ufunc(*stand_ins, **kwargs)
+    probe = probe if isinstance(probe, tuple) else (probe,)
+    kept = [dims for k, dims in enumerate(ins) if k not in dict(scalars)]
+    signature = f"{_format_dims(kept)}->{_format_dims(outs)}"
+    # Dask reads a number in a signature as a dimension name, of no known size.
+    sizes = {d: int(d) for group in (*ins, *outs) for d in group if d.isdigit()}
+    return da.apply_gufunc(
+        _Bound(ufunc, tuple(scalars), kwargs),
+        signature,
+        *operands,
+        output_dtypes=[p.dtype for p in probe] if len(probe) > 1 else probe[0].dtype,
+        output_sizes=sizes,
+        allow_rechunk=True,  # loop dimensions chunked differently get aligned
+        **placement,
+    )
+
+
+def _core_axes(name, placement, k, dims, ndim):
+    """The axes of input k that hold its core dimensions, as axes= and axis= say."""
+    if "axes" in placement:
+        try:
+            axes = placement["axes"][k]
+            axes = (axes,) if isinstance(axes, int) else tuple(axes)
+        except (IndexError, TypeError):
+            axes = None
+    elif "axis" in placement and dims:
+        axes = (placement["axis"],)
+    else:
+        axes = tuple(range(-len(dims), 0))
+    if (
+        axes is None
+        or len(axes) != len(dims)
+        or not all(isinstance(axis, int) and -ndim <= axis < ndim for axis in axes)
+    ):
+        raise ValueError(
+            f"{name}: input {k} has {ndim} dimensions and {len(dims)} core dimensions; "
+            "axes= and axis= must name that many of its axes"
+        )
+    return tuple(axis % ndim for axis in axes)
+
+
+# Every ufunc gets its function, found by the ufunc; the module's names
+# given a ufunc above are rebound to theirs.
+_DISPATCHERS = {u: _dispatching(u) for u in vars(_gufuncs).values() if isinstance(u, np.ufunc)}
+for _name, _value in list(globals().items()):
+    if isinstance(_value, np.ufunc) and _value in _DISPATCHERS:
+        globals()[_name] = _DISPATCHERS[_value]
+_EULER_UFUNCS = {key: _DISPATCHERS[u] for key, u in _EULER_UFUNCS.items()}
+
+
+class _Euler:
+    """The functions euler_gufunc returns, named here so that pickle finds them."""
+
+
+for _function in _EULER_UFUNCS.values():
+    _function.__qualname__ = f"_Euler.{_function.__name__}"
+    setattr(_Euler, _function.__name__, staticmethod(_function))
+del _name, _value, _function

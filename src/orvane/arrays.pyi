@@ -1,34 +1,46 @@
 from collections.abc import Sequence
-from typing import Any, Protocol
+from typing import Any, Protocol, overload
 
 import numpy as np
 import numpy.typing as npt
 import orvane_bindings
 
-quat_multiply: np.ufunc
-quat_rotate: np.ufunc
-quat_conjugate: np.ufunc
-quat_inverse: np.ufunc
-quat_normalize: np.ufunc
-quat_slerp: np.ufunc
-quat_to_matrix: np.ufunc
-matrix_to_quat: np.ufunc
-quat_to_rotation_vector: np.ufunc
-quat_from_rotation_vector: np.ufunc
-pose_apply: np.ufunc
-pose_compose: np.ufunc
-matrix_apply: np.ufunc
-matrix_apply_point: np.ufunc
+# A Dask array, as every function here returns for Dask operands (Dask
+# itself carries no types).
+class _LazyArray(Protocol):
+    def __dask_graph__(self) -> Any: ...
+    def compute(self, **kwargs: Any) -> Any: ...
 
-# ray_aabb and classify_aabb: their ufuncs behind functions that explain a box
-# object given for the two box arrays.
+# The functions over the ufuncs: the ufunc and its attributes, and a call
+# that takes NumPy or Dask arrays.
 class _BoxUfunc(Protocol):
     ufunc: np.ufunc
     signature: str
     types: list[str]
     nin: int
     nout: int
+    __name__: str
 
+class _Gufunc(_BoxUfunc, Protocol):
+    def __call__(self, *args: Any, **kwargs: Any) -> Any: ...
+
+quat_multiply: _Gufunc
+quat_rotate: _Gufunc
+quat_conjugate: _Gufunc
+quat_inverse: _Gufunc
+quat_normalize: _Gufunc
+quat_slerp: _Gufunc
+quat_to_matrix: _Gufunc
+matrix_to_quat: _Gufunc
+quat_to_rotation_vector: _Gufunc
+quat_from_rotation_vector: _Gufunc
+pose_apply: _Gufunc
+pose_compose: _Gufunc
+matrix_apply: _Gufunc
+matrix_apply_point: _Gufunc
+
+# ray_aabb and classify_aabb also explain a box object given for the two box
+# arrays.
 class _RayAabb(_BoxUfunc, Protocol):
     def __call__(
         self,
@@ -58,7 +70,16 @@ def plane_rows(
 ) -> npt.NDArray[np.floating[Any]]: ...
 def euler_gufunc(
     kind: str, order: orvane_bindings.eOrder, convention: orvane_bindings.eConvention
-) -> np.ufunc: ...
+) -> _Gufunc: ...
+@overload
+def quat_to_euler(  # type: ignore[overload-overlap]
+    q: _LazyArray,
+    /,
+    order: orvane_bindings.eOrder = ...,
+    convention: orvane_bindings.eConvention = ...,
+    **kwargs: Any,
+) -> _LazyArray: ...
+@overload
 def quat_to_euler(
     q: npt.ArrayLike,
     /,
@@ -66,6 +87,15 @@ def quat_to_euler(
     convention: orvane_bindings.eConvention = ...,
     **kwargs: Any,
 ) -> npt.NDArray[np.floating[Any]]: ...
+@overload
+def euler_to_quat(  # type: ignore[overload-overlap]
+    e: _LazyArray,
+    /,
+    order: orvane_bindings.eOrder = ...,
+    convention: orvane_bindings.eConvention = ...,
+    **kwargs: Any,
+) -> _LazyArray: ...
+@overload
 def euler_to_quat(
     e: npt.ArrayLike,
     /,
@@ -73,16 +103,23 @@ def euler_to_quat(
     convention: orvane_bindings.eConvention = ...,
     **kwargs: Any,
 ) -> npt.NDArray[np.floating[Any]]: ...
-def transform_points(
-    obj: orvane_bindings.Pose3d_f
+
+_PointMover = (
+    orvane_bindings.Pose3d_f
     | orvane_bindings.Pose3d_d
     | orvane_bindings.Matrix4f
     | orvane_bindings.Matrix4d
     | orvane_bindings.Matrix3f
     | orvane_bindings.Matrix3d
     | orvane_bindings.Quaternionf
-    | orvane_bindings.Quaterniond,
-    points: npt.ArrayLike,
-    /,
-    **kwargs: Any,
+    | orvane_bindings.Quaterniond
+)
+
+@overload
+def transform_points(  # type: ignore[overload-overlap]
+    obj: _PointMover, points: _LazyArray, /, **kwargs: Any
+) -> _LazyArray: ...
+@overload
+def transform_points(
+    obj: _PointMover, points: npt.ArrayLike, /, **kwargs: Any
 ) -> npt.NDArray[np.floating[Any]]: ...
