@@ -15,6 +15,8 @@ quat_to_matrix: np.ufunc
 matrix_to_quat: np.ufunc
 quat_to_rotation_vector: np.ufunc
 quat_from_rotation_vector: np.ufunc
+quat_from_xyzw: np.ufunc
+quat_to_xyzw: np.ufunc
 pose_apply: np.ufunc
 pose_compose: np.ufunc
 matrix_apply: np.ufunc
