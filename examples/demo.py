@@ -18,6 +18,7 @@ TOUR = [
     "camera.py",
     "batch.py",
     "point_cloud.py",
+    "trajectories.py",
 ]
 
 if __name__ == "__main__":
