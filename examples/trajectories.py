@@ -1,12 +1,14 @@
 """Trajectories from other tools: TUM and KITTI pose files, read back into
 orvane's scalar-first layout and compared by their relative pose error."""
 
+import importlib.util
 import math
 import tempfile
 from pathlib import Path
 
 import numpy as np
 import numpy.typing as npt
+import orvane_bindings as ob
 
 from orvane import arrays as oa
 
@@ -100,3 +102,29 @@ with tempfile.TemporaryDirectory() as folder:
     )
     print(f"TUM read as w first:  {wrong[0]:.6f} m, {wrong[1]:.6f} deg")
     assert not np.allclose(wrong, from_tum, rtol=1e-4) and np.allclose(wrong, from_tum, rtol=0.01)
+
+# The orders of the guide's table, checked against the tools installed here.
+if importlib.util.find_spec("scipy") is not None:
+    from scipy.spatial.transform import Rotation  # type: ignore[import-untyped]
+
+    r = Rotation.from_rotvec(turns)  # as_quat() is scalar last, as_matrix() [row, column]
+    assert np.allclose(oa.quat_from_xyzw(r.as_quat()), orientations, rtol=0, atol=1e-15)
+    assert np.allclose(oa.quat_to_matrix(orientations), r.as_matrix(), rtol=0, atol=1e-15)
+if importlib.util.find_spec("pyglm") is not None:
+    from pyglm import glm
+
+    # quat(w, x, y, z), w first in its buffer too; its matrices read as [row, column].
+    q = glm.dquat(*orientations[-1])
+    assert np.array_equal(np.array(q), orientations[-1])
+    assert np.allclose(np.array(glm.mat3_cast(q)), oa.quat_to_matrix(q), rtol=0, atol=1e-15)
+    # quat(vec3) turns about the fixed x, then y, then z.
+    angles = np.array(glm.eulerAngles(q))
+    again = oa.euler_to_quat(angles, ob.eOrder.XYZ, ob.eConvention.EXTRINSIC)
+    assert np.allclose(again, orientations[-1], rtol=0, atol=1e-15)
+if importlib.util.find_spec("quaternion") is not None:
+    import quaternion  # type: ignore[import-untyped]
+
+    # as_float_array is w first, as_rotation_matrix [row, column].
+    qs = quaternion.from_rotation_vector(turns)
+    assert np.allclose(quaternion.as_float_array(qs), orientations, rtol=0, atol=1e-15)
+    assert np.allclose(quaternion.as_rotation_matrix(qs), oa.quat_to_matrix(orientations))
