@@ -19,6 +19,7 @@ TOUR = [
     "batch.py",
     "dask_arrays.py",
     "point_cloud.py",
+    "trajectories.py",
 ]
 
 if __name__ == "__main__":

@@ -64,6 +64,15 @@ Q<T> fromMatrix(const math::Matrix3<T>& m) {
 }
 
 template <class T>
+Q<T> fromXyzw(const math::Vector4<T>& v) {
+    return math::quaternionFromXyzw(v);
+}
+template <class T>
+math::Vector4<T> toXyzw(const Q<T>& q) {
+    return math::toXyzw(q);
+}
+
+template <class T>
 ORVANE_ONE_COPY Q<T> slerp(const Q<T>& a, const Q<T>& b, T t) {
     return math::slerp(a, b, t);
 }

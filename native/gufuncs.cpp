@@ -236,6 +236,10 @@ void register_gufuncs(py::module_& native) {
         "Rotation vector (axis times angle in [0, pi]) of a quaternion.");
     add<&fromRotationVector<float>, &fromRotationVector<double>>(
         m, "quat_from_rotation_vector", "Quaternion of the rotation by |v| radians about v.");
+    add<&fromXyzw<float>, &fromXyzw<double>>(
+        m, "quat_from_xyzw", "Quaternion (w, x, y, z) of one stored scalar last, (x, y, z, w).");
+    add<&toXyzw<float>, &toXyzw<double>>(
+        m, "quat_to_xyzw", "The quaternion (w, x, y, z) stored scalar last, (x, y, z, w).");
     const py::object pose_apply = add<&poseApply<float>, &poseApply<double>>(
         m, "pose_apply", "position + orientation.rotate(v): the point v moved by a pose.");
     add<&poseCompose<float>, &poseCompose<double>>(

@@ -548,3 +548,23 @@ def test_ray_and_frustum_batches_equal_per_object(letter):
 def test_import_orvane_is_enough_and_leaves_dask_alone():
     code = "import sys, orvane; orvane.arrays.quat_rotate; assert 'dask' not in sys.modules"
     subprocess.run([sys.executable, "-c", code], check=True, timeout=60)
+
+
+@pytest.mark.parametrize("dtype", [np.float32, np.float64, np.int16, np.int64])
+def test_xyzw_reorders_every_bit(dtype):
+    rotations = Rotation.random(24, random_state=5)
+    # SciPy gives the same numbers scalar last and scalar first.
+    xyzw, wxyz = (
+        (rotations.as_quat(scalar_first=first) * 1000).astype(dtype) for first in (False, True)
+    )
+    letter = "f" if dtype == np.float32 else "d"
+    if np.issubdtype(dtype, np.floating):
+        # Quiet NaNs of both signs and payloads, and a signaling one, in each place.
+        nans = [*NANS[letter], {"f": 0x7FA00001, "d": 0x7FF4000000000001}[letter]]
+        for k, bits in enumerate(nans):
+            xyzw.view(BITS[letter])[k, k % 4] = wxyz.view(BITS[letter])[k, (k + 1) % 4] = bits
+    assert_same_bits(oa.quat_from_xyzw(xyzw), wxyz, letter)
+    assert_same_bits(oa.quat_to_xyzw(wxyz), xyzw, letter)
+    # Leading axes broadcast; axes= puts the components first.
+    assert_same_bits(oa.quat_from_xyzw(xyzw.reshape(2, 12, 4)), wxyz.reshape(2, 12, 4), letter)
+    assert_same_bits(oa.quat_to_xyzw(wxyz.T, axes=[(0,), (0,)]), xyzw.T, letter)

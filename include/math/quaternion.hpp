@@ -198,6 +198,18 @@ inline Quaternion<T> toQuaternion(const Matrix4<T>& m) {
     return Quaternion<T>(detail::linearBlock(m));
 }
 
+// Scalar last, (x, y, z, w), as many file formats and other tools store a
+// quaternion. A reorder only: every bit is kept, NaN payloads too.
+template <class T>
+constexpr Quaternion<T> quaternionFromXyzw(const Vector4<T>& v) {
+    return {v.w, v.x, v.y, v.z};
+}
+
+template <class T>
+constexpr Vector4<T> toXyzw(const Quaternion<T>& q) {
+    return {q.x, q.y, q.z, q.w};
+}
+
 template <class U, class T>
 inline Quaternion<U> convert(const Quaternion<T>& q) {
     return {static_cast<U>(q.w), static_cast<U>(q.x), static_cast<U>(q.y), static_cast<U>(q.z)};

@@ -6,7 +6,8 @@ per-object method, so results are equal bit for bit; ``ray_aabb`` and
 ``classify_aabb`` are thin functions over theirs that explain an AABB given
 where the box arrays go. Broadcasting, ``out=``,
 ``axes=``, ``dtype=`` and ``__array_ufunc__`` come from NumPy. Layouts:
-quaternions (..., 4) scalar first; vectors and points (..., 3); matrices
+quaternions (..., 4) scalar first (``quat_from_xyzw`` and ``quat_to_xyzw``
+reorder from and to scalar last); vectors and points (..., 3); matrices
 (..., n, n) indexed [row, column]; Euler angles (..., 3) in the order's
 sequence: element k is the angle of the k-th rotation the order names, so
 ``ZYX`` angles are (z, y, x) for either convention.
@@ -35,6 +36,8 @@ quat_to_matrix = _gufuncs.quat_to_matrix
 matrix_to_quat = _gufuncs.matrix_to_quat
 quat_to_rotation_vector = _gufuncs.quat_to_rotation_vector
 quat_from_rotation_vector = _gufuncs.quat_from_rotation_vector
+quat_from_xyzw = _gufuncs.quat_from_xyzw
+quat_to_xyzw = _gufuncs.quat_to_xyzw
 pose_apply = _gufuncs.pose_apply
 pose_compose = _gufuncs.pose_compose
 matrix_apply = _gufuncs.matrix_apply
@@ -55,6 +58,8 @@ __all__ = [
     "euler_to_quat",
     "quat_to_rotation_vector",
     "quat_from_rotation_vector",
+    "quat_from_xyzw",
+    "quat_to_xyzw",
     "pose_apply",
     "pose_compose",
     "matrix_apply",

@@ -34,6 +34,8 @@ quat_to_matrix: _Gufunc
 matrix_to_quat: _Gufunc
 quat_to_rotation_vector: _Gufunc
 quat_from_rotation_vector: _Gufunc
+quat_from_xyzw: _Gufunc
+quat_to_xyzw: _Gufunc
 pose_apply: _Gufunc
 pose_compose: _Gufunc
 matrix_apply: _Gufunc

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <type_traits>
 
 #include "math/quaternion.hpp"
@@ -92,4 +93,19 @@ TEST(Quaternion, EqualityToleranceAndNaN) {
     EXPECT_TRUE((Quaternion<double>(0, 0, 0, 0) == Quaternion<double>(5e-7, 0, 0, 0)));
     EXPECT_TRUE((zero == Quaternion<float>(0, NAN, 0, 0)));
     EXPECT_FALSE((zero != Quaternion<float>(0, NAN, 0, 0)));
+}
+
+// Scalar last and back is a reorder: a NaN keeps its sign and payload.
+TEST(Quaternion, XyzwReordersEveryBit) {
+    const float nan = -std::nanf("0x12345");
+    const math::Vector4<float> stored(2, 3, 4, nan);
+    const Quaternion<float> q = math::quaternionFromXyzw(stored);
+    EXPECT_EQ(std::memcmp(&q.w, &nan, sizeof nan), 0);
+    EXPECT_EQ(q.x, 2.0f);
+    EXPECT_EQ(q.y, 3.0f);
+    EXPECT_EQ(q.z, 4.0f);
+    const math::Vector4<float> back = math::toXyzw(q);
+    EXPECT_EQ(std::memcmp(&back, &stored, sizeof back), 0);
+    static_assert(math::quaternionFromXyzw(math::Vector4<double>(1, 2, 3, 4)).w == 4);
+    static_assert(math::toXyzw(Quaternion<double>(1, 2, 3, 4)).w == 1);
 }
