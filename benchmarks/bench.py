@@ -503,6 +503,21 @@ def target_table(rows, times):
     return "\n".join(lines)
 
 
+def form_table(forms, times):
+    lines = [
+        "| call | ours | against | ratio | limit | statements |",
+        "|---|---:|---:|---:|---:|---|",
+    ]
+    for r, limit in forms:
+        ours, other = times[id(r.ours)], times[id(r.peer)]
+        mark = " ✓" if ours / other <= limit else " ✗"
+        lines.append(
+            f"| {r.label} | {fmt_ns(ours)} | {fmt_ns(other)} ({r.peer_name}) | "
+            f"{fmt_ratio(ours, other)}{mark} | {limit:.1f} | `{r.ours.stmt}`; `{r.peer.stmt}` |"
+        )
+    return "\n".join(lines)
+
+
 def copy_check_rows():
     """The same conversion given an array of its own dtype and of the other one."""
 
@@ -799,8 +814,11 @@ def main():
 
     main_rows, check_rows, targets = rows(), copy_check_rows(), target_cases()
     extra_rows = package_rows.function_rows(Case, Row) + package_rows.single_query_rows(Case, Row)
+    forms = package_rows.calling_form_rows(Case, Row)
     load_before = os.getloadavg()
-    loop, times = measure(main_rows + check_rows + targets + extra_rows, args.rounds)
+    loop, times = measure(
+        main_rows + check_rows + targets + extra_rows + [r for r, _ in forms], args.rounds
+    )
     load_after = os.getloadavg()
     big = batch_rows() + package_rows.batch_query_rows(Case, BatchRow, BATCH_SIZE)
     small = throughput_rows()
@@ -846,6 +864,14 @@ def main():
         table(extra_rows, times, with_peers=True),
         "",
         statements(extra_rows),
+        "",
+        "## Calling forms of the package's functions",
+        "",
+        "The same call written another way, beside the form it is measured against: keywords "
+        "against positions, array-likes (tuples, lists, arrays) against objects, and "
+        "`project`/`unproject` against pyglm's, which also take a model matrix.",
+        "",
+        form_table(forms, times),
         "",
     ]
     report += [

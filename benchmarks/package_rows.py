@@ -125,3 +125,118 @@ def batch_query_rows(case, batch_row_type, n):
             {"NumPy": case("classify(lo, hi, rows)", numpy)},
         ),
     ]
+
+
+def calling_form_rows(case, row_type):
+    """The same call written another way, beside the form it is measured against,
+    with the limit of their ratio: keywords against positions, array-likes
+    against objects, and project and unproject against pyglm's."""
+    objects = {
+        "ov": ov,
+        "eye": ov.Vector3d(1, 2, 6),
+        "target": ov.Vector3d(0, 0, 0),
+        "up": ov.Vector3d(0, 1, 0),
+        "q0": ov.Quaterniond(0.8, 0.2, -0.3, 0.4).normalize(),
+        "q1": ov.Quaterniond.RotationZ(1.2),
+        "axis": ov.Vector3d(0, 0, 1),
+        "a": ov.Vector3d(1, 2, 3),
+        "b": ov.Vector3d(-1, 0, 2),
+    }
+    likes = {
+        "ov": ov,
+        "eye": (1.0, 2.0, 6.0),
+        "target": [0.0, 0.0, 0.0],
+        "up": np.array([0.0, 1.0, 0.0]),
+        "q0": tuple(getattr(objects["q0"], c) for c in "wxyz"),
+        "q1": np.array([getattr(objects["q1"], c) for c in "wxyz"]),
+        "axis": np.array([0.0, 0.0, 1.0]),
+        "a": (1.0, 2.0, 3.0),
+        "b": (-1.0, 0.0, 2.0),
+    }
+    view = ov.Matrix4d.Perspective(1.0, 4 / 3, 0.5, 50.0)
+    camera = {"ov": ov, "p": ov.Vector3d(0.2, -0.1, -3), "vp": view, "viewport": (0, 0, 640, 480)}
+    glm_camera = {
+        "glm": glm,
+        "p": glm.dvec3(0.2, -0.1, -3),
+        "model": glm.dmat4(1),
+        "proj": glm.dmat4(*np.asarray(view.numpy()).T.ravel()),
+        "viewport": glm.dvec4(0, 0, 640, 480),
+    }
+    forms = [
+        (
+            "look_at(eye=, target=, up=)",
+            "ov.look_at(eye=eye, target=target, up=up)",
+            objects,
+            "positional",
+            "ov.look_at(eye, target, up)",
+            objects,
+            1.2,
+        ),
+        (
+            "slerp(q0=, q1=, t=)",
+            "ov.slerp(q0=q0, q1=q1, t=0.3)",
+            objects,
+            "positional",
+            "ov.slerp(q0, q1, 0.3)",
+            objects,
+            1.2,
+        ),
+        (
+            "look_at(tuple, list, ndarray)",
+            "ov.look_at(eye, target, up)",
+            likes,
+            "objects",
+            "ov.look_at(eye, target, up)",
+            objects,
+            3.0,
+        ),
+        (
+            "slerp(tuple, ndarray, t)",
+            "ov.slerp(q0, q1, 0.3)",
+            likes,
+            "objects",
+            "ov.slerp(q0, q1, 0.3)",
+            objects,
+            3.0,
+        ),
+        (
+            "quat_from_axis_angle(ndarray, angle)",
+            "ov.quat_from_axis_angle(axis, 0.5)",
+            likes,
+            "objects",
+            "ov.quat_from_axis_angle(axis, 0.5)",
+            objects,
+            3.0,
+        ),
+        (
+            "distance(tuple, tuple)",
+            "ov.distance(a, b)",
+            likes,
+            "objects",
+            "ov.distance(a, b)",
+            objects,
+            3.0,
+        ),
+        (
+            "project(Vector3d, Matrix4d, tuple)",
+            "ov.project(p, vp, viewport)",
+            camera,
+            "pyglm",
+            "glm.project(p, model, proj, viewport)",
+            glm_camera,
+            2.0,
+        ),
+        (
+            "unproject(Vector3d, Matrix4d, tuple)",
+            "ov.unproject(p, vp, viewport)",
+            camera,
+            "pyglm",
+            "glm.unProject(p, model, proj, viewport)",
+            glm_camera,
+            2.0,
+        ),
+    ]
+    return [
+        (row_type(label, case(stmt, names), None, None, against, case(ref, ref_names)), limit)
+        for label, stmt, names, against, ref, ref_names, limit in forms
+    ]

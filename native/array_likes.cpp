@@ -189,11 +189,12 @@ int size_of(PyObject* o) {
         using V = typename decltype(tag)::type;
         if (PyObject_TypeCheck(o, internals::registered_type<V>())) size = ClassTraits<V>::size;
     });
-    if (size == 0 && !internals::of_bound_class(o) && py::isinstance<py::array>(o)) {
-        const auto a = py::reinterpret_borrow<py::array>(o);
-        if (a.ndim() > 0) size = static_cast<int>(std::min<Py_ssize_t>(a.shape(a.ndim() - 1), 1 << 20));
-    }
-    return size;
+    if (size != 0 || internals::of_bound_class(o)) return size;
+    // An array, a buffer or anything else NumPy reads as one.
+    const py::array a = py::isinstance<py::array>(o) ? py::reinterpret_borrow<py::array>(o)
+                                                      : py::array::ensure(o);
+    if (!a || a.ndim() == 0) return 0;
+    return static_cast<int>(std::min<Py_ssize_t>(a.shape(a.ndim() - 1), 1 << 20));
 }
 
 }  // namespace array_likes
