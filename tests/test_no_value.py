@@ -60,7 +60,8 @@ def parameter_types(params):
             current += c
     parts += [current] if current.strip() else []
     # Keyword-only parameters (after "*") keep their defaults.
-    parts = parts[: [p.strip() for p in parts].index("*")] if "*" in map(str.strip, parts) else parts
+    names = [p.strip() for p in parts]
+    parts = parts[: names.index("*")] if "*" in names else parts
     # Of a union, the first choice.
     return [p.split(":", 1)[1].split("=")[0].split(" | ")[0].strip() for p in parts]
 
