@@ -120,8 +120,9 @@ bool decide(const Info& info, const Hint* hints, PyObject* const* arguments, std
     if (single >= 0 && twice >= 0) {
         const std::ptrdiff_t a = std::min(single, twice);
         const std::ptrdiff_t b = std::max(single, twice);
-        throw py::type_error(info.function + ": " + info.parameters[a] + " is " + a_or_an(type_of(a)) +
-                             " and " + info.parameters[b] + " " + a_or_an(type_of(b)) +
+        throw py::type_error(info.function + ": " + info.parameters[a] + " is " +
+                             a_or_an(type_of(a)) + " and " + info.parameters[b] + " " +
+                             a_or_an(type_of(b)) +
                              "; precisions do not mix: convert one with orvane.to_float or "
                              "orvane.to_double");
     }
@@ -191,8 +192,8 @@ int size_of(PyObject* o) {
     });
     if (size != 0 || internals::of_bound_class(o)) return size;
     // An array, a buffer or anything else NumPy reads as one.
-    const py::array a = py::isinstance<py::array>(o) ? py::reinterpret_borrow<py::array>(o)
-                                                      : py::array::ensure(o);
+    const py::array a =
+        py::isinstance<py::array>(o) ? py::reinterpret_borrow<py::array>(o) : py::array::ensure(o);
     if (!a || a.ndim() == 0) return 0;
     return static_cast<int>(std::min<Py_ssize_t>(a.shape(a.ndim() - 1), 1 << 20));
 }

@@ -98,13 +98,11 @@ namespace pybind11::detail {
 template <class C>
 struct type_caster<array_likes::Loose<array_likes::Shown<C>>> {
     using Shown = array_likes::Shown<C>;
-    static constexpr auto objects =
-        make_caster<typename Shown::Float>::name + const_name(" | ") +
-        make_caster<typename Shown::Double>::name;
-    PYBIND11_TYPE_CASTER(
-        array_likes::Loose<Shown>,
-        objects + const_name<array_likes::TakesNumbers<C>::value>(
-                      const_name(" | numpy.typing.ArrayLike"), const_name("")));
+    static constexpr auto objects = make_caster<typename Shown::Float>::name + const_name(" | ") +
+                                    make_caster<typename Shown::Double>::name;
+    PYBIND11_TYPE_CASTER(array_likes::Loose<Shown>,
+                         objects + const_name<array_likes::TakesNumbers<C>::value>(
+                                       const_name(" | numpy.typing.ArrayLike"), const_name("")));
     bool load(handle src, bool) {
         value.object = src.ptr();
         return true;
@@ -347,8 +345,7 @@ py::object to_object(R&& r) {
 template <auto F32, auto F64>
 struct Generic;
 
-template <class R32, class... P32, R32 (*F32)(P32...), class R64, class... P64,
-          R64 (*F64)(P64...)>
+template <class R32, class... P32, R32 (*F32)(P32...), class R64, class... P64, R64 (*F64)(P64...)>
 struct Generic<F32, F64> {
     static_assert(sizeof...(P32) == sizeof...(P64));
     static constexpr std::size_t arity = sizeof...(P32);
@@ -452,8 +449,9 @@ void def_by_size(py::module_& m, const char* name, std::vector<std::string> para
     G3::twice = D3;
     G4::single = F4;
     G4::twice = D4;
-    declare::def(m, B::info.function.c_str(), &B::call, py::arg(B::info.parameters[0].c_str()), py::arg(B::info.parameters[1].c_str()),
-                 py::kw_only(), py::arg("dtype") = py::none());
+    declare::def(m, B::info.function.c_str(), &B::call, py::arg(B::info.parameters[0].c_str()),
+                 py::arg(B::info.parameters[1].c_str()), py::kw_only(),
+                 py::arg("dtype") = py::none());
 }
 
 }  // namespace array_likes

@@ -76,7 +76,8 @@ struct Arg<Viewport<T>> {
             Py_ssize_t small = 0;
             if (PyFloat_CheckExact(items[i])) {
                 numbers[i] = static_cast<T>(PyFloat_AS_DOUBLE(items[i]));
-            } else if (PyLong_CheckExact(items[i]) && internals::small_int_value(items[i], &small) &&
+            } else if (PyLong_CheckExact(items[i]) &&
+                       internals::small_int_value(items[i], &small) &&
                        small > -(Py_ssize_t{1} << 53) && small < (Py_ssize_t{1} << 53)) {
                 numbers[i] = static_cast<T>(static_cast<double>(small));
             } else {

@@ -16,8 +16,8 @@
 #include <utility>
 #include <vector>
 
-#include "class_traits.hpp"
 #include "array_likes.hpp"
+#include "class_traits.hpp"
 #include "declarations.hpp"
 #include "math/bounds.hpp"
 #include "math/closest_points.hpp"
@@ -140,34 +140,28 @@ std::optional<std::tuple<T, T, T>> ray_triangle(const V3<T>& origin, const V3<T>
 
 template <class T>
 void register_rays(py::module_& m) {
-    declare::def(
-        m, "ray_plane",
-        &ray_plane<T>,
-        py::arg("origin"), py::arg("direction"), py::arg("plane"),
-        "Distance t along the ray origin + direction * t (t >= 0, in units of the\n"
-        "direction's length) to the plane, or None. None when the ray is parallel to\n"
-        "the plane (direction . normal == 0: a ray lying in the plane, a zero\n"
-        "direction, a zero normal), when the plane is behind the origin, and for NaN\n"
-        "input. An origin on the plane gives 0 (-0.0 when the direction points\n"
-        "against the normal).");
-    declare::def(
-        m, "ray_aabb",
-        &ray_aabb<T>,
-        py::arg("origin"), py::arg("direction"), py::arg("box"),
-        "(t_near, t_far), the part of the ray inside the closed box, or None.\n"
-        "t_near is 0 when the origin is inside. Grazing a face, an edge or a corner\n"
-        "is a hit (t_near == t_far). None for a box behind the origin, an inverted\n"
-        "or empty box (min > max on an axis) and NaN input. A zero direction gives\n"
-        "(0, inf) from inside the box and None from outside.");
-    declare::def(
-        m, "ray_triangle",
-        &ray_triangle<T>,
-        py::arg("origin"), py::arg("direction"), py::arg("a"), py::arg("b"), py::arg("c"),
-        "(t, u, v) with origin + direction * t == a + (b - a) * u + (c - a) * v, or\n"
-        "None. Watertight: a ray through an edge or a vertex shared by two triangles\n"
-        "hits at least one of them; points on an edge count as inside. Both\n"
-        "windings hit. None for a zero-area triangle, a ray lying in the triangle's\n"
-        "plane, a hit behind the origin, a zero direction and NaN input.");
+    declare::def(m, "ray_plane", &ray_plane<T>, py::arg("origin"), py::arg("direction"),
+                 py::arg("plane"),
+                 "Distance t along the ray origin + direction * t (t >= 0, in units of the\n"
+                 "direction's length) to the plane, or None. None when the ray is parallel to\n"
+                 "the plane (direction . normal == 0: a ray lying in the plane, a zero\n"
+                 "direction, a zero normal), when the plane is behind the origin, and for NaN\n"
+                 "input. An origin on the plane gives 0 (-0.0 when the direction points\n"
+                 "against the normal).");
+    declare::def(m, "ray_aabb", &ray_aabb<T>, py::arg("origin"), py::arg("direction"),
+                 py::arg("box"),
+                 "(t_near, t_far), the part of the ray inside the closed box, or None.\n"
+                 "t_near is 0 when the origin is inside. Grazing a face, an edge or a corner\n"
+                 "is a hit (t_near == t_far). None for a box behind the origin, an inverted\n"
+                 "or empty box (min > max on an axis) and NaN input. A zero direction gives\n"
+                 "(0, inf) from inside the box and None from outside.");
+    declare::def(m, "ray_triangle", &ray_triangle<T>, py::arg("origin"), py::arg("direction"),
+                 py::arg("a"), py::arg("b"), py::arg("c"),
+                 "(t, u, v) with origin + direction * t == a + (b - a) * u + (c - a) * v, or\n"
+                 "None. Watertight: a ray through an edge or a vertex shared by two triangles\n"
+                 "hits at least one of them; points on an edge count as inside. Both\n"
+                 "windings hit. None for a zero-area triangle, a ray lying in the triangle's\n"
+                 "plane, a hit behind the origin, a zero direction and NaN input.");
 }
 
 template <class T>

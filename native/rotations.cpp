@@ -2,12 +2,12 @@
 
 #include <type_traits>
 
+#include "array_likes.hpp"
 #include "declarations.hpp"
 #include "elementwise.hpp"
 #include "math/euler.hpp"
 #include "math/pose.hpp"
 #include "math/quaternion.hpp"
-#include "array_likes.hpp"
 #include "registration.hpp"
 
 namespace {
@@ -36,11 +36,11 @@ void register_rotation_functions(py::module_& m) {
                  "may have any length, however small or large; a zero or NaN axis gives "
                  "NaN in the vector part, a NaN angle NaN everywhere.");
     declare::def(m, "axis_angle", &axis_angle<T>, py::arg("q"),
-        "``(axis, angle)`` of the rotation of ``q``: a unit axis and an angle in "
-        "[0, pi]. ``q`` and ``-q`` give the same result. A rotation by 0 (the "
-        "identity, or any ``q`` whose vector part is zero) gives the axis (1, 0, 0) "
-        "and angle 0, but a NaN w gives NaN, as does NaN anywhere. ``q`` need not "
-        "be normalized, and may have any length.");
+                 "``(axis, angle)`` of the rotation of ``q``: a unit axis and an angle in "
+                 "[0, pi]. ``q`` and ``-q`` give the same result. A rotation by 0 (the "
+                 "identity, or any ``q`` whose vector part is zero) gives the axis (1, 0, 0) "
+                 "and angle 0, but a NaN w gives NaN, as does NaN anywhere. ``q`` need not "
+                 "be normalized, and may have any length.");
     declare::def(m, "quat_from_rotation_vector", &elementwise::fromRotationVector<T>,
                  py::arg("rotation_vector"),
                  "The rotation by ``|v|`` radians about ``v``; the zero vector gives the "
@@ -129,8 +129,7 @@ void register_array_likes(py::module_& m) {
                                                                  "quat_slerp");
     def<&math::nlerp<float>, &math::nlerp<double>>(m, "nlerp", {"q0", "q1", "t"});
     def<&quat_dot<float>, &quat_dot<double>>(m, "quat_dot", {"q0", "q1"});
-    def<&math::angleBetween<float>, &math::angleBetween<double>>(m, "angle_between",
-                                                                 {"q0", "q1"});
+    def<&math::angleBetween<float>, &math::angleBetween<double>>(m, "angle_between", {"q0", "q1"});
     def<&math::matrix3FromAxisAngle<float>, &math::matrix3FromAxisAngle<double>>(
         m, "matrix3_from_axis_angle", {"axis", "angle"});
     def<&math::matrix4FromAxisAngle<float>, &math::matrix4FromAxisAngle<double>>(
@@ -159,5 +158,5 @@ void register_rotations(py::module_& m) {
     array_likes::def<&elementwise::toMatrix<float>, &elementwise::toMatrix<double>>(
         m, "to_matrix3", {"x"}, "quat_to_matrix", taken);
     array_likes::def<&quat_to_matrix4<float>, &quat_to_matrix4<double>>(m, "to_matrix4", {"x"}, "",
-                                                                       taken);
+                                                                        taken);
 }

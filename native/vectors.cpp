@@ -25,8 +25,8 @@ void register_vector_functions(py::module_& m) {
 
 // The overload that takes array-likes of any one size, for f of Vector2,
 // Vector3 and Vector4 of both precisions.
-#define ORVANE_BY_SIZE(f)                                                                \
-    &f<math::Vector2<float>>, &f<math::Vector2<double>>, &f<math::Vector3<float>>,      \
+#define ORVANE_BY_SIZE(f)                                                          \
+    &f<math::Vector2<float>>, &f<math::Vector2<double>>, &f<math::Vector3<float>>, \
         &f<math::Vector3<double>>, &f<math::Vector4<float>>, &f<math::Vector4<double>>
 
 void register_vectors(py::module_& m) {

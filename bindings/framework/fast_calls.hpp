@@ -410,7 +410,8 @@ inline bool arrange(const Overload& o, PyObject* const* args, Py_ssize_t n, PyOb
         if (i >= recorded) return false;
         const Parameter& p = o.parameters[i];
         PyObject* value = nullptr;
-        const Py_ssize_t k = keywords > 0 && p.name != nullptr ? keyword_index(kwnames, p.name) : -1;
+        const Py_ssize_t k =
+            keywords > 0 && p.name != nullptr ? keyword_index(kwnames, p.name) : -1;
         if (k >= 0) {
             value = args[n + k];
             ++consumed;

@@ -785,7 +785,7 @@ inline const FunctionRecord* first_record(PyObject* func) {
 
 // A parameter as pybind11 matches a call to it.
 struct ParameterFacts {
-    const char* name = nullptr;      // none: positional only
+    const char* name = nullptr;         // none: positional only
     PyObject* default_value = nullptr;  // borrowed from the record
     bool accepts_none = true;
 };
@@ -797,9 +797,9 @@ struct OverloadFacts {
     Py_ssize_t positional = 0;  // of them, those a positional argument fills
     Py_ssize_t positional_only = 0;
     bool is_method = false;
-    bool variadic = false;      // *args or **kwargs
-    bool convertible = true;    // no py::arg().noconvert()
-    const char* doc = nullptr;  // the docstring it was declared with
+    bool variadic = false;                   // *args or **kwargs
+    bool convertible = true;                 // no py::arg().noconvert()
+    const char* doc = nullptr;               // the docstring it was declared with
     std::vector<ParameterFacts> parameters;  // those with a record, from the first
 };
 
