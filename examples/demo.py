@@ -16,6 +16,7 @@ TOUR = [
     "geometry.py",
     "picking.py",
     "camera.py",
+    "array_likes.py",
     "batch.py",
     "dask_arrays.py",
     "point_cloud.py",

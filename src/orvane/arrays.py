@@ -1,6 +1,6 @@
 """Batch operations over NumPy arrays, as generalized ufuncs.
 
-Every operation is a ``numpy.ufunc`` with a core signature and one loop for
+Every operation runs a ``numpy.ufunc`` with a core signature and one loop for
 float32 and one for float64, running the same C++ code per element as the
 per-object method, so results are equal bit for bit; ``ray_aabb`` and
 ``classify_aabb`` are thin functions over theirs that explain an AABB given
