@@ -118,22 +118,24 @@ struct type_caster<array_likes::DType> {
     }
 };
 
-template <>
-struct type_caster<array_likes::Loose<array_likes::AnyVector>> {
-    PYBIND11_TYPE_CASTER(array_likes::Loose<array_likes::AnyVector>,
-                         const_name("Vector2f | Vector3f | Vector4f | Vector2d | Vector3d | "
-                                    "Vector4d | numpy.typing.ArrayLike"));
-    bool load(handle src, bool) {
-        value.object = src.ptr();
-        return true;
-    }
-};
-
 // "A | B | C" of the names of R.
 template <class First, class... Rest>
 constexpr auto alternatives() {
     return (make_caster<First>::name + ... + (const_name(" | ") + make_caster<Rest>::name));
 }
+
+template <>
+struct type_caster<array_likes::Loose<array_likes::AnyVector>> {
+    PYBIND11_TYPE_CASTER(
+        array_likes::Loose<array_likes::AnyVector>,
+        (alternatives<math::Vector2<float>, math::Vector3<float>, math::Vector4<float>,
+                      math::Vector2<double>, math::Vector3<double>, math::Vector4<double>>() +
+         const_name(" | numpy.typing.ArrayLike")));
+    bool load(handle src, bool) {
+        value.object = src.ptr();
+        return true;
+    }
+};
 
 template <class... R>
 struct type_caster<array_likes::Result<R...>> {
@@ -194,22 +196,21 @@ struct Info {
 std::string type_name(PyObject* o);
 
 // dtype as numpy.dtype reads it: true for float32, false for float64;
-// TypeError for any other.
-// `function` leads the message, if given.
+// TypeError for any other, its message led by `function` if given.
 bool single_precision(const py::object& dtype, const std::string& function = "");
 
 // The precision of the call (true for float) from its arguments' hints.
 bool decide(const Info& info, const Hint* hints, PyObject* const* arguments, std::size_t n,
             const py::object& dtype);
 
-// The numbers of a one-dimensional array-like of size n, or the error that
-// says what it is instead; expected is the message's "must be ..." part.
 // What a parameter takes, and its components, for the messages.
 struct Describe {
     std::string (*expected)(const Info& info, std::size_t k);
     std::string (*components)();
 };
 
+// The numbers of a one-dimensional array-like of size n, or the error that
+// says what it is instead.
 Hint read_numbers(PyObject* o, int n, double* out, const Info& info, std::size_t k,
                   const Describe& describe);
 
@@ -404,10 +405,6 @@ void def(py::module_& m, const char* name, std::vector<std::string> parameters,
     G::declare(m, std::make_index_sequence<G::arity>());
 }
 
-}  // namespace array_likes
-
-namespace array_likes {
-
 // The generic overload of a function of vectors of one size, bound for
 // Vector2, Vector3 and Vector4 as G2, G3 and G4: the size of the first
 // argument that has one picks the function.
@@ -419,14 +416,18 @@ struct BySize {
 
     static Out call(const Loose<AnyVector>& a, const Loose<AnyVector>& b, const DType& dtype) {
         int n = size_of(a.object);
-        if (n == 0) n = size_of(b.object);
+        std::size_t sized = 0;
+        if (n == 0) {
+            n = size_of(b.object);
+            sized = 1;
+        }
         switch (n) {
             case 2: return {G2::call({a.object}, {b.object}, dtype).object};
             case 4: return {G4::call({a.object}, {b.object}, dtype).object};
             case 0:
             case 3: return {G3::call({a.object}, {b.object}, dtype).object};
         }
-        throw py::value_error(info.function + ": " + info.parameters[0] + " has " +
+        throw py::value_error(info.function + ": " + info.parameters[sized] + " has " +
                               std::to_string(n) + " numbers; it takes 2, 3 or 4");
     }
 };
