@@ -280,10 +280,12 @@ struct Read<C, std::enable_if_t<IsModuleClass<C>::value>> {
 
     Read(const Loose<Shown<C>>& a, const Info& info, std::size_t k) {
         PyObject* o = a.object;
-        if (PyObject_TypeCheck(o, internals::registered_type<C>())) {
+        // Lists and tuples, which come most often, are no objects.
+        const bool sequence = PyTuple_CheckExact(o) || PyList_CheckExact(o);
+        if (!sequence && PyObject_TypeCheck(o, internals::registered_type<C>())) {
             single = value_of<C>(o);
             hint = Hint::FloatObject;
-        } else if (PyObject_TypeCheck(o, internals::registered_type<D>())) {
+        } else if (!sequence && PyObject_TypeCheck(o, internals::registered_type<D>())) {
             twice = value_of<D>(o);
             hint = Hint::DoubleObject;
         } else if constexpr (TakesNumbers<C>::value) {

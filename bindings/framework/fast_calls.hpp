@@ -61,9 +61,11 @@ struct Arg<C, std::enable_if_t<internals::IsValueType<C>::value>> {
         if (PyFloat_CheckExact(o) || PyLong_CheckExact(o) || of_module_type(o)) {
             return Outcome::Refused;
         }
-        // What the value caster refuses with its one type check.
+        // What the value caster refuses with its one type check (of no use
+        // for the lists and tuples that often come here).
         static const internals::TypeInfo* const info = internals::type_info_of<C>();
-        if (!PyType_IsSubtype(Py_TYPE(o), internals::registered_type<C>()) &&
+        const bool sequence = PyTuple_CheckExact(o) || PyList_CheckExact(o);
+        if ((sequence || !PyType_IsSubtype(Py_TYPE(o), internals::registered_type<C>())) &&
             !internals::may_load_otherwise(o, info)) {
             return Outcome::Refused;
         }
