@@ -78,6 +78,17 @@ Hint read_array(const py::array& a, int n, double* out, const Info& info, std::s
 
 }  // namespace
 
+std::vector<std::string> parameter_names(const py::module_& m, const char* name) {
+    PyObject* func = internals::bound_function(m.attr(name).ptr());
+    if (func == nullptr) throw std::logic_error("array_likes: no bound function to follow");
+    const internals::FunctionFacts facts = internals::function_facts(func);
+    std::vector<std::string> names;
+    for (const internals::ParameterFacts& p : facts.overloads[0].parameters) {
+        names.emplace_back(p.name != nullptr ? p.name : "");
+    }
+    return names;
+}
+
 std::string a_or_an(const std::string& name) {
     return (std::strchr("AEIOU", name.empty() ? 'x' : name[0]) != nullptr ? "an " : "a ") + name;
 }

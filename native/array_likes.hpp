@@ -392,15 +392,17 @@ struct Generic<F32, F64> {
     }
 };
 
+// The parameter names of the first overload of `name`.
+std::vector<std::string> parameter_names(const py::module_& m, const char* name);
+
 // Binds the generic overload of `name`, once its float and double ones are
-// bound, with the parameters' names; `batch` names the orvane.arrays
+// bound, with their parameters' names; `batch` names the orvane.arrays
 // function for many, `expected` what the first parameter takes where it
 // takes more than one class.
 template <auto F32, auto F64>
-void def(py::module_& m, const char* name, std::vector<std::string> parameters,
-         const char* batch = "", const char* expected = "") {
+void def(py::module_& m, const char* name, const char* batch = "", const char* expected = "") {
     using G = Generic<F32, F64>;
-    G::info = {name, std::move(parameters), batch, expected};
+    G::info = {name, parameter_names(m, name), batch, expected};
     G::single = F32;
     G::twice = F64;
     if (G::info.parameters.size() != G::arity) throw std::logic_error("array_likes::def: names");
@@ -436,11 +438,12 @@ struct BySize {
 
 // Binds the generic overload of a function of two vectors of any one size.
 template <auto F2, auto D2, auto F3, auto D3, auto F4, auto D4>
-void def_by_size(py::module_& m, const char* name, std::vector<std::string> parameters) {
+void def_by_size(py::module_& m, const char* name) {
     using G2 = Generic<F2, D2>;
     using G3 = Generic<F3, D3>;
     using G4 = Generic<F4, D4>;
     using B = BySize<G2, G3, G4>;
+    const std::vector<std::string> parameters = parameter_names(m, name);
     B::info = {name, parameters, "", ""};
     // The Vector3 reader also explains an argument of no size.
     G2::info = G4::info = B::info;

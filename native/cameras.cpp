@@ -140,12 +140,9 @@ py::object ortho(double left, double right, double bottom, double top, double ne
 void register_cameras(py::module_& m) {
     register_camera_functions<float>(m);
     register_camera_functions<double>(m);
-    array_likes::def<&math::lookAt<float>, &math::lookAt<double>>(m, "look_at",
-                                                                  {"eye", "target", "up"});
-    array_likes::def<&math::project<float>, &math::project<double>>(
-        m, "project", {"point", "view_projection", "viewport"});
-    array_likes::def<&math::unproject<float>, &math::unproject<double>>(
-        m, "unproject", {"window", "view_projection", "viewport"});
+    array_likes::def<&math::lookAt<float>, &math::lookAt<double>>(m, "look_at");
+    array_likes::def<&math::project<float>, &math::project<double>>(m, "project");
+    array_likes::def<&math::unproject<float>, &math::unproject<double>>(m, "unproject");
     declare::def(m, "_ortho", &ortho, py::arg("left"), py::arg("right"), py::arg("bottom"),
                  py::arg("top"), py::arg("near"), py::arg("far"), py::arg("dtype"));
 }

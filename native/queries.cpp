@@ -368,21 +368,18 @@ void register_queries(py::module_& m) {
 void register_array_likes(py::module_& m) {
     using array_likes::def;
     using math::AABB;
-    def<&ray_plane<float>, &ray_plane<double>>(m, "ray_plane", {"origin", "direction", "plane"});
-    def<&ray_aabb<float>, &ray_aabb<double>>(m, "ray_aabb", {"origin", "direction", "box"},
-                                             "ray_aabb");
-    def<&ray_triangle<float>, &ray_triangle<double>>(m, "ray_triangle",
-                                                     {"origin", "direction", "a", "b", "c"});
+    def<&ray_plane<float>, &ray_plane<double>>(m, "ray_plane");
+    def<&ray_aabb<float>, &ray_aabb<double>>(m, "ray_aabb", "ray_aabb");
+    def<&ray_triangle<float>, &ray_triangle<double>>(m, "ray_triangle");
     def<&math::closestPointOnLine<float>, &math::closestPointOnLine<double>>(
-        m, "closest_point_on_line", {"line", "p"});
+        m, "closest_point_on_line");
     def<&math::closestPointOnSegment<float>, &math::closestPointOnSegment<double>>(
-        m, "closest_point_on_segment", {"line", "p"});
+        m, "closest_point_on_segment");
     def<&math::distancePointSegment<float>, &math::distancePointSegment<double>>(
-        m, "distance_point_segment", {"line", "p"});
-    def<&math::contains<float>, &math::contains<double>>(m, "aabb_contains", {"box", "p"});
-    def<&math::expanded<float>, &math::expanded<double>>(m, "aabb_expand", {"box", "p"});
-    def<&math::planeFromPoints<float>, &math::planeFromPoints<double>>(m, "plane_from_points",
-                                                                       {"a", "b", "c"});
+        m, "distance_point_segment");
+    def<&math::contains<float>, &math::contains<double>>(m, "aabb_contains");
+    def<&math::expanded<float>, &math::expanded<double>>(m, "aabb_expand");
+    def<&math::planeFromPoints<float>, &math::planeFromPoints<double>>(m, "plane_from_points");
 }
 
 }  // namespace

@@ -117,23 +117,21 @@ void def_conversion(py::module_& m, const char* name, const char* doc) {
 void register_array_likes(py::module_& m) {
     using array_likes::def;
     def<&math::quaternionFromAxisAngle<float>, &math::quaternionFromAxisAngle<double>>(
-        m, "quat_from_axis_angle", {"axis", "angle"});
-    def<&axis_angle<float>, &axis_angle<double>>(m, "axis_angle", {"q"});
+        m, "quat_from_axis_angle");
+    def<&axis_angle<float>, &axis_angle<double>>(m, "axis_angle");
     def<&elementwise::fromRotationVector<float>, &elementwise::fromRotationVector<double>>(
-        m, "quat_from_rotation_vector", {"rotation_vector"}, "quat_from_rotation_vector");
+        m, "quat_from_rotation_vector", "quat_from_rotation_vector");
     def<&elementwise::toRotationVector<float>, &elementwise::toRotationVector<double>>(
-        m, "rotation_vector", {"q"}, "quat_to_rotation_vector");
-    def<&math::quaternionBetween<float>, &math::quaternionBetween<double>>(m, "quat_between",
-                                                                           {"a", "b"});
-    def<&elementwise::slerp<float>, &elementwise::slerp<double>>(m, "slerp", {"q0", "q1", "t"},
-                                                                 "quat_slerp");
-    def<&math::nlerp<float>, &math::nlerp<double>>(m, "nlerp", {"q0", "q1", "t"});
-    def<&quat_dot<float>, &quat_dot<double>>(m, "quat_dot", {"q0", "q1"});
-    def<&math::angleBetween<float>, &math::angleBetween<double>>(m, "angle_between", {"q0", "q1"});
+        m, "rotation_vector", "quat_to_rotation_vector");
+    def<&math::quaternionBetween<float>, &math::quaternionBetween<double>>(m, "quat_between");
+    def<&elementwise::slerp<float>, &elementwise::slerp<double>>(m, "slerp", "quat_slerp");
+    def<&math::nlerp<float>, &math::nlerp<double>>(m, "nlerp");
+    def<&quat_dot<float>, &quat_dot<double>>(m, "quat_dot");
+    def<&math::angleBetween<float>, &math::angleBetween<double>>(m, "angle_between");
     def<&math::matrix3FromAxisAngle<float>, &math::matrix3FromAxisAngle<double>>(
-        m, "matrix3_from_axis_angle", {"axis", "angle"});
+        m, "matrix3_from_axis_angle");
     def<&math::matrix4FromAxisAngle<float>, &math::matrix4FromAxisAngle<double>>(
-        m, "matrix4_from_axis_angle", {"axis", "angle"});
+        m, "matrix4_from_axis_angle");
 }
 
 }  // namespace
@@ -156,7 +154,6 @@ void register_rotations(py::module_& m) {
         "of Euler angles (in their order and convention).");
     const char* taken = "a Quaternion, Euler or Pose3d object, or 4 numbers (w, x, y, z)";
     array_likes::def<&elementwise::toMatrix<float>, &elementwise::toMatrix<double>>(
-        m, "to_matrix3", {"x"}, "quat_to_matrix", taken);
-    array_likes::def<&quat_to_matrix4<float>, &quat_to_matrix4<double>>(m, "to_matrix4", {"x"}, "",
-                                                                        taken);
+        m, "to_matrix3", "quat_to_matrix", taken);
+    array_likes::def<&quat_to_matrix4<float>, &quat_to_matrix4<double>>(m, "to_matrix4", "", taken);
 }

@@ -32,8 +32,8 @@ void register_vector_functions(py::module_& m) {
 void register_vectors(py::module_& m) {
     for_each_of<math::Vector2, math::Vector3, math::Vector4>(
         [&m](auto tag) { register_vector_functions<typename decltype(tag)::type>(m); });
-    array_likes::def_by_size<ORVANE_BY_SIZE(math::distance)>(m, "distance", {"a", "b"});
-    array_likes::def_by_size<ORVANE_BY_SIZE(math::angle)>(m, "angle", {"a", "b"});
-    array_likes::def_by_size<ORVANE_BY_SIZE(math::reflect)>(m, "reflect", {"v", "normal"});
-    array_likes::def_by_size<ORVANE_BY_SIZE(math::projectOnto)>(m, "project_onto", {"v", "onto"});
+    array_likes::def_by_size<ORVANE_BY_SIZE(math::distance)>(m, "distance");
+    array_likes::def_by_size<ORVANE_BY_SIZE(math::angle)>(m, "angle");
+    array_likes::def_by_size<ORVANE_BY_SIZE(math::reflect)>(m, "reflect");
+    array_likes::def_by_size<ORVANE_BY_SIZE(math::projectOnto)>(m, "project_onto");
 }
