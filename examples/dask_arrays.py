@@ -12,6 +12,9 @@ from orvane import arrays as oa
 # need its imports, not its examples.
 MAIN = __name__ == "__main__"
 
+if MAIN and importlib.util.find_spec("dask") is None:
+    print("Dask is not installed; pip install 'orvane[dask]' to run these examples.")
+
 if MAIN and importlib.util.find_spec("dask") is not None:
     import dask.array as da
 
