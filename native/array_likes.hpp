@@ -383,6 +383,13 @@ struct Generic<F32, F64> {
         }
     }
 
+    // What the messages name, and the functions to call.
+    static void prepare(Info what) {
+        info = std::move(what);
+        single = F32;
+        twice = F64;
+    }
+
     template <std::size_t... k>
     static void declare(py::module_& m, std::index_sequence<k...>) {
         static_assert(fast_calls::Fast<decltype(&call)>::value, "a fast form");
@@ -402,9 +409,7 @@ std::vector<std::string> parameter_names(const py::module_& m, const char* name)
 template <auto F32, auto F64>
 void def(py::module_& m, const char* name, const char* batch = "", const char* expected = "") {
     using G = Generic<F32, F64>;
-    G::info = {name, parameter_names(m, name), batch, expected};
-    G::single = F32;
-    G::twice = F64;
+    G::prepare({name, parameter_names(m, name), batch, expected});
     if (G::info.parameters.size() != G::arity) throw std::logic_error("array_likes::def: names");
     G::declare(m, std::make_index_sequence<G::arity>());
 }
@@ -445,16 +450,11 @@ void def_by_size(py::module_& m, const char* name) {
     using B = BySize<G2, G3, G4>;
     const std::vector<std::string> parameters = parameter_names(m, name);
     B::info = {name, parameters, "", ""};
+    G2::prepare(B::info);
+    G4::prepare(B::info);
     // The Vector3 reader also explains an argument of no size.
-    G2::info = G4::info = B::info;
-    G3::info = {name, parameters, "",
-                "a Vector2, Vector3 or Vector4 of either precision, or 2, 3 or 4 numbers"};
-    G2::single = F2;
-    G2::twice = D2;
-    G3::single = F3;
-    G3::twice = D3;
-    G4::single = F4;
-    G4::twice = D4;
+    G3::prepare({name, parameters, "",
+                 "a Vector2, Vector3 or Vector4 of either precision, or 2, 3 or 4 numbers"});
     declare::def(m, B::info.function.c_str(), &B::call, py::arg(B::info.parameters[0].c_str()),
                  py::arg(B::info.parameters[1].c_str()), py::kw_only(),
                  py::arg("dtype") = py::none());
