@@ -19,21 +19,13 @@
 #include "elementwise.hpp"
 #include "gufunc_loop.hpp"
 #include "registration.hpp"
+#include "ufuncs.hpp"
 
 static_assert(std::is_same_v<gufunc::Index, npy_intp>);
 
 namespace {
 
 using namespace elementwise;
-
-// What NumPy keeps pointers to for the life of a ufunc; owned by the ufunc
-// through its `obj` slot.
-struct Definition {
-    std::string name, doc;
-    PyUFuncGenericFunction loops[2];
-    void* data[2] = {nullptr, nullptr};
-    std::unique_ptr<char[]> types;
-};
 
 // NumPy's default resolution takes the first loop that every input casts to
 // safely, which for bools and integers of up to 16 bits is the float32 one.
@@ -66,15 +58,18 @@ int resolve_types(PyUFuncObject* ufunc, NPY_CASTING casting, PyArrayObject** ope
     return result;
 }
 
-// The NumPy type of each operand of both loops, float32 loop first. Returns
-// the ufunc.
-py::object define(py::module_& m, std::unique_ptr<Definition> d, int nin, int nout,
-                  const char* signature, const std::string& types) {
-    d->types.reset(new char[types.size()]);
-    std::copy(types.begin(), types.end(), d->types.get());
-    PyObject* f = PyUFunc_FromFuncAndDataAndSignature(d->loops, d->data, d->types.get(), 2, nin,
-                                                      nout, PyUFunc_None, d->name.c_str(),
-                                                      d->doc.c_str(), 0, signature);
+}  // namespace
+
+namespace ufuncs {
+
+static_assert(type_number<std::int8_t> == NPY_INT8 && type_number<float> == NPY_FLOAT &&
+              type_number<double> == NPY_DOUBLE);
+static_assert(std::is_same_v<LoopFunction, PyUFuncGenericFunction>);
+
+py::object define(py::module_& m, std::unique_ptr<Definition> d) {
+    PyObject* f = PyUFunc_FromFuncAndDataAndSignature(
+        d->loops, d->data, d->types.data(), 2, d->nin, d->nout, PyUFunc_None, d->name.c_str(),
+        d->doc.c_str(), 0, d->signature.c_str());
     if (f == nullptr) throw py::error_already_set();
     py::object ufunc = py::reinterpret_steal<py::object>(f);
     py::capsule owner(d.get(), [](void* p) { delete static_cast<Definition*>(p); });
@@ -85,73 +80,23 @@ py::object define(py::module_& m, std::unique_ptr<Definition> d, int nin, int no
     return ufunc;
 }
 
-template <class T>
-constexpr char npy_type = 0;
-template <>
-constexpr char npy_type<float> = NPY_FLOAT;
-template <>
-constexpr char npy_type<double> = NPY_DOUBLE;
-template <>
-constexpr char npy_type<std::int8_t> = NPY_INT8;
-
-template <class Tuple, std::size_t... k>
-std::string types_of(std::index_sequence<k...>) {
-    return {npy_type<typename gufunc::Layout<std::tuple_element_t<k, Tuple>>::Scalar>...};
-}
-
-template <class L>
-std::string operand_types() {
-    return types_of<typename L::In>(std::make_index_sequence<L::nin>()) +
-           types_of<typename L::Out>(std::make_index_sequence<L::nout>());
-}
-
-// A ufunc of the two per-element functions, its core signature that of
-// their parameters and results.
-template <auto F32, auto F64>
-py::object add(py::module_& m, std::string name, std::string doc) {
-    using L32 = gufunc::Loop<F32>;
-    using L64 = gufunc::Loop<F64>;
-    static_assert(std::is_same_v<typename L32::Scalar, float>);
-    static_assert(std::is_same_v<typename L64::Scalar, double>);
-    static_assert(L32::nin == L64::nin && L32::nout == L64::nout);
-    static_assert(L32::signature == L64::signature, "both precisions take the same shapes");
-    static_assert(L32::signature.size < static_cast<int>(sizeof L32::signature.text));
-    auto d = std::make_unique<Definition>();
-    d->name = std::move(name);
-    d->doc = std::move(doc);
-    d->loops[0] = &L32::run;
-    d->loops[1] = &L64::run;
-    return define(m, std::move(d), L32::nin, L32::nout, L32::signature.text,
-                  operand_types<L32>() + operand_types<L64>());
-}
-
-// (n,n),(n)->(n): the loop of the matrix order the call brings.
-template <class T>
-void matrix_apply_loop(char** args, const npy_intp* dimensions, const npy_intp* steps, void* data) {
-    using gufunc::Loop;
-    switch (dimensions[1]) {
-        case 2: return Loop<&matrixApply<math::Matrix2<T>>>::run(args, dimensions, steps, data);
-        case 3: return Loop<&matrixApply<math::Matrix3<T>>>::run(args, dimensions, steps, data);
-        case 4: return Loop<&matrixApply<math::Matrix4<T>>>::run(args, dimensions, steps, data);
-    }
+void raise_in_loop(const std::string& message) {
     NPY_ALLOW_C_API_DEF
     NPY_ALLOW_C_API
-    PyErr_Format(PyExc_ValueError, "matrix_apply: n is %zd, expected 2, 3 or 4",
-                 static_cast<Py_ssize_t>(dimensions[1]));
+    PyErr_SetString(PyExc_ValueError, message.c_str());
     NPY_DISABLE_C_API
 }
 
-py::object add_matrix_apply(py::module_& m) {
-    auto d = std::make_unique<Definition>();
-    d->name = "matrix_apply";
-    d->doc =
-        "Matrix times vector, M * v, for matrices of order n = 2, 3 or 4 indexed "
-        "[row, column].";
-    d->loops[0] = &matrix_apply_loop<float>;
-    d->loops[1] = &matrix_apply_loop<double>;
-    return define(m, std::move(d), 2, 1, "(n,n),(n)->(n)",
-                  {NPY_FLOAT, NPY_FLOAT, NPY_FLOAT, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE});
-}
+}  // namespace ufuncs
+
+namespace {
+
+using ufuncs::add;
+
+template <class M>
+struct MatrixApply {
+    static constexpr auto value = &matrixApply<M>;
+};
 
 // "ZYX" for ZYX: the axes of the order's sequence.
 template <math::euler::Order order>
@@ -244,7 +189,9 @@ void register_gufuncs(py::module_& native) {
         m, "pose_apply", "position + orientation.rotate(v): the point v moved by a pose.");
     add<&poseCompose<float>, &poseCompose<double>>(
         m, "pose_compose", "Position and orientation of the pose a * b, which applies b first.");
-    const py::object matrix_apply = add_matrix_apply(m);
+    const py::object matrix_apply = ufuncs::add_by_order<MatrixApply>(
+        m, "matrix_apply", "(n,n),(n)->(n)",
+        "Matrix times vector, M * v, for matrices of order n = 2, 3 or 4 indexed [row, column].");
     const py::object matrix_apply_point = add<&matrixApplyPoint<float>, &matrixApplyPoint<double>>(
         m, "matrix_apply_point",
         "The point (x, y, z, 1) through a 4x4 transform: rows 0 to 2 of M * p.");
