@@ -20,6 +20,7 @@ import numpy as np
 import orvane_bindings as ob
 import orvane_floor as fl
 import package_rows
+import rotation_rows
 import quaternion
 import scipy
 from scipy.spatial.transform import RigidTransform, Rotation
@@ -813,7 +814,11 @@ def main():
     args = parser.parse_args()
 
     main_rows, check_rows, targets = rows(), copy_check_rows(), target_cases()
-    extra_rows = package_rows.function_rows(Case, Row) + package_rows.single_query_rows(Case, Row)
+    extra_rows = (
+        package_rows.function_rows(Case, Row)
+        + rotation_rows.object_rows(Case, Row)
+        + package_rows.single_query_rows(Case, Row)
+    )
     forms = package_rows.calling_form_rows(Case, Row)
     load_before = os.getloadavg()
     loop, times = measure(
@@ -821,8 +826,10 @@ def main():
     )
     load_after = os.getloadavg()
     big = batch_rows() + package_rows.batch_query_rows(Case, BatchRow, BATCH_SIZE)
+    rotations = rotation_rows.rows(Case, BatchRow, BATCH_SIZE)
     small = throughput_rows()
-    batch_cases = [c for r in big for c in r.cases()] + [c for _, *cs in small for c in cs]
+    batch_cases = [c for r in big + rotations for c in r.cases()]
+    batch_cases += [c for _, *cs in small for c in cs]
     _, batch_times = measure([BatchRow("", c, {}) for c in batch_cases], args.batch_rounds)
 
     report = [
@@ -885,6 +892,16 @@ def main():
         f"{blas()}.",
         "",
         batch_table(big, batch_times),
+        "",
+        "### Rotations, rigid motions, keyframes, cameras and matrices",
+        "",
+        f"The same, on {BATCH_SIZE:,} elements: against SciPy where it has the operation, "
+        "and where it has not against NumPy code doing the same work (in "
+        "`benchmarks/rotation_rows.py`).",
+        "",
+        batch_table(rotations, batch_times),
+        "",
+        batch_statements(rotations),
         "",
         "### Throughput of pose_apply on float32 points",
         "",

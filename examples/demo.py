@@ -20,7 +20,8 @@ TOUR = [
     "batch.py",
     "dask_arrays.py",
     "point_cloud.py",
-    "trajectories.py",
+    "trajectory_files.py",
+    "trajectory.py",
 ]
 
 if __name__ == "__main__":
