@@ -4,6 +4,8 @@
 
 #include <pybind11/pybind11.h>
 
+#include <cfenv>
+#include <cmath>
 #include <memory>
 #include <string>
 
@@ -28,11 +30,33 @@ void write_vector(const math::Vector3<T>& v, char* p, Index step) {
     for (int k = 0; k < 3; ++k) *reinterpret_cast<T*>(p + k * step) = v[k];
 }
 
+// The solver's rotations square ratios that overflow on their way to a zero
+// angle: that says nothing of a finite answer, so NumPy is not told of it.
+template <class T>
+void forget_solver_overflow(bool overflowed_before, const T* values, int count) {
+    if (overflowed_before) return;
+    for (int k = 0; k < count; ++k) {
+        if (!std::isfinite(values[k])) return;
+    }
+    std::feclearexcept(FE_OVERFLOW);
+}
+
+template <class T>
+void forget_solver_overflow(bool overflowed_before, const math::Quaternion<T>& q) {
+    const T v[4] = {q.w, q.x, q.y, q.z};
+    forget_solver_overflow(overflowed_before, v, 4);
+}
+
+bool overflowed() { return std::fetestexcept(FE_OVERFLOW) != 0; }
+
 // Raises for a set with no answer; the loops' data is the ufunc's name.
 bool failed(SetStatus status, void* data) {
+    if (status == SetStatus::ok) return false;
+    // The error alone: NumPy would otherwise warn of the flags on top of it.
+    std::feclearexcept(FE_ALL_EXCEPT);
     const std::string name = static_cast<const char*>(data);
     switch (status) {
-        case SetStatus::ok: return false;
+        case SetStatus::ok: break;
         case SetStatus::negativeWeight:
             ufuncs::raise_in_loop(name + ": weights must be non-negative; give a weight of 0 "
                                          "to leave an element out");
@@ -62,8 +86,10 @@ void mean_loop(char** args, const Index* dimensions, const Index* steps, void* d
     for (Index e = 0; e < dimensions[0]; ++e) {
         const StridedSpan<T> q{args[0] + e * steps[0], dimensions[1], core[0], core[1]};
         const StridedSpan<T> w{args[1] + e * steps[1], dimensions[1], core[2], 0};
+        const bool before = overflowed();
         const math::RotationMean<T> r = math::quaternionMean(q, w);
         if (failed(r.status, data)) return;
+        forget_solver_overflow(before, r.mean);
         write_quaternion(r.mean, args[2] + e * steps[2], core[3]);
     }
 }
@@ -76,8 +102,10 @@ void align_vectors_loop(char** args, const Index* dimensions, const Index* steps
         const StridedSpan<T> a{args[0] + e * steps[0], dimensions[1], core[0], core[1]};
         const StridedSpan<T> b{args[1] + e * steps[1], dimensions[1], core[2], core[3]};
         const StridedSpan<T> w{args[2] + e * steps[2], dimensions[1], core[4], 0};
+        const bool before = overflowed();
         const math::VectorAlignment<T> r = math::alignVectors(a, b, w);
         if (failed(r.status, data)) return;
+        forget_solver_overflow(before, r.rotation);
         write_quaternion(r.rotation, args[3] + e * steps[3], core[5]);
         *reinterpret_cast<T*>(args[4] + e * steps[4]) = r.rssd;
     }
@@ -91,8 +119,10 @@ void align_points_loop(char** args, const Index* dimensions, const Index* steps,
         const StridedSpan<T> a{args[0] + e * steps[0], dimensions[1], core[0], core[1]};
         const StridedSpan<T> b{args[1] + e * steps[1], dimensions[1], core[2], core[3]};
         const StridedSpan<T> w{args[2] + e * steps[2], dimensions[1], core[4], 0};
+        const bool before = overflowed();
         const math::PointAlignment<T> r = math::alignPoints(a, b, w, with_scale);
         if (failed(r.status, data)) return;
+        forget_solver_overflow(before, r.orientation);
         write_vector(r.position, args[3] + e * steps[3], core[5]);
         write_quaternion(r.orientation, args[4] + e * steps[4], core[6]);
         *reinterpret_cast<T*>(args[5] + e * steps[5]) = r.scale;

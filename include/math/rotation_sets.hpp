@@ -188,7 +188,7 @@ inline VectorAlignment<T> alignVectors(StridedSpan<T> a, StridedSpan<T> b,
             }
             primary = i;
         }
-        if (w != T(0)) detail::addOuter(cov, a.vector3(i), b.vector3(i), w);
+        if (w != T(0) && w != inf) detail::addOuter(cov, a.vector3(i), b.vector3(i), w);
     }
     Quaternion<T> q;
     if (primary < 0) {

@@ -24,10 +24,19 @@ def _operand(x):
     return x if _lazy_module(x) is not None else np.asarray(x)
 
 
-def _ones(like, shape):
-    """Weights of 1, in the precision of like, without storing them."""
-    dtype = np.float32 if like.dtype == np.float32 else np.float64
-    return np.broadcast_to(np.ones((), dtype), shape)
+def _precision(*data):
+    return np.float32 if all(x.dtype == np.float32 for x in data) else np.float64
+
+
+def _ones(shape, *data):
+    """Weights of 1, in the precision of the data, without storing them."""
+    return np.broadcast_to(np.ones((), _precision(*data)), shape)
+
+
+def _weights(weights, *data):
+    """The weights in the precision of the data: they never widen it."""
+    weights = _operand(weights)
+    return weights.astype(_precision(*data), copy=False)
 
 
 def quat_mean(q, /, weights=None, axis=0):
@@ -35,7 +44,7 @@ def quat_mean(q, /, weights=None, axis=0):
     (an axis of q.shape[:-1]): the chordal L2 mean, the eigenvector of the largest
     eigenvalue of sum w q q^T / |q|^2, so q and -q count alike; w >= 0 in the result.
 
-    weights are (n,) or of shape q.shape[:-1]. Zero weights leave their rotations
+    weights are (n,) or of shape q.shape[:-1], cast to the precision of q. Zero weights leave their rotations
     out; negative weights, all weights zero, or no rotation raise ValueError. A zero
     or non-finite quaternion of nonzero weight gives NaN. Where rotations tie (say
     two at right angles, equally weighted) the mean is one of the tied answers.
@@ -50,8 +59,8 @@ def quat_mean(q, /, weights=None, axis=0):
         )
     axis = int(axis) % (q.ndim - 1)
     if weights is None:
-        return _mean(q, _ones(q, q.shape[axis]), axes=[(axis, -1), (0,), (-1,)])
-    weights = _operand(weights)
+        return _mean(q, _ones(q.shape[axis], q), axes=[(axis, -1), (0,), (-1,)])
+    weights = _weights(weights, q)
     if weights.ndim == 1 and weights.shape[0] == q.shape[axis]:
         weight_axis = 0
     elif weights.shape == q.shape[:-1]:
@@ -74,8 +83,8 @@ def _pairs(name, a, b, weights):
     if a.ndim == 1:
         a, b = a[None], b[None]
     if weights is None:
-        return a, b, _ones(a, a.shape[-2])
-    weights = _operand(weights)
+        return a, b, _ones(a.shape[-2], a, b)
+    weights = _weights(weights, a, b)
     if weights.ndim == 0:
         weights = weights[None]
     if weights.shape not in ((a.shape[-2],), a.shape[:-1]):
