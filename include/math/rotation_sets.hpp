@@ -88,26 +88,28 @@ inline Quaternion<T> largestQuaternion(Symmetric4<T> k) {
 // Davenport's K of B = sum w a b^T: q^T K q = sum w a . R(q) b for unit q
 // (w first), so its largest eigenvector is the rotation taking b onto a.
 template <class T>
-inline Quaternion<T> rotationOfCovariance(const T b[3][3]) {
-    const T trace = (b[0][0] + b[1][1]) + b[2][2];
+inline Quaternion<T> rotationOfCovariance(const T (&flat)[9]) {
+    const auto b = [&](int i, int j) { return flat[3 * i + j]; };
+    const T trace = (b(0, 0) + b(1, 1)) + b(2, 2);
     Symmetric4<T> k{};
     k.a[0][0] = trace;
-    k.a[0][1] = b[2][1] - b[1][2];
-    k.a[0][2] = b[0][2] - b[2][0];
-    k.a[0][3] = b[1][0] - b[0][1];
+    k.a[0][1] = b(2, 1) - b(1, 2);
+    k.a[0][2] = b(0, 2) - b(2, 0);
+    k.a[0][3] = b(1, 0) - b(0, 1);
     for (int i = 0; i < 3; ++i) {
-        for (int j = i; j < 3; ++j) k.a[i + 1][j + 1] = b[i][j] + b[j][i];
+        for (int j = i; j < 3; ++j) k.a[i + 1][j + 1] = b(i, j) + b(j, i);
         k.a[i + 1][i + 1] -= trace;
     }
     return largestQuaternion(k);
 }
 
+// b += w a v^T, as a flat row of products that compilers vectorize.
 template <class T>
-inline void addOuter(T b[3][3], const Vector3<T>& a, const Vector3<T>& v, T w) {
-    for (int i = 0; i < 3; ++i) {
-        const T wa = w * a[i];
-        for (int j = 0; j < 3; ++j) b[i][j] += wa * v[j];
-    }
+inline void addOuter(T (&b)[9], const Vector3<T>& a, const Vector3<T>& v, T w) {
+    const T x = w * a.x, y = w * a.y, z = w * a.z;
+    const T left[9] = {x, x, x, y, y, y, z, z, z};
+    const T right[9] = {v.x, v.y, v.z, v.x, v.y, v.z, v.x, v.y, v.z};
+    for (int j = 0; j < 9; ++j) b[j] += left[j] * right[j];
 }
 
 template <class T>
@@ -148,22 +150,27 @@ inline Quaternion<T> shortestArc(const Vector3<T>& a, const Vector3<T>& b) {
 // the tied answers.
 template <class T>
 inline RotationMean<T> quaternionMean(StridedSpan<T> q, StridedSpan<T> weights) {
-    Symmetric4<T> k{};
+    T sums[10] = {};
     T total = T(0);
     for (std::ptrdiff_t i = 0; i < q.count; ++i) {
         const T w = weights.at(i);
         if (w < T(0)) return {detail::nan_quaternion<T>(), SetStatus::negativeWeight};
         if (w == T(0)) continue;
         const Quaternion<T> r = q.quaternion(i);
-        const T v[4] = {r.w, r.x, r.y, r.z};
-        const T s = w / ((v[0] * v[0] + v[1] * v[1]) + (v[2] * v[2] + v[3] * v[3]));
-        for (int a = 0; a < 4; ++a) {
-            const T sa = s * v[a];
-            for (int b = a; b < 4; ++b) k.a[a][b] += sa * v[b];
-        }
+        const T s = w / ((r.w * r.w + r.x * r.x) + (r.y * r.y + r.z * r.z));
+        const T sw = s * r.w, sx = s * r.x, sy = s * r.y, sz = s * r.z;
+        // The upper triangle as one flat row of products, which compilers
+        // vectorize, each sum still taken in order.
+        const T left[10] = {sw, sw, sw, sw, sx, sx, sx, sy, sy, sz};
+        const T right[10] = {r.w, r.x, r.y, r.z, r.x, r.y, r.z, r.y, r.z, r.z};
+        for (int j = 0; j < 10; ++j) sums[j] += left[j] * right[j];
         total += w;
     }
     if (total == T(0)) return {detail::nan_quaternion<T>(), SetStatus::zeroTotalWeight};
+    Symmetric4<T> k{};
+    for (int a = 0, j = 0; a < 4; ++a) {
+        for (int b = a; b < 4; ++b) k.a[a][b] = sums[j++];
+    }
     return {detail::largestQuaternion(k), SetStatus::ok};
 }
 
@@ -178,7 +185,7 @@ inline VectorAlignment<T> alignVectors(StridedSpan<T> a, StridedSpan<T> b,
     const T inf = std::numeric_limits<T>::infinity();
     const T nan = std::numeric_limits<T>::quiet_NaN();
     std::ptrdiff_t primary = a.count == 1 ? 0 : -1;
-    T cov[3][3] = {};
+    T cov[9] = {};
     for (std::ptrdiff_t i = 0; i < a.count; ++i) {
         const T w = weights.at(i);
         if (w < T(0)) return {detail::nan_quaternion<T>(), nan, SetStatus::negativeWeight};
@@ -256,7 +263,7 @@ inline PointAlignment<T> alignPoints(StridedSpan<T> a, StridedSpan<T> b, Strided
         return {none.position, none.orientation, nan, nan, SetStatus::zeroTotalWeight};
     }
     const Vector3<T> mean_a = sum_a * (T(1) / total), mean_b = sum_b * (T(1) / total);
-    T cov[3][3] = {};
+    T cov[9] = {};
     T spread = T(0);
     for (std::ptrdiff_t i = 0; i < a.count; ++i) {
         const T w = weights.at(i);
@@ -271,7 +278,7 @@ inline PointAlignment<T> alignPoints(StridedSpan<T> a, StridedSpan<T> b, Strided
     if (with_scale && spread > T(0)) {
         T fit = T(0);
         for (int i = 0; i < 3; ++i) {
-            for (int j = 0; j < 3; ++j) fit += r(i, j) * cov[i][j];
+            for (int j = 0; j < 3; ++j) fit += r(i, j) * cov[3 * i + j];
         }
         s = fit / spread;
     }
