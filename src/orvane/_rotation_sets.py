@@ -97,7 +97,8 @@ def _pairs(name, a, b, weights):
 
 def align_vectors(a, b, /, weights=None):
     """(q, rssd): the rotation q (..., 4) that best takes the vectors b (..., n, 3)
-    onto a, minimizing sum w |a - R b|^2, and rssd = sqrt(sum w |a - R b|^2).
+    onto a, minimizing sum w |a - R b|^2, and rssd = sqrt(sum w |a - R b|^2). a and b
+    are (..., n, 3) or (3,) alike; weights (n,) or a.shape[:-1], cast to their precision.
 
     One pair (shape (3,) or n = 1) is met exactly by the shortest rotation between
     the directions; so is the one pair of infinite weight, the others then fixing the
