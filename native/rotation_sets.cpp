@@ -58,22 +58,26 @@ bool failed(SetStatus status, void* data) {
     switch (status) {
         case SetStatus::ok: break;
         case SetStatus::negativeWeight:
-            ufuncs::raise_in_loop(name + ": weights must be non-negative; give a weight of 0 "
-                                         "to leave an element out");
+            ufuncs::raise_in_loop(name +
+                                  ": weights must be non-negative; give a weight of 0 "
+                                  "to leave an element out");
             break;
         case SetStatus::zeroTotalWeight:
-            ufuncs::raise_in_loop(name + ": the set is empty or all its weights are zero, so "
-                                         "there is nothing to average; give at least one "
-                                         "element a positive weight");
+            ufuncs::raise_in_loop(name +
+                                  ": the set is empty or all its weights are zero, so "
+                                  "there is nothing to average; give at least one "
+                                  "element a positive weight");
             break;
         case SetStatus::severalInfiniteWeights:
-            ufuncs::raise_in_loop(name + ": only one infinite weight is allowed; give the "
-                                         "other pairs finite weights");
+            ufuncs::raise_in_loop(name +
+                                  ": only one infinite weight is allowed; give the "
+                                  "other pairs finite weights");
             break;
         case SetStatus::zeroPrimaryVector:
-            ufuncs::raise_in_loop(name + ": the pair met exactly (infinite weight, or the only "
-                                         "pair) has a zero vector, which has no direction; "
-                                         "give it nonzero vectors");
+            ufuncs::raise_in_loop(name +
+                                  ": the pair met exactly (infinite weight, or the only "
+                                  "pair) has a zero vector, which has no direction; "
+                                  "give it nonzero vectors");
             break;
     }
     return true;

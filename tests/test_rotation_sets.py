@@ -45,8 +45,15 @@ def pairs(rng, n, noise=0.1):
 @pytest.mark.filterwarnings("ignore:Optimal rotation is not uniquely")
 @pytest.mark.parametrize(
     "n,weights",
-    [(30, None), (30, "random"), (30, "one infinite"), (1, None), (1, "random"), (1, "one infinite"),
-     (2, "collinear")],
+    [
+        (30, None),
+        (30, "random"),
+        (30, "one infinite"),
+        (1, None),
+        (1, "random"),
+        (1, "one infinite"),
+        (2, "collinear"),
+    ],
 )
 def test_align_vectors_is_scipys(letter, n, weights):
     rng = np.random.default_rng(n)
@@ -142,7 +149,9 @@ def test_sets_without_an_answer_say_why(call, message):
 def test_degenerate_sets_give_the_documented_answers():
     position, q, s, rmsd = oa.align_points([[1, 2, 3], [3, 2, 1.0]], [[5, 5, 5.0]] * 2, scale=True)
     np.testing.assert_array_equal([*position, *q, s], [-3, -3, -3, 1, 0, 0, 0, 1])
-    np.testing.assert_array_equal(oa.align_vectors(np.eye(3), np.eye(3), [0, 0, 0])[0], [1, 0, 0, 0])
+    np.testing.assert_array_equal(
+        oa.align_vectors(np.eye(3), np.eye(3), [0, 0, 0])[0], [1, 0, 0, 0]
+    )
     # zero weights leave their elements out, whatever they hold
     q = np.array([[1, 0, 0, 0], [np.nan] * 4, [0, 0, 0, 0.0]])
     np.testing.assert_array_equal(oa.quat_mean(q, [1, 0, 0]), [1, 0, 0, 0])
@@ -194,8 +203,7 @@ SETS = {
         "vvvvvvw",
         lambda *x: [
             *oa.align_vectors(np.stack(x[:3]), np.stack(x[3:6]), x[6][:3]),
-            *(np.hstack(r) for r in [oa.align_points(np.stack(x[:3]), np.stack(x[3:6]),
-                                                     x[6][:3], scale=True)]),
+            *oa.align_points(np.stack(x[:3]), np.stack(x[3:6]), x[6][:3], scale=True),
         ],
         "[](auto a0, auto a1, auto a2, auto b0, auto b1, auto b2, auto w) { const Vector3<T> "
         "a[3] = {a0, a1, a2}, b[3] = {b0, b1, b2}; const T ws[3] = {w.x, w.y, w.z}; const "

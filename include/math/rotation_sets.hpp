@@ -38,9 +38,9 @@ struct StridedSpan {
 enum class SetStatus {
     ok,
     negativeWeight,
-    zeroTotalWeight,          // nothing to average: all weights zero, or no element
-    severalInfiniteWeights,   // only one pair can be met exactly
-    zeroPrimaryVector,        // the pair of infinite weight has a zero vector
+    zeroTotalWeight,         // nothing to average: all weights zero, or no element
+    severalInfiniteWeights,  // only one pair can be met exactly
+    zeroPrimaryVector,       // the pair of infinite weight has a zero vector
 };
 
 template <class T>
@@ -180,8 +180,7 @@ inline RotationMean<T> quaternionMean(StridedSpan<T> q, StridedSpan<T> weights) 
 // gives the identity. Collinear vectors leave the turn about their line
 // free: any optimal rotation may come back.
 template <class T>
-inline VectorAlignment<T> alignVectors(StridedSpan<T> a, StridedSpan<T> b,
-                                       StridedSpan<T> weights) {
+inline VectorAlignment<T> alignVectors(StridedSpan<T> a, StridedSpan<T> b, StridedSpan<T> weights) {
     const T inf = std::numeric_limits<T>::infinity();
     const T nan = std::numeric_limits<T>::quiet_NaN();
     std::ptrdiff_t primary = a.count == 1 ? 0 : -1;
@@ -247,21 +246,20 @@ template <class T>
 inline PointAlignment<T> alignPoints(StridedSpan<T> a, StridedSpan<T> b, StridedSpan<T> weights,
                                      bool with_scale) {
     const T nan = std::numeric_limits<T>::quiet_NaN();
-    const PointAlignment<T> none{Vector3<T>(nan), detail::nan_quaternion<T>(), nan, nan,
-                                 SetStatus::ok};
+    const auto none = [&](SetStatus status) {
+        return PointAlignment<T>{Vector3<T>(nan), detail::nan_quaternion<T>(), nan, nan, status};
+    };
     T total = T(0);
     Vector3<T> sum_a, sum_b;
     for (std::ptrdiff_t i = 0; i < a.count; ++i) {
         const T w = weights.at(i);
-        if (w < T(0)) return {none.position, none.orientation, nan, nan, SetStatus::negativeWeight};
+        if (w < T(0)) return none(SetStatus::negativeWeight);
         if (w == T(0)) continue;
         total += w;
         sum_a = sum_a + a.vector3(i) * w;
         sum_b = sum_b + b.vector3(i) * w;
     }
-    if (total == T(0)) {
-        return {none.position, none.orientation, nan, nan, SetStatus::zeroTotalWeight};
-    }
+    if (total == T(0)) return none(SetStatus::zeroTotalWeight);
     const Vector3<T> mean_a = sum_a * (T(1) / total), mean_b = sum_b * (T(1) / total);
     T cov[9] = {};
     T spread = T(0);

@@ -44,8 +44,9 @@ def quat_mean(q, /, weights=None, axis=0):
     (an axis of q.shape[:-1]): the chordal L2 mean, the eigenvector of the largest
     eigenvalue of sum w q q^T / |q|^2, so q and -q count alike; w >= 0 in the result.
 
-    weights are (n,) or of shape q.shape[:-1], cast to the precision of q. Zero weights leave their rotations
-    out; negative weights, all weights zero, or no rotation raise ValueError. A zero
+    weights are (n,) or of shape q.shape[:-1], cast to the precision of q. Zero
+    weights leave their rotations out; negative weights, all weights zero, or no
+    rotation raise ValueError. A zero
     or non-finite quaternion of nonzero weight gives NaN. Where rotations tie (say
     two at right angles, equally weighted) the mean is one of the tied answers.
     """

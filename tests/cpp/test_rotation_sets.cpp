@@ -67,7 +67,8 @@ TYPED_TEST(RotationSets, SetsWithoutAnAnswerSayWhy) {
     using T = TypeParam;
     const T inf = std::numeric_limits<T>::infinity();
     const Vector3<T> a[2] = {{1, 0, 0}, {0, 0, 0}};
-    const T negative[2] = {1, -1}, zeros[2] = {0, 0}, infinities[2] = {inf, inf}, first[2] = {1, inf};
+    const T negative[2] = {1, -1}, zeros[2] = {0, 0}, infinities[2] = {inf, inf},
+            first[2] = {1, inf};
     const auto w = [](const T* p) { return StridedSpan<T>{p, 2, sizeof(T), 0}; };
     EXPECT_EQ(math::alignVectors(span_of(a, 2), span_of(a, 2), w(negative)).status,
               SetStatus::negativeWeight);
