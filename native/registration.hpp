@@ -20,6 +20,9 @@ void register_geometry_queries(py::module_& m);
 // NumPy generalized ufuncs of the batch operations, in the submodule gufuncs.
 void register_gufuncs(py::module_& m);
 
+// Means and alignments of sets, and random rotations, in gufuncs.
+void register_rotation_set_ufuncs(py::module_& gufuncs);
+
 // The ufuncs that move points by one object of each kind.
 struct PointUfuncs {
     py::object pose_apply, matrix_apply_point, matrix_apply, quat_rotate;

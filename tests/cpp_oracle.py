@@ -41,6 +41,7 @@ PRELUDE = r"""
 #include "math/pose.hpp"
 #include "math/quaternion.hpp"
 #include "math/ray.hpp"
+#include "math/rotation_sets.hpp"
 #include "math/vector.hpp"
 
 template <class T>

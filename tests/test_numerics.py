@@ -186,7 +186,12 @@ CORE = {
     "(6,4)": "rows",
 }
 BOX = {"ray_aabb": (2, 3), "classify_aabb": (0, 1)}  # the inputs that are box_min, box_max
-UFUNCS = {name: u for name, u in vars(native.gufuncs).items() if isinstance(u, np.ufunc)}
+# Reductions over a set (n among the inputs only) have their NaN test in test_rotation_sets.
+UFUNCS = {
+    name: u
+    for name, u in vars(native.gufuncs).items()
+    if isinstance(u, np.ufunc) and ("n" in u.signature.split("->")[1] or "n" not in u.signature)
+}
 
 
 @pytest.mark.parametrize("samples", [SAMPLES, DEGENERATE], ids=["general", "degenerate"])

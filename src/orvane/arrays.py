@@ -69,6 +69,10 @@ __all__ = [
     "ray_aabb",
     "classify_aabb",
     "plane_rows",
+    "quat_mean",
+    "align_vectors",
+    "align_points",
+    "random_quat",
 ]
 
 
@@ -330,3 +334,5 @@ for _function in _EULER_UFUNCS.values():
     _function.__qualname__ = f"_Euler.{_function.__name__}"
     setattr(_Euler, _function.__name__, staticmethod(_function))
 del _name, _value, _function
+
+from ._rotation_sets import align_points, align_vectors, quat_mean, random_quat  # noqa: E402
