@@ -54,10 +54,12 @@ constexpr const char* kSequences[24] = {
 constexpr EulerSequence sequence_at(int k) { return *EulerSequence::parse(kSequences[k], 3); }
 
 // Degrees scale once, here, in T: per object and batch pass the same factor.
+// The double pi, as Python's math.pi, which the batch wrappers use.
+constexpr double kPi = 3.14159265358979323846264338327950288;
 template <class T>
-constexpr T kRadiansPerDegree = T(math::detail::kPi<double> / 180.0);
+constexpr T kRadiansPerDegree = T(kPi / 180.0);
 template <class T>
-constexpr T kDegreesPerRadian = T(180.0 / math::detail::kPi<double>);
+constexpr T kDegreesPerRadian = T(180.0 / kPi);
 
 template <class T>
 ORVANE_ONE_COPY Q<T> fromEuler(const V3<T>& angles, EulerSequence s, T scale) {
@@ -164,7 +166,7 @@ constexpr T kDefaultTolerance = sizeof(T) == 4 ? T(1e-5) : T(1e-8);
 template <class T>
 T tolerance(const std::optional<double>& atol, bool degrees) {
     if (!atol) return kDefaultTolerance<T>;
-    return static_cast<T>(degrees ? *atol * (math::detail::kPi<double> / 180.0) : *atol);
+    return static_cast<T>(degrees ? *atol * (kPi / 180.0) : *atol);
 }
 
 bool quat_approx_equal(const QuatArg& q0, const QuatArg& q1, const std::optional<double>& atol,

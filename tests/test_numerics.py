@@ -186,7 +186,12 @@ CORE = {
     "(6,4)": "rows",
 }
 BOX = {"ray_aabb": (2, 3), "classify_aabb": (0, 1)}  # the inputs that are box_min, box_max
-UFUNCS = {name: u for name, u in vars(native.gufuncs).items() if isinstance(u, np.ufunc)}
+# A bool result has no NaN: quat_approx_equal's is tested in test_rotation_measures.py.
+UFUNCS = {
+    name: u
+    for name, u in vars(native.gufuncs).items()
+    if isinstance(u, np.ufunc) and not u.types[0].endswith("?")
+}
 
 
 @pytest.mark.parametrize("samples", [SAMPLES, DEGENERATE], ids=["general", "degenerate"])
