@@ -47,9 +47,9 @@ using V3 = math::Vector3<T>;
 using math::EulerSequence;
 
 // The batch table's order: Tait-Bryan, then proper; intrinsic, then extrinsic.
-constexpr const char* kSequences[24] = {
-    "XYZ", "XZY", "YXZ", "YZX", "ZXY", "ZYX", "XYX", "XZX", "YXY", "YZY", "ZXZ", "ZYZ",
-    "xyz", "xzy", "yxz", "yzx", "zxy", "zyx", "xyx", "xzx", "yxy", "yzy", "zxz", "zyz"};
+constexpr const char* kSequences[24] = {"XYZ", "XZY", "YXZ", "YZX", "ZXY", "ZYX", "XYX", "XZX",
+                                        "YXY", "YZY", "ZXZ", "ZYZ", "xyz", "xzy", "yxz", "yzx",
+                                        "zxy", "zyx", "xyx", "xzx", "yxy", "yzy", "zxz", "zyz"};
 
 constexpr EulerSequence sequence_at(int k) { return *EulerSequence::parse(kSequences[k], 3); }
 
@@ -107,8 +107,7 @@ EulerSequence parse_sequence(const std::string& function, PyObject* o) {
     const std::optional<EulerSequence> s =
         EulerSequence::parse(text, static_cast<std::size_t>(size));
     if (!s) {
-        throw py::value_error(function + ": " + kRule + "; got " +
-                              py::repr(o).cast<std::string>());
+        throw py::value_error(function + ": " + kRule + "; got " + py::repr(o).cast<std::string>());
     }
     return *s;
 }
@@ -130,8 +129,8 @@ array_likes::Result<Q<float>, Q<double>> quat_from_euler(const AnglesArg& angles
     const Hint hints[] = {read.hint};
     PyObject* const arguments[] = {angles.object};
     if (array_likes::decide(info, hints, arguments, 1, dtype.value)) {
-        return {to_object(fromEuler(read.get<float>(), s,
-                                    degrees ? kRadiansPerDegree<float> : 1.0f))};
+        return {
+            to_object(fromEuler(read.get<float>(), s, degrees ? kRadiansPerDegree<float> : 1.0f))};
     }
     return {to_object(fromEuler(read.get<double>(), s, degrees ? kRadiansPerDegree<double> : 1.0))};
 }

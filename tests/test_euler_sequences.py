@@ -55,7 +55,9 @@ def test_agrees_with_scipy_and_batch_gives_the_objects_bits(seq, letter, degrees
     q = rng.normal(size=(40, 4)).astype(dtype_of(letter))
     made = per_object(ov.quat_from_euler, angles, letter, seq, degrees=degrees)
     found = per_object(ov.euler_from_quat, q, letter, seq, degrees=degrees)
-    np.testing.assert_array_equal(bits(oa.quat_from_euler(angles, seq, degrees=degrees)), bits(made))
+    np.testing.assert_array_equal(
+        bits(oa.quat_from_euler(angles, seq, degrees=degrees)), bits(made)
+    )
     np.testing.assert_array_equal(bits(oa.euler_from_quat(q, seq, degrees=degrees)), bits(found))
 
     expected = Rotation.from_euler(seq, angles.astype(float), degrees=degrees).as_quat()
@@ -102,9 +104,7 @@ def test_gimbal_lock_sets_the_third_angle_to_zero_as_scipy(seq, letter):
     middle=st.one_of(st.floats(-np.pi, np.pi), st.sampled_from([0.0, 1.0])),
     offset=st.sampled_from([0.0, 1e-12, -1e-9, 1e-7, -1e-5]),
 )
-def test_rebuilding_from_the_angles_loses_only_rounding(
-    seq, letter, first, third, middle, offset
-):
+def test_rebuilding_from_the_angles_loses_only_rounding(seq, letter, first, third, middle, offset):
     # middle 0 or 1 with an offset puts it at or near an end of its range.
     if middle in (0.0, 1.0):
         ends = (0.0, np.pi) if seq[0].lower() == seq[2].lower() else (-np.pi / 2, np.pi / 2)
@@ -116,11 +116,21 @@ def test_rebuilding_from_the_angles_loses_only_rounding(
 
 @pytest.mark.parametrize(
     "seq, error",
-    [("XyZ", ValueError), ("XXY", ValueError), ("xyy", ValueError), ("XYW", ValueError),
-     ("XY", ValueError), ("XYZX", ValueError), (b"XYZ", TypeError), (3, TypeError)],
+    [
+        ("XyZ", ValueError),
+        ("XXY", ValueError),
+        ("xyy", ValueError),
+        ("XYW", ValueError),
+        ("XY", ValueError),
+        ("XYZX", ValueError),
+        (b"XYZ", TypeError),
+        (3, TypeError),
+    ],
 )
 def test_bad_sequences_say_what_is_accepted(seq, error):
-    message = "seq must be " + ("three of the letters X, Y, Z, all upper case" if error is ValueError else "a str")
+    message = "seq must be " + (
+        "three of the letters X, Y, Z, all upper case" if error is ValueError else "a str"
+    )
     for call in (
         lambda: ov.quat_from_euler((0.1, 0.2, 0.3), seq),
         lambda: ov.euler_from_quat(ov.Quaterniond(), seq),
@@ -140,11 +150,26 @@ def test_zero_and_non_finite_quaternions_give_nan(letter):
 
 
 def test_python_equals_the_header_templates_bit_for_bit(tmp_path_factory):
-    ops = {f"from_{s}": ("vector", f"quaternionFromEuler(in.vector<T>(), *EulerSequence::parse(\"{s}\", 3))") for s in SEQUENCES}
-    ops |= {f"to_{s}": ("quaternion", f"eulerFromQuaternion(in.quaternion<T>(), *EulerSequence::parse(\"{s}\", 3)).angles") for s in SEQUENCES}
+    ops = {
+        f"from_{s}": (
+            "vector",
+            f'quaternionFromEuler(in.vector<T>(), *EulerSequence::parse("{s}", 3))',
+        )
+        for s in SEQUENCES
+    }
+    ops |= {
+        f"to_{s}": (
+            "quaternion",
+            f'eulerFromQuaternion(in.quaternion<T>(), *EulerSequence::parse("{s}", 3)).angles',
+        )
+        for s in SEQUENCES
+    }
     ops["angle"] = ("quaternion", "rotationAngle(in.quaternion<T>())")
     calls = "\n".join(f'    if (op == "{op}") put({call});' for op, (_, call) in ops.items())
-    snippet = f"template <class T>\nvoid run(const std::string& op, In& in) {{\n    using namespace math;\n{calls}\n}}\n"
+    snippet = (
+        "template <class T>\nvoid run(const std::string& op, In& in) {\n"
+        f"    using namespace math;\n{calls}\n}}\n"
+    )
     oracle = compile_oracle(snippet, tmp_path_factory.getbasetemp())
     rng = np.random.default_rng(5)
     cases, expected = [], []
@@ -170,12 +195,16 @@ def test_nan_keeps_its_bits_batch_and_per_object(letter):
     q = np.array([np.nan, 0.5, -0.5, 0.1], dtype_of(letter))
     for seq in ("XYZ", "zxz"):
         np.testing.assert_array_equal(
-            bits(oa.quat_from_euler(nan, seq)), bits(per_object(ov.quat_from_euler, nan[None], letter, seq)[0])
+            bits(oa.quat_from_euler(nan, seq)),
+            bits(per_object(ov.quat_from_euler, nan[None], letter, seq)[0]),
         )
         np.testing.assert_array_equal(
-            bits(oa.euler_from_quat(q, seq)), bits(per_object(ov.euler_from_quat, q[None], letter, seq)[0])
+            bits(oa.euler_from_quat(q, seq)),
+            bits(per_object(ov.euler_from_quat, q[None], letter, seq)[0]),
         )
-    assert bits(oa.quat_angle(q)) == bits(np.asarray(ov.quat_angle(cls("Quaternion", letter)(*map(float, q))), dtype_of(letter)))
+    assert bits(oa.quat_angle(q)) == bits(
+        np.asarray(ov.quat_angle(cls("Quaternion", letter)(*map(float, q))), dtype_of(letter))
+    )
 
 
 def test_dask_stays_lazy_and_equal():

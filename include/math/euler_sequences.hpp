@@ -9,8 +9,8 @@
 #include <optional>
 
 #include "quaternion.hpp"
-#include "scaled.hpp"
 #include "scalar.hpp"
+#include "scaled.hpp"
 #include "vector.hpp"
 
 namespace math {

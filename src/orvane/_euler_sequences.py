@@ -18,15 +18,15 @@ _FUNCTIONS = {}
 
 
 def bind(dispatchers):
-    _FUNCTIONS.update(
-        {key: dispatchers[u] for key, u in _gufuncs.euler_sequence_ufuncs.items()}
-    )
+    _FUNCTIONS.update({key: dispatchers[u] for key, u in _gufuncs.euler_sequence_ufuncs.items()})
     _FUNCTIONS["quat_approx_equal"] = dispatchers[_gufuncs.quat_approx_equal]
 
 
 def _sequence_function(kind, seq):
     if not isinstance(seq, str):
-        raise TypeError(f"{kind}: seq must be a str such as 'XYZ' or 'zxz', not {type(seq).__name__}")
+        raise TypeError(
+            f"{kind}: seq must be a str such as 'XYZ' or 'zxz', not {type(seq).__name__}"
+        )
     try:
         return _FUNCTIONS[kind, seq]
     except KeyError:

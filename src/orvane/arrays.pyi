@@ -107,7 +107,6 @@ def euler_to_quat(
     convention: orvane_bindings.eConvention = ...,
     **kwargs: Any,
 ) -> npt.NDArray[np.floating[Any]]: ...
-
 @overload
 def quat_from_euler(  # type: ignore[overload-overlap]
     angles: _LazyArray, /, seq: str, degrees: bool = ..., **kwargs: Any

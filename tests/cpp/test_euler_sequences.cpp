@@ -14,8 +14,10 @@ using math::Vector3;
 
 namespace {
 
-static_assert(EulerSequence::parse("XYZ", 3)->first == 0 && !EulerSequence::parse("XYZ", 3)->extrinsic);
-static_assert(EulerSequence::parse("zxz", 3)->proper() && EulerSequence::parse("zxz", 3)->extrinsic);
+static_assert(EulerSequence::parse("XYZ", 3)->first == 0 &&
+              !EulerSequence::parse("XYZ", 3)->extrinsic);
+static_assert(EulerSequence::parse("zxz", 3)->proper() &&
+              EulerSequence::parse("zxz", 3)->extrinsic);
 static_assert(!EulerSequence::parse("XyZ", 3) && !EulerSequence::parse("XXY", 3) &&
               !EulerSequence::parse("XYY", 3) && !EulerSequence::parse("XYW", 3) &&
               !EulerSequence::parse("XY", 2));
@@ -46,8 +48,8 @@ TYPED_TEST(EulerSequences, RoundTripInRangeAndAtGimbalLock) {
     const T pi = std::acos(T(-1)), tol = sizeof(T) == 4 ? T(1e-6) : T(1e-15);
     std::mt19937 rng(3);
     std::uniform_real_distribution<T> angle(-pi, pi);
-    for (const char* axes : {"XYZ", "XZY", "YXZ", "YZX", "ZXY", "ZYX", "XYX", "XZX", "YXY", "YZY",
-                             "ZXZ", "ZYZ"}) {
+    for (const char* axes :
+         {"XYZ", "XZY", "YXZ", "YZX", "ZXY", "ZYX", "XYX", "XZX", "YXY", "YZY", "ZXZ", "ZYZ"}) {
         for (bool lower : {false, true}) {
             std::string text = axes;
             if (lower) {
@@ -63,13 +65,15 @@ TYPED_TEST(EulerSequences, RoundTripInRangeAndAtGimbalLock) {
                 const math::EulerAngles<T> out = math::eulerFromQuaternion(q * T(3), s);
                 EXPECT_LE(distance(math::quaternionFromEuler(out.angles, s), q), tol) << text;
                 EXPECT_TRUE(out.angles.x > -pi && out.angles.x <= pi && out.angles.z > -pi &&
-                            out.angles.z <= pi && out.angles.y >= ends[0] && out.angles.y <= ends[1])
+                            out.angles.z <= pi && out.angles.y >= ends[0] &&
+                            out.angles.y <= ends[1])
                     << text;
                 if (i % 3 == 1) {
                     EXPECT_TRUE(out.gimbal && out.angles.z == T(0)) << text;
                 }
             }
-            EXPECT_TRUE(std::isnan(math::eulerFromQuaternion(Quaternion<T>(0, 0, 0, 0), s).angles.x));
+            EXPECT_TRUE(
+                std::isnan(math::eulerFromQuaternion(Quaternion<T>(0, 0, 0, 0), s).angles.x));
         }
     }
 }
