@@ -25,6 +25,11 @@ struct EulerSequence {
     bool extrinsic = false;
 
     constexpr bool proper() const { return first == third; }
+    // What parse gives: axes 0 to 2, none twice in a row.
+    constexpr bool valid() const {
+        return first >= 0 && first <= 2 && second >= 0 && second <= 2 && third >= 0 && third <= 2 &&
+               first != second && second != third;
+    }
 
     // "XYZ" (intrinsic, upper case) or "xyz" (extrinsic, lower case): three
     // letters of one case with no axis twice in a row; nothing otherwise.
@@ -76,9 +81,14 @@ inline T wrapAngle(T a) {
 }  // namespace detail
 
 // The rotation of the angles (radians, in the sequence's order): intrinsic
-// rotations compose on the right, extrinsic ones on the left.
+// rotations compose on the right, extrinsic ones on the left. An invalid
+// sequence gives NaN.
 template <class T>
 inline Quaternion<T> quaternionFromEuler(const Vector3<T>& angles, EulerSequence s) {
+    if (!s.valid()) {
+        const T nan = std::numeric_limits<T>::quiet_NaN();
+        return {nan, nan, nan, nan};
+    }
     const Quaternion<T> a = detail::aboutAxis(s.first, angles.x);
     const Quaternion<T> b = detail::aboutAxis(s.second, angles.y);
     const Quaternion<T> c = detail::aboutAxis(s.third, angles.z);
@@ -95,7 +105,7 @@ struct EulerAngles {
 // the second in [-pi/2, pi/2] (Tait-Bryan) or [0, pi] (proper). Where the
 // second angle leaves the other two only their sum or difference (gimbal
 // lock), the third is 0 and the first takes the whole rotation. q need not
-// be normalized; zero or non-finite q gives NaN.
+// be normalized; zero or non-finite q, or an invalid sequence, gives NaN.
 //
 // Bernardes and Viollet's direct method: the angles come from atan2 of
 // components of q, so rebuilding q from them loses no more than rounding,
@@ -104,7 +114,8 @@ struct EulerAngles {
 template <class T>
 inline EulerAngles<T> eulerFromQuaternion(const Quaternion<T>& q, EulerSequence s) {
     const T nan = std::numeric_limits<T>::quiet_NaN();
-    if (!(std::isfinite(q.w) && std::isfinite(q.x) && std::isfinite(q.y) && std::isfinite(q.z)) ||
+    if (!s.valid() ||
+        !(std::isfinite(q.w) && std::isfinite(q.x) && std::isfinite(q.y) && std::isfinite(q.z)) ||
         (q.w == T(0) && q.x == T(0) && q.y == T(0) && q.z == T(0))) {
         return {{nan, nan, nan}, false};
     }

@@ -78,6 +78,14 @@ TYPED_TEST(EulerSequences, RoundTripInRangeAndAtGimbalLock) {
     }
 }
 
+TYPED_TEST(EulerSequences, InvalidSequencesGiveNaN) {
+    using T = TypeParam;
+    for (const EulerSequence s : {EulerSequence{0, 0, 1, false}, EulerSequence{0, 3, 1, true}}) {
+        EXPECT_TRUE(std::isnan(math::quaternionFromEuler(Vector3<T>(1, 2, 3), s).w));
+        EXPECT_TRUE(std::isnan(math::eulerFromQuaternion(Quaternion<T>(), s).angles.y));
+    }
+}
+
 TYPED_TEST(EulerSequences, AngleAndApproxEqual) {
     using T = TypeParam;
     const T pi = std::acos(T(-1));
