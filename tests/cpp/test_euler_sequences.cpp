@@ -6,7 +6,6 @@
 #include <string>
 
 #include "math/euler_sequences.hpp"
-#include "math/rotation_measures.hpp"
 
 using math::EulerSequence;
 using math::Quaternion;
@@ -84,18 +83,4 @@ TYPED_TEST(EulerSequences, InvalidSequencesGiveNaN) {
         EXPECT_TRUE(std::isnan(math::quaternionFromEuler(Vector3<T>(1, 2, 3), s).w));
         EXPECT_TRUE(std::isnan(math::eulerFromQuaternion(Quaternion<T>(), s).angles.y));
     }
-}
-
-TYPED_TEST(EulerSequences, AngleAndApproxEqual) {
-    using T = TypeParam;
-    const T pi = std::acos(T(-1));
-    for (T a : {T(1e-30), T(1e-5), T(1), pi - T(1e-3), pi}) {
-        const Quaternion<T> q = Quaternion<T>::RotationY(a), minus = q * T(-1);
-        EXPECT_NEAR(math::rotationAngle(q), a, 4 * std::numeric_limits<T>::epsilon() * a);
-        EXPECT_EQ(math::rotationAngle(minus), math::rotationAngle(q));
-        EXPECT_TRUE(math::approxEqual(q, minus, T(0)));
-    }
-    EXPECT_TRUE(std::isnan(math::rotationAngle(Quaternion<T>(0, 0, 0, 0))));
-    const Quaternion<T> nan(std::numeric_limits<T>::quiet_NaN(), 0, 0, 0);
-    EXPECT_FALSE(math::approxEqual(nan, nan, T(1)));
 }
