@@ -61,6 +61,8 @@ template <>
 struct Layout<double> : ScalarLayout<double> {};
 template <>
 struct Layout<std::int8_t> : ScalarLayout<std::int8_t> {};
+template <>
+struct Layout<bool> : ScalarLayout<bool> {};
 
 // Vectors and quaternions: one core dimension, components in index order
 // (x, y, z[, w] and w, x, y, z).

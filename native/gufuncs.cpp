@@ -62,8 +62,8 @@ int resolve_types(PyUFuncObject* ufunc, NPY_CASTING casting, PyArrayObject** ope
 
 namespace ufuncs {
 
-static_assert(type_number<std::int8_t> == NPY_INT8 && type_number<float> == NPY_FLOAT &&
-              type_number<double> == NPY_DOUBLE);
+static_assert(type_number<bool> == NPY_BOOL && type_number<std::int8_t> == NPY_INT8 &&
+              type_number<float> == NPY_FLOAT && type_number<double> == NPY_DOUBLE);
 static_assert(std::is_same_v<LoopFunction, PyUFuncGenericFunction>);
 
 py::object define(py::module_& m, std::unique_ptr<Definition> d) {
@@ -212,5 +212,7 @@ void register_gufuncs(py::module_& native) {
     add_eulers<Order::XYZ, Order::YZX, Order::ZXY, Order::XZY, Order::YXZ, Order::ZYX>(m);
 
     register_rotation_set_ufuncs(m);
+    register_euler_sequences_ufuncs(m);
+
     register_point_movers(m, {pose_apply, matrix_apply_point, matrix_apply, quat_rotate});
 }

@@ -12,6 +12,7 @@ PYBIND11_MODULE(_native, m) {
     register_precision_conversions(m);
     register_vectors(m);
     register_rotations(m);
+    register_euler_sequences(m);
     register_cameras(m);
     register_geometry_queries(m);
     register_gufuncs(m);

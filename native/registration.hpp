@@ -10,6 +10,8 @@ namespace py = pybind11;
 
 void register_pickling(py::module_& m);
 void register_rotations(py::module_& m);
+// Euler angles of the 24 sequences, and the angle and equality of rotations.
+void register_euler_sequences(py::module_& m);
 void register_cameras(py::module_& m);
 void register_vectors(py::module_& m);
 void register_precision_conversions(py::module_& m);
@@ -22,6 +24,8 @@ void register_gufuncs(py::module_& m);
 
 // Means and alignments of sets, and random rotations, in gufuncs.
 void register_rotation_set_ufuncs(py::module_& gufuncs);
+// Their ufuncs, in the submodule gufuncs.
+void register_euler_sequences_ufuncs(py::module_& gufuncs);
 
 // The ufuncs that move points by one object of each kind.
 struct PointUfuncs {

@@ -26,6 +26,8 @@ using LoopFunction = void (*)(char**, const gufunc::Index*, const gufunc::Index*
 template <class T>
 constexpr char type_number = 0;
 template <>
+constexpr char type_number<bool> = 0;
+template <>
 constexpr char type_number<std::int8_t> = 1;
 template <>
 constexpr char type_number<float> = 11;

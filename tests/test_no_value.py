@@ -37,6 +37,8 @@ def sample(type_text):
     samples = {
         "float": 0.5,
         "int": 0,
+        "str": "XYZ",
+        "Optional[float]": None,
         "bytes": b"",
         "object": [0.0, 0.0, 0.0],
         "Buffer": np.zeros(3),

@@ -23,6 +23,8 @@ import sys
 import numpy as np
 import orvane_bindings as _ob
 
+from . import _euler_sequences
+from ._euler_sequences import euler_from_quat, quat_approx_equal, quat_from_euler
 from ._native import gufuncs as _gufuncs
 from ._native import plane_rows
 
@@ -44,6 +46,8 @@ matrix_apply = _gufuncs.matrix_apply
 matrix_apply_point = _gufuncs.matrix_apply_point
 ray_aabb = _gufuncs.ray_aabb
 classify_aabb = _gufuncs.classify_aabb
+quat_angle = _gufuncs.quat_angle
+quat_angle_between = _gufuncs.quat_angle_between
 
 __all__ = [
     "quat_multiply",
@@ -73,6 +77,11 @@ __all__ = [
     "align_vectors",
     "align_points",
     "random_quat",
+    "quat_from_euler",
+    "euler_from_quat",
+    "quat_angle",
+    "quat_angle_between",
+    "quat_approx_equal",
 ]
 
 
@@ -324,6 +333,7 @@ for _name, _value in list(globals().items()):
     if isinstance(_value, np.ufunc) and _value in _DISPATCHERS:
         globals()[_name] = _DISPATCHERS[_value]
 _EULER_UFUNCS = {key: _DISPATCHERS[u] for key, u in _EULER_UFUNCS.items()}
+_euler_sequences.bind(_DISPATCHERS)
 
 
 class _Euler:

@@ -40,6 +40,8 @@ pose_apply: _Gufunc
 pose_compose: _Gufunc
 matrix_apply: _Gufunc
 matrix_apply_point: _Gufunc
+quat_angle: _Gufunc
+quat_angle_between: _Gufunc
 
 # ray_aabb and classify_aabb also explain a box object given for the two box
 # arrays.
@@ -105,6 +107,49 @@ def euler_to_quat(
     convention: orvane_bindings.eConvention = ...,
     **kwargs: Any,
 ) -> npt.NDArray[np.floating[Any]]: ...
+@overload
+def quat_from_euler(  # type: ignore[overload-overlap]
+    angles: _LazyArray, /, seq: str, degrees: bool = ..., **kwargs: Any
+) -> _LazyArray: ...
+@overload
+def quat_from_euler(
+    angles: npt.ArrayLike, /, seq: str, degrees: bool = ..., **kwargs: Any
+) -> npt.NDArray[np.floating[Any]]: ...
+@overload
+def euler_from_quat(  # type: ignore[overload-overlap]
+    q: _LazyArray, /, seq: str, degrees: bool = ..., **kwargs: Any
+) -> _LazyArray: ...
+@overload
+def euler_from_quat(
+    q: npt.ArrayLike, /, seq: str, degrees: bool = ..., **kwargs: Any
+) -> npt.NDArray[np.floating[Any]]: ...
+@overload
+def quat_approx_equal(  # type: ignore[overload-overlap]
+    q0: _LazyArray,
+    q1: npt.ArrayLike | _LazyArray,
+    /,
+    atol: float | None = ...,
+    degrees: bool = ...,
+    **kwargs: Any,
+) -> _LazyArray: ...
+@overload
+def quat_approx_equal(  # type: ignore[overload-overlap]
+    q0: npt.ArrayLike,
+    q1: _LazyArray,
+    /,
+    atol: float | None = ...,
+    degrees: bool = ...,
+    **kwargs: Any,
+) -> _LazyArray: ...
+@overload
+def quat_approx_equal(
+    q0: npt.ArrayLike,
+    q1: npt.ArrayLike,
+    /,
+    atol: float | None = ...,
+    degrees: bool = ...,
+    **kwargs: Any,
+) -> npt.NDArray[np.bool_]: ...
 
 _PointMover = (
     orvane_bindings.Pose3d_f
