@@ -13,7 +13,9 @@ PYBIND11_MODULE(_native, m) {
     register_vectors(m);
     register_rotations(m);
     register_cameras(m);
+    register_decompose(m);
     register_geometry_queries(m);
     register_gufuncs(m);
+    register_restricted_ufuncs(m);
     declare::install(m, bindings);
 }

@@ -12,6 +12,8 @@ void register_pickling(py::module_& m);
 void register_rotations(py::module_& m);
 void register_cameras(py::module_& m);
 void register_vectors(py::module_& m);
+// decompose, in the submodule checked: it raises where others give NaN.
+void register_decompose(py::module_& m);
 void register_precision_conversions(py::module_& m);
 
 // Rays, closest points, boxes, planes and frustums, for both precisions.
@@ -19,6 +21,16 @@ void register_geometry_queries(py::module_& m);
 
 // NumPy generalized ufuncs of the batch operations, in the submodule gufuncs.
 void register_gufuncs(py::module_& m);
+
+// Called by register_gufuncs with the gufuncs submodule.
+void register_batch_cameras_ufuncs(py::module_& gufuncs);
+
+// The submodule restricted, after register_gufuncs: the ufuncs of
+// keyframes (which raise on bad ones), of unproject and decompose (NaN for
+// matrices no inverse or T * R * S gives, numbers too), apart from the gufuncs, which give NaN for
+// NaN only.
+void register_restricted_ufuncs(py::module_& m);
+void register_restricted_camera_ufuncs(py::module_& restricted);
 
 // The ufuncs that move points by one object of each kind.
 struct PointUfuncs {

@@ -95,6 +95,10 @@ def overloads(tree: ast.Module) -> dict[str, list[str]]:
 
 def package_stub(native_stub: Path) -> str:
     native = overloads(ast.parse(native_stub.read_text()))
+    # And those of its submodules (checked keeps the functions that raise).
+    for stub in sorted(native_stub.parent.glob("*.pyi")):
+        for name, found in overloads(ast.parse(stub.read_text())).items():
+            native.setdefault(name, found)
     classes = sorted(
         n for n in dir(orvane_bindings) if isinstance(getattr(orvane_bindings, n), type)
     )

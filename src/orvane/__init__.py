@@ -54,6 +54,7 @@ from ._native import (
     to_quaternion,
     unproject,
 )
+from ._native.checked import decompose
 from ._precision import ortho
 
 _BASE_NAMES = [name for name in dir(_bindings) if not name.startswith("_")]
@@ -83,6 +84,7 @@ __all__ = [
     "ortho",
     "project",
     "unproject",
+    "decompose",
     # vectors and precision
     "distance",
     "angle",

@@ -23,8 +23,10 @@ import sys
 import numpy as np
 import orvane_bindings as _ob
 
+from ._keyframes import pose_keyframes, slerp_keyframes
 from ._native import gufuncs as _gufuncs
 from ._native import plane_rows
+from ._native import restricted as _restricted
 
 quat_multiply = _gufuncs.quat_multiply
 quat_rotate = _gufuncs.quat_rotate
@@ -44,6 +46,10 @@ matrix_apply = _gufuncs.matrix_apply
 matrix_apply_point = _gufuncs.matrix_apply_point
 ray_aabb = _gufuncs.ray_aabb
 classify_aabb = _gufuncs.classify_aabb
+look_at = _gufuncs.look_at
+project = _gufuncs.project
+matrix_inverse = _gufuncs.matrix_inverse
+matrix_determinant = _gufuncs.matrix_determinant
 
 __all__ = [
     "quat_multiply",
@@ -69,6 +75,14 @@ __all__ = [
     "ray_aabb",
     "classify_aabb",
     "plane_rows",
+    "look_at",
+    "project",
+    "unproject",
+    "matrix_inverse",
+    "matrix_determinant",
+    "decompose",
+    "slerp_keyframes",
+    "pose_keyframes",
 ]
 
 
@@ -316,6 +330,9 @@ def _core_axes(name, placement, k, dims, ndim):
 # Every ufunc gets its function, found by the ufunc; the module's names
 # given a ufunc above are rebound to theirs.
 _DISPATCHERS = {u: _dispatching(u) for u in vars(_gufuncs).values() if isinstance(u, np.ufunc)}
+# These ufuncs live apart, as they give NaN for some inputs of numbers too.
+_DISPATCHERS[_restricted.unproject] = unproject = _dispatching(_restricted.unproject)
+_DISPATCHERS[_restricted.decompose] = decompose = _dispatching(_restricted.decompose)
 for _name, _value in list(globals().items()):
     if isinstance(_value, np.ufunc) and _value in _DISPATCHERS:
         globals()[_name] = _DISPATCHERS[_value]

@@ -40,6 +40,12 @@ pose_apply: _Gufunc
 pose_compose: _Gufunc
 matrix_apply: _Gufunc
 matrix_apply_point: _Gufunc
+look_at: _Gufunc
+project: _Gufunc
+unproject: _Gufunc
+matrix_inverse: _Gufunc
+matrix_determinant: _Gufunc
+decompose: _Gufunc
 
 # ray_aabb and classify_aabb also explain a box object given for the two box
 # arrays.
@@ -125,3 +131,14 @@ def transform_points(  # type: ignore[overload-overlap]
 def transform_points(
     obj: _PointMover, points: npt.ArrayLike, /, **kwargs: Any
 ) -> npt.NDArray[np.floating[Any]]: ...
+def slerp_keyframes(
+    times: npt.ArrayLike, quats: npt.ArrayLike, t: npt.ArrayLike, /, **kwargs: Any
+) -> Any: ...
+def pose_keyframes(
+    times: npt.ArrayLike,
+    positions: npt.ArrayLike,
+    orientations: npt.ArrayLike,
+    t: npt.ArrayLike,
+    /,
+    **kwargs: Any,
+) -> tuple[Any, Any]: ...
