@@ -92,7 +92,7 @@ void slerp_loop(char** args, const Index* dimensions, const Index* steps, void* 
         const Keys<math::Quaternion<T>> keys{args[1] + e * steps[1], core[1], core[2]};
         const T t = *reinterpret_cast<const T*>(args[2] + e * steps[2]);
         if (!checked.times(times) || !checked.time(times, t)) return;
-        Layout<math::Quaternion<T>>::write(math::detail::slerpKeyframesOf(times, keys, count, t),
+        Layout<math::Quaternion<T>>::write(math::slerpKeyframes(times, keys, count, t),
                                            args[3] + e * steps[3], core + 3);
     }
 }
@@ -111,8 +111,7 @@ void pose_loop(char** args, const Index* dimensions, const Index* steps, void* d
         const Keys<math::Quaternion<T>> orientations{args[2] + e * steps[2], core[3], core[4]};
         const T t = *reinterpret_cast<const T*>(args[3] + e * steps[3]);
         if (!checked.times(times) || !checked.time(times, t)) return;
-        const math::Pose3d<T> p =
-            math::detail::poseKeyframesOf(times, positions, orientations, count, t);
+        const math::Pose3d<T> p = math::poseKeyframes(times, positions, orientations, count, t);
         Layout<math::Vector3<T>>::write(p.position, args[4] + e * steps[4], core + 5);
         Layout<math::Quaternion<T>>::write(p.orientation, args[5] + e * steps[5], core + 6);
     }

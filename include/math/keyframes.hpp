@@ -60,41 +60,6 @@ inline bool keyframeCovers(const Times& times, std::ptrdiff_t count, T t) {
     return count >= 2 && t >= times[0] && t <= times[count - 1];
 }
 
-template <class Times, class Keys, class T>
-inline Quaternion<T> slerpKeyframesOf(const Times& times, const Keys& keys, std::ptrdiff_t count,
-                                      T t) {
-    const T nan = std::numeric_limits<T>::quiet_NaN();
-    if (!keyframeCovers(times, count, t)) return {nan, nan, nan, nan};
-    const KeyframePlace<T> at = keyframePlace(times, count, t);
-    return slerp(Quaternion<T>(keys[at.k]), Quaternion<T>(keys[at.k + 1]), at.u);
-}
-
-template <class Times, class Keys, class T>
-inline Vector3<T> lerpKeyframesOf(const Times& times, const Keys& keys, std::ptrdiff_t count, T t) {
-    const T nan = std::numeric_limits<T>::quiet_NaN();
-    if (!keyframeCovers(times, count, t)) return {nan, nan, nan};
-    const KeyframePlace<T> at = keyframePlace(times, count, t);
-    return lerp(Vector3<T>(keys[at.k]), Vector3<T>(keys[at.k + 1]), at.u);
-}
-
-// One search serves both parts.
-template <class Times, class Positions, class Orientations, class T>
-inline Pose3d<T> poseKeyframesOf(const Times& times, const Positions& positions,
-                                 const Orientations& orientations, std::ptrdiff_t count, T t) {
-    const T nan = std::numeric_limits<T>::quiet_NaN();
-    Pose3d<T> p;
-    if (!keyframeCovers(times, count, t)) {
-        p.position = {nan, nan, nan};
-        p.orientation = {nan, nan, nan, nan};
-        return p;
-    }
-    const KeyframePlace<T> at = keyframePlace(times, count, t);
-    p.position = lerp(Vector3<T>(positions[at.k]), Vector3<T>(positions[at.k + 1]), at.u);
-    p.orientation =
-        slerp(Quaternion<T>(orientations[at.k]), Quaternion<T>(orientations[at.k + 1]), at.u);
-    return p;
-}
-
 }  // namespace detail
 
 // The orientation at time t through keyframes (times[k], keys[k]): slerp
@@ -102,25 +67,44 @@ inline Pose3d<T> poseKeyframesOf(const Times& times, const Positions& positions,
 // a keyframe gives its key normalized, negated where that continues the arc
 // from the key before (the first key as it is). times must increase strictly
 // (see keyframeTimesIncreasing); fewer than two keyframes or t outside
-// [times[0], times[count - 1]] gives NaN.
-template <class T>
-inline Quaternion<T> slerpKeyframes(const T* times, const Quaternion<T>* keys, std::ptrdiff_t count,
+// [times[0], times[count - 1]] gives NaN. times and keys are spans: pointers
+// to count values, or anything indexed alike (the batch's strided views).
+template <class Times, class Keys, class T>
+inline Quaternion<T> slerpKeyframes(const Times& times, const Keys& keys, std::ptrdiff_t count,
                                     T t) {
-    return detail::slerpKeyframesOf(times, keys, count, t);
+    const T nan = std::numeric_limits<T>::quiet_NaN();
+    if (!detail::keyframeCovers(times, count, t)) return {nan, nan, nan, nan};
+    const detail::KeyframePlace<T> at = detail::keyframePlace(times, count, t);
+    return slerp(Quaternion<T>(keys[at.k]), Quaternion<T>(keys[at.k + 1]), at.u);
 }
 
 // The position at time t, linear between the neighbouring keys; exact at
 // the keyframes. Otherwise as slerpKeyframes.
-template <class T>
-inline Vector3<T> lerpKeyframes(const T* times, const Vector3<T>* keys, std::ptrdiff_t count, T t) {
-    return detail::lerpKeyframesOf(times, keys, count, t);
+template <class Times, class Keys, class T>
+inline Vector3<T> lerpKeyframes(const Times& times, const Keys& keys, std::ptrdiff_t count, T t) {
+    const T nan = std::numeric_limits<T>::quiet_NaN();
+    if (!detail::keyframeCovers(times, count, t)) return {nan, nan, nan};
+    const detail::KeyframePlace<T> at = detail::keyframePlace(times, count, t);
+    return lerp(Vector3<T>(keys[at.k]), Vector3<T>(keys[at.k + 1]), at.u);
 }
 
-// Both of a pose: a linear position and a slerped orientation.
-template <class T>
-inline Pose3d<T> poseKeyframes(const T* times, const Vector3<T>* positions,
-                               const Quaternion<T>* orientations, std::ptrdiff_t count, T t) {
-    return detail::poseKeyframesOf(times, positions, orientations, count, t);
+// Both of a pose, a linear position and a slerped orientation, from one
+// search.
+template <class Times, class Positions, class Orientations, class T>
+inline Pose3d<T> poseKeyframes(const Times& times, const Positions& positions,
+                               const Orientations& orientations, std::ptrdiff_t count, T t) {
+    const T nan = std::numeric_limits<T>::quiet_NaN();
+    Pose3d<T> p;
+    if (!detail::keyframeCovers(times, count, t)) {
+        p.position = {nan, nan, nan};
+        p.orientation = {nan, nan, nan, nan};
+        return p;
+    }
+    const detail::KeyframePlace<T> at = detail::keyframePlace(times, count, t);
+    p.position = lerp(Vector3<T>(positions[at.k]), Vector3<T>(positions[at.k + 1]), at.u);
+    p.orientation =
+        slerp(Quaternion<T>(orientations[at.k]), Quaternion<T>(orientations[at.k + 1]), at.u);
+    return p;
 }
 
 }  // namespace math
