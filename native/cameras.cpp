@@ -6,6 +6,7 @@
 #include "array_likes.hpp"
 #include "declarations.hpp"
 #include "math/matrix.hpp"
+#include "matrix_elements.hpp"
 #include "readers.hpp"
 #include "registration.hpp"
 
@@ -107,20 +108,21 @@ math::Vector3<T> in_viewport(const math::Vector3<T>& point, const math::Matrix4<
 
 template <class T>
 void register_camera_functions(py::module_& m) {
-    declare::def(m, "look_at", &math::lookAt<T>, py::arg("eye"), py::arg("target"), py::arg("up"),
+    declare::def(m, "look_at", &elementwise::lookAt<T>, py::arg("eye"), py::arg("target"),
+                 py::arg("up"),
                  "The view matrix of a camera at ``eye`` looking at ``target``, with "
                  "``up`` giving the upward direction: it takes world coordinates to camera "
                  "coordinates (right-handed, the camera looking along -z). ``eye`` equal to "
                  "``target``, ``up`` parallel to the view direction, or NaN anywhere, "
                  "gives NaN.");
-    declare::def(m, "project", &in_viewport<T, &math::project<T>>, py::arg("point"),
+    declare::def(m, "project", &in_viewport<T, &elementwise::project<T>>, py::arg("point"),
                  py::arg("view_projection"), py::arg("viewport"),
                  "Window coordinates of ``point``: x grows to the right and y downwards from "
                  "the viewport's corner ``(x, y, width, height)``, as image rows do, and "
                  "depth runs over [0, 1] from the near to the far plane; the viewport is a "
                  "Vector4 or four numbers. A point in the camera's plane (w = 0) gives "
                  "infinities or NaN; NaN input gives NaN.");
-    declare::def(m, "unproject", &in_viewport<T, &math::unproject<T>>, py::arg("window"),
+    declare::def(m, "unproject", &in_viewport<T, &elementwise::unproject<T>>, py::arg("window"),
                  py::arg("view_projection"), py::arg("viewport"),
                  "The point whose window coordinates are ``window``: the inverse of "
                  "``project``. A singular ``view_projection``, or NaN input, gives NaN.");
@@ -140,9 +142,10 @@ py::object ortho(double left, double right, double bottom, double top, double ne
 void register_cameras(py::module_& m) {
     register_camera_functions<float>(m);
     register_camera_functions<double>(m);
-    array_likes::def<&math::lookAt<float>, &math::lookAt<double>>(m, "look_at");
-    array_likes::def<&math::project<float>, &math::project<double>>(m, "project");
-    array_likes::def<&math::unproject<float>, &math::unproject<double>>(m, "unproject");
+    array_likes::def<&elementwise::lookAt<float>, &elementwise::lookAt<double>>(m, "look_at");
+    array_likes::def<&elementwise::project<float>, &elementwise::project<double>>(m, "project");
+    array_likes::def<&elementwise::unproject<float>, &elementwise::unproject<double>>(m,
+                                                                                      "unproject");
     declare::def(m, "_ortho", &ortho, py::arg("left"), py::arg("right"), py::arg("bottom"),
                  py::arg("top"), py::arg("near"), py::arg("far"), py::arg("dtype"));
 }

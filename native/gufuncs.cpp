@@ -213,6 +213,8 @@ void register_gufuncs(py::module_& native) {
 
     register_rotation_set_ufuncs(m);
     register_euler_sequences_ufuncs(m);
+    register_batch_cameras_ufuncs(m);
+    register_keyframe_ufuncs(m);
 
     register_point_movers(m, {pose_apply, matrix_apply_point, matrix_apply, quat_rotate});
 }

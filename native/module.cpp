@@ -14,6 +14,7 @@ PYBIND11_MODULE(_native, m) {
     register_rotations(m);
     register_euler_sequences(m);
     register_cameras(m);
+    register_decompose(m);
     register_geometry_queries(m);
     register_gufuncs(m);
     declare::install(m, bindings);

@@ -14,6 +14,8 @@ void register_rotations(py::module_& m);
 void register_euler_sequences(py::module_& m);
 void register_cameras(py::module_& m);
 void register_vectors(py::module_& m);
+// decompose, which raises for a matrix that is not T * R * S.
+void register_decompose(py::module_& m);
 void register_precision_conversions(py::module_& m);
 
 // Rays, closest points, boxes, planes and frustums, for both precisions.
@@ -24,8 +26,14 @@ void register_gufuncs(py::module_& m);
 
 // Means and alignments of sets, and random rotations, in gufuncs.
 void register_rotation_set_ufuncs(py::module_& gufuncs);
-// Their ufuncs, in the submodule gufuncs.
+// The Euler sequences' ufuncs and the rotation measures', in gufuncs.
 void register_euler_sequences_ufuncs(py::module_& gufuncs);
+// Batch look_at, project, unproject, matrix inverse and determinant, and
+// decompose, in gufuncs.
+void register_batch_cameras_ufuncs(py::module_& gufuncs);
+// Keyframe interpolation, in gufuncs: these raise for keyframes out of order
+// and times outside them.
+void register_keyframe_ufuncs(py::module_& gufuncs);
 
 // The ufuncs that move points by one object of each kind.
 struct PointUfuncs {

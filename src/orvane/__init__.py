@@ -26,6 +26,7 @@ from ._native import (
     closest_point_on_line,
     closest_point_on_segment,
     closest_points_segments,
+    decompose,
     distance,
     distance_point_segment,
     euler_from_quat,
@@ -91,6 +92,7 @@ __all__ = [
     "ortho",
     "project",
     "unproject",
+    "decompose",
     # vectors and precision
     "distance",
     "angle",

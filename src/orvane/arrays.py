@@ -25,6 +25,7 @@ import orvane_bindings as _ob
 
 from . import _euler_sequences
 from ._euler_sequences import euler_from_quat, quat_approx_equal, quat_from_euler
+from ._keyframes import pose_keyframes, slerp_keyframes
 from ._native import gufuncs as _gufuncs
 from ._native import plane_rows
 
@@ -48,6 +49,12 @@ ray_aabb = _gufuncs.ray_aabb
 classify_aabb = _gufuncs.classify_aabb
 quat_angle = _gufuncs.quat_angle
 quat_angle_between = _gufuncs.quat_angle_between
+look_at = _gufuncs.look_at
+project = _gufuncs.project
+unproject = _gufuncs.unproject
+matrix_inverse = _gufuncs.matrix_inverse
+matrix_determinant = _gufuncs.matrix_determinant
+decompose = _gufuncs.decompose
 
 __all__ = [
     "quat_multiply",
@@ -82,6 +89,14 @@ __all__ = [
     "quat_angle",
     "quat_angle_between",
     "quat_approx_equal",
+    "look_at",
+    "project",
+    "unproject",
+    "matrix_inverse",
+    "matrix_determinant",
+    "decompose",
+    "slerp_keyframes",
+    "pose_keyframes",
 ]
 
 

@@ -42,6 +42,12 @@ matrix_apply: _Gufunc
 matrix_apply_point: _Gufunc
 quat_angle: _Gufunc
 quat_angle_between: _Gufunc
+look_at: _Gufunc
+project: _Gufunc
+unproject: _Gufunc
+matrix_inverse: _Gufunc
+matrix_determinant: _Gufunc
+decompose: _Gufunc
 
 # ray_aabb and classify_aabb also explain a box object given for the two box
 # arrays.
@@ -182,3 +188,14 @@ def random_quat(
     rng: int | np.random.Generator | None = None,
     dtype: npt.DTypeLike = ...,
 ) -> npt.NDArray[np.floating[Any]]: ...
+def slerp_keyframes(
+    times: npt.ArrayLike, quats: npt.ArrayLike, t: npt.ArrayLike, /, **kwargs: Any
+) -> Any: ...
+def pose_keyframes(
+    times: npt.ArrayLike,
+    positions: npt.ArrayLike,
+    orientations: npt.ArrayLike,
+    t: npt.ArrayLike,
+    /,
+    **kwargs: Any,
+) -> tuple[Any, Any]: ...

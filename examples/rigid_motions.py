@@ -1,0 +1,36 @@
+"""Rigid motions: inverse, matrices, exponential coordinates, screw
+interpolation and dual quaternions, per pose and over arrays."""
+
+import math
+
+import numpy as np
+
+import orvane as ov
+from orvane import arrays as oa
+
+# A quarter turn about z and a step along x, from exponential coordinates
+# (rotation vector, then the translational part of the twist).
+pose = ov.pose_exp([0.0, 0.0, math.pi / 2, 1.0, 0.0, 0.0])
+print(pose)
+print("log:", np.round(ov.pose_log(pose), 12))
+
+# Half the screw motion, twice, is the whole of it.
+half = ov.pose_power(pose, 0.5)
+print("half * half == pose:", half * half == pose)
+print("inverse:", ov.pose_inverse(pose) == pose.inverse())
+
+# 4x4 matrices: a rounded rotation block is projected onto a rotation.
+m = np.round(np.array(ov.pose_to_matrix(pose).numpy()), 7)
+print("from a rounded matrix:", ov.pose_from_matrix(m))
+
+# Dual quaternions: real part, then dual part, each w first.
+d = ov.pose_to_dual_quat(pose)
+print("dual quaternion:", np.round(d, 9))
+print("back:", ov.pose_from_dual_quat(d) == pose)
+
+# The same over arrays of (position, orientation).
+xi = np.random.default_rng(5).normal(size=(1000, 6))
+positions, orientations = oa.pose_exp(xi)
+print("log(exp(xi)) == xi:", np.allclose(oa.pose_log(positions, orientations), xi))
+p, q = oa.pose_compose(positions, orientations, *oa.pose_inverse(positions, orientations))
+print("pose * inverse is the identity:", np.allclose(p, 0), np.allclose(abs(q[:, 0]), 1))
