@@ -211,5 +211,6 @@ void register_gufuncs(py::module_& native) {
     m.attr("euler_ufuncs") = py::dict();
     add_eulers<Order::XYZ, Order::YZX, Order::ZXY, Order::XZY, Order::YXZ, Order::ZYX>(m);
 
+    register_rigid_motion_ufuncs(m);
     register_point_movers(m, {pose_apply, matrix_apply_point, matrix_apply, quat_rotate});
 }

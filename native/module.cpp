@@ -13,6 +13,7 @@ PYBIND11_MODULE(_native, m) {
     register_vectors(m);
     register_rotations(m);
     register_cameras(m);
+    register_rigid_motions(m);
     register_geometry_queries(m);
     register_gufuncs(m);
     declare::install(m, bindings);

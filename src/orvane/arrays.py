@@ -44,6 +44,15 @@ matrix_apply = _gufuncs.matrix_apply
 matrix_apply_point = _gufuncs.matrix_apply_point
 ray_aabb = _gufuncs.ray_aabb
 classify_aabb = _gufuncs.classify_aabb
+quat_from_matrix = _gufuncs.quat_from_matrix
+pose_inverse = _gufuncs.pose_inverse
+pose_to_matrix = _gufuncs.pose_to_matrix
+pose_from_matrix = _gufuncs.pose_from_matrix
+pose_exp = _gufuncs.pose_exp
+pose_log = _gufuncs.pose_log
+pose_power = _gufuncs.pose_power
+pose_to_dual_quat = _gufuncs.pose_to_dual_quat
+pose_from_dual_quat = _gufuncs.pose_from_dual_quat
 
 __all__ = [
     "quat_multiply",
@@ -69,6 +78,15 @@ __all__ = [
     "ray_aabb",
     "classify_aabb",
     "plane_rows",
+    "quat_from_matrix",
+    "pose_inverse",
+    "pose_to_matrix",
+    "pose_from_matrix",
+    "pose_exp",
+    "pose_log",
+    "pose_power",
+    "pose_to_dual_quat",
+    "pose_from_dual_quat",
 ]
 
 

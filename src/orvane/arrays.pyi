@@ -125,3 +125,14 @@ def transform_points(  # type: ignore[overload-overlap]
 def transform_points(
     obj: _PointMover, points: npt.ArrayLike, /, **kwargs: Any
 ) -> npt.NDArray[np.floating[Any]]: ...
+
+# The nearest rotation of a matrix, and rigid motions.
+quat_from_matrix: _Gufunc
+pose_inverse: _Gufunc
+pose_to_matrix: _Gufunc
+pose_from_matrix: _Gufunc
+pose_exp: _Gufunc
+pose_log: _Gufunc
+pose_power: _Gufunc
+pose_to_dual_quat: _Gufunc
+pose_from_dual_quat: _Gufunc
