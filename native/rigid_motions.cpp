@@ -201,9 +201,8 @@ py::array read_shaped(PyObject* o, const std::vector<py::ssize_t>& shape, const 
         }
         throw refuse(array_likes::type_name(o));
     }
-    const py::array a = py::isinstance<py::array>(o)
-                            ? py::reinterpret_borrow<py::array>(o)
-                            : py::array::ensure(o);
+    const py::array a =
+        py::isinstance<py::array>(o) ? py::reinterpret_borrow<py::array>(o) : py::array::ensure(o);
     if (!a) throw refuse(array_likes::type_name(o));
     const char kind = a.dtype().kind();
     if (std::strchr("biuf", kind) == nullptr) {
@@ -214,8 +213,8 @@ py::array read_shaped(PyObject* o, const std::vector<py::ssize_t>& shape, const 
     if (!same) {
         py::tuple wanted(shape.size());
         for (std::size_t d = 0; d < shape.size(); ++d) wanted[d] = shape[d];
-        std::string message = lead + " has shape " + text_of(a.attr("shape")) + "; it takes " +
-                              text_of(wanted);
+        std::string message =
+            lead + " has shape " + text_of(a.attr("shape")) + "; it takes " + text_of(wanted);
         if (a.ndim() > static_cast<py::ssize_t>(shape.size())) {
             message += std::string(": for many, use orvane.arrays.") + w.batch;
         }

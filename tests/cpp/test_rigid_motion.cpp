@@ -42,10 +42,8 @@ T rotationGap(const Quaternion<T>& a, const Quaternion<T>& b) {
 
 TYPED_TEST(RigidMotion, LargestEigenTakesTheFirstOfEqualsAndNaNGivesNaN) {
     using T = TypeParam;
-    const math::LargestEigen<T> d = math::largestEigen<T>({{{1, 0, 0, 0},
-                                                            {0, 5, 0, 0},
-                                                            {0, 0, 2, 0},
-                                                            {0, 0, 0, 5}}});
+    const math::LargestEigen<T> d =
+        math::largestEigen<T>({{{1, 0, 0, 0}, {0, 5, 0, 0}, {0, 0, 2, 0}, {0, 0, 0, 5}}});
     EXPECT_EQ(d.value, T(5));
     EXPECT_EQ(std::abs(d.vector.y), T(1));  // of equals, the first
     const T nan = std::numeric_limits<T>::quiet_NaN();
@@ -82,8 +80,8 @@ TYPED_TEST(RigidMotion, ExpAndLogAreInverseAcrossAngles) {
     using T = TypeParam;
     const T tol = 64 * this->eps;
     // Tiny, series-threshold, ordinary and near half-turn angles.
-    const T angles[] = {T(0), T(1e-20), T(1e-6), T(0.0099), T(0.011), T(0.29), T(0.31), T(1),
-                        T(3.1)};
+    const T angles[] = {T(0),    T(1e-20), T(1e-6), T(0.0099), T(0.011),
+                        T(0.29), T(0.31),  T(1),    T(3.1)};
     for (T angle : angles) {
         for (int i = 0; i < 20; ++i) {
             const Vector3<T> axis = math::normalize(this->vector());
