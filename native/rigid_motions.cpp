@@ -27,18 +27,26 @@ struct Numbers {
     T v[N];
 };
 
-// Any argument NumPy can read as an array of numbers.
+// Any argument NumPy can read as an array of numbers: a matrix's rows, or
+// numbers in a row.
+template <bool rows>
 struct ArrayLike {
     PyObject* object = nullptr;
 };
+using Rows = ArrayLike<true>;
+using Row = ArrayLike<false>;
 
 }  // namespace
 
 namespace pybind11::detail {
 
-template <>
-struct type_caster<ArrayLike> {
-    PYBIND11_TYPE_CASTER(ArrayLike, const_name("numpy.typing.ArrayLike"));
+template <bool rows>
+struct type_caster<ArrayLike<rows>> {
+    PYBIND11_TYPE_CASTER(ArrayLike<rows>,
+                         const_name<rows>(const_name("collections.abc.Sequence["
+                                                     "collections.abc.Sequence[float]]"),
+                                          const_name("collections.abc.Sequence[float]")) +
+                             const_name(" | numpy.ndarray"));
     bool load(handle src, bool) {
         value.object = src.ptr();
         return true;
@@ -49,14 +57,14 @@ struct type_caster<ArrayLike> {
 
 namespace fast_calls {
 
-template <>
-struct Arg<ArrayLike> {
-    ArrayLike value;
+template <bool rows>
+struct Arg<ArrayLike<rows>> {
+    ArrayLike<rows> value;
     Outcome read(PyObject* o, bool) {
         value.object = o;
         return Outcome::Done;
     }
-    const ArrayLike& get() const { return value; }
+    const ArrayLike<rows>& get() const { return value; }
 };
 
 }  // namespace fast_calls
@@ -251,6 +259,11 @@ const char* const kReflection =
     " has a negative determinant: it is a reflection (a rotation times a mirroring), and no "
     "rotation is near it; negate the matrix or one of its columns to make it a rotation";
 
+template <class T>
+math::Matrix3<T> block_of(const math::Matrix4<T>& m) {
+    return {m(0, 0), m(0, 1), m(0, 2), m(1, 0), m(1, 1), m(1, 2), m(2, 0), m(2, 1), m(2, 2)};
+}
+
 // Why a rotation block of finite elements gave NaN.
 template <class T>
 [[noreturn]] void refuse_block(const math::Matrix3<T>& block, const std::string& what) {
@@ -275,7 +288,7 @@ Q<T> quat_from_matrix3(const math::Matrix3<T>& m) {
 }
 template <class T>
 Q<T> quat_from_matrix4(const math::Matrix4<T>& m) {
-    const math::Matrix3<T> block = math::detail::linearBlock(m);
+    const math::Matrix3<T> block = block_of(m);
     const Q<T> q = fromMatrix3(block);
     if (is_nan(q) && all_finite(block)) {
         refuse_block(block, "quat_from_matrix: the rotation block of m");
@@ -301,7 +314,7 @@ Pose<T> pose_from_matrix(const math::Matrix4<T>& m) {
                               "), and a rigid transform's is (0, 0, 0, 1); divide a projective "
                               "matrix by its last row first, or pass an affine one");
     }
-    refuse_block(math::detail::linearBlock(m), "pose_from_matrix: the rotation block of m");
+    refuse_block(block_of(m), "pose_from_matrix: the rotation block of m");
 }
 
 const Where kMatrix3{"quat_from_matrix", "m",
@@ -317,7 +330,7 @@ const Where kDual{"pose_from_dual_quat", "dual_quat",
 using QuatResult = array_likes::Result<Q<float>, Q<double>>;
 using PoseResult = array_likes::Result<Pose<float>, Pose<double>>;
 
-QuatResult quat_from_numbers(const ArrayLike& m, const array_likes::DType& dtype) {
+QuatResult quat_from_numbers(const Rows& m, const array_likes::DType& dtype) {
     bool single = false;
     const py::array a = read_shaped(m.object, {3, 3}, dtype.value, kMatrix3, single);
     const auto of = [&](auto t) {
@@ -330,7 +343,7 @@ QuatResult quat_from_numbers(const ArrayLike& m, const array_likes::DType& dtype
     return {single ? of(0.0f) : of(0.0)};
 }
 
-PoseResult pose_from_numbers(const ArrayLike& m, const array_likes::DType& dtype) {
+PoseResult pose_from_numbers(const Rows& m, const array_likes::DType& dtype) {
     bool single = false;
     const py::array a = read_shaped(m.object, {4, 4}, dtype.value, kMatrix4, single);
     const auto of = [&](auto t) {
@@ -345,14 +358,14 @@ PoseResult pose_from_numbers(const ArrayLike& m, const array_likes::DType& dtype
     return {single ? of(0.0f) : of(0.0)};
 }
 
-PoseResult pose_exp(const ArrayLike& xi, const array_likes::DType& dtype) {
+PoseResult pose_exp(const Row& xi, const array_likes::DType& dtype) {
     bool single = false;
     const py::array a = read_shaped(xi.object, {6}, dtype.value, kTwist, single);
     return {single ? py::cast(expOf(numbers_of<float, 6>(a)))
                    : py::cast(expOf(numbers_of<double, 6>(a)))};
 }
 
-PoseResult pose_from_dual_quat(const ArrayLike& d, const array_likes::DType& dtype) {
+PoseResult pose_from_dual_quat(const Row& d, const array_likes::DType& dtype) {
     bool single = false;
     const py::array a = read_shaped(d.object, {8}, dtype.value, kDual, single);
     return {single ? py::cast(fromDual(numbers_of<float, 8>(a)))
