@@ -311,8 +311,8 @@ Pose<T> pose_from_matrix(const math::Matrix4<T>& m) {
     }
     if (!(m(3, 0) == T(0) && m(3, 1) == T(0) && m(3, 2) == T(0) && m(3, 3) == T(1))) {
         throw py::value_error("pose_from_matrix: m's last row is (" + row +
-                              "), and a rigid transform's is (0, 0, 0, 1); divide a projective "
-                              "matrix by its last row first, or pass an affine one");
+                              "), and a rigid transform's is (0, 0, 0, 1): a projection has "
+                              "no pose; pass an affine matrix");
     }
     refuse_block(block_of(m), "pose_from_matrix: the rotation block of m");
 }
