@@ -15,6 +15,7 @@ PYBIND11_MODULE(_native, m) {
     register_euler_sequences(m);
     register_cameras(m);
     register_decompose(m);
+    register_rigid_motions(m);
     register_geometry_queries(m);
     register_gufuncs(m);
     declare::install(m, bindings);

@@ -17,6 +17,9 @@ void register_vectors(py::module_& m);
 // decompose, which raises for a matrix that is not T * R * S.
 void register_decompose(py::module_& m);
 void register_precision_conversions(py::module_& m);
+// The nearest rotation of a matrix and rigid motions, and their ufuncs.
+void register_rigid_motions(py::module_& m);
+void register_rigid_motion_ufuncs(py::module_& gufuncs);
 
 // Rays, closest points, boxes, planes and frustums, for both precisions.
 void register_geometry_queries(py::module_& m);

@@ -38,12 +38,14 @@ PRELUDE = r"""
 #include "math/frustum.hpp"
 #include "math/geometry.hpp"
 #include "math/matrix.hpp"
+#include "math/nearest_rotation.hpp"
 #include "math/planes.hpp"
 #include "math/pose.hpp"
 #include "math/quaternion.hpp"
 #include "math/ray.hpp"
 #include "math/rotation_sets.hpp"
 #include "math/rotation_measures.hpp"
+#include "math/rigid_motion.hpp"
 #include "math/vector.hpp"
 
 template <class T>
@@ -96,6 +98,14 @@ struct In {
         p.orientation = quaternion<T>();
         return p;
     }
+    // Numbers with no class: exponential coordinates, dual quaternions.
+    template <class T> std::array<T, 6> six() { return numbers<T, 6>(); }
+    template <class T> std::array<T, 8> eight() { return numbers<T, 8>(); }
+    template <class T, std::size_t N> std::array<T, N> numbers() {
+        std::array<T, N> a;
+        for (T& x : a) x = scalar<T>();
+        return a;
+    }
     // Row by row, as the Python constructor takes them.
     template <class T> math::Matrix4<T> matrix4() {
         math::Matrix4<T> m;
@@ -123,6 +133,7 @@ template <class M, class = typename M::Column> void put(const M& m) {
 template <class T> void put(const math::Line<T>& l) { put(l.start), put(l.end); }
 template <class T> void put(const math::Plane<T>& p) { put(p.point), put(p.normal); }
 template <class T> void put(const math::AABB<T>& b) { put(b.min), put(b.max); }
+template <class T> void put(const math::Pose3d<T>& p) { put(p.position), put(p.orientation); }
 template <class T> void put(const math::RayInterval<T>& i) { put(i.tNear), put(i.tFar); }
 template <class T> void put(const math::TriangleHit<T>& h) { put(h.t), put(h.u), put(h.v); }
 template <class T> void put(const math::SegmentPoints<T>& s) { put(s.onFirst), put(s.onSecond); }

@@ -40,6 +40,15 @@ SAMPLES = {
         np.ravel([[*p.point, *p.normal] for p in ov.frustum_planes(ob.Matrix4d(*CAMERA.ravel()))])
     ],
 }
+SAMPLES["twist"] = [(0.1, 0.2, -0.3, 1, 2, 3)]
+SAMPLES["dual"] = [(0.8, 0.2, -0.3, 0.4, 0.1, 0.5, -0.2, 0.3)]
+# Functions that take rigid transforms only, and those that refuse NaN.
+RIGID = ov.to_matrix4(ob.Pose3d_d(ob.Vector3d(1, 2, 3), ob.Quaterniond(0.8, 0.2, -0.3, 0.4)))
+OWN_SAMPLES = {
+    name: {"Matrix4": [np.ravel(RIGID.numpy())]}
+    for name in ("pose_from_matrix", "quat_from_matrix", "decompose")
+}
+RAISES = {"pose_from_matrix": ValueError, "decompose": ValueError}
 SAMPLES["rows"] = [native.plane_rows(ov.frustum_planes(ob.Matrix4d(*CAMERA.ravel()))).ravel()]
 # Where a NaN is easiest to lose: rotations by 0, segments of length 0.
 DEGENERATE = {
@@ -138,6 +147,7 @@ NO_HIT = {
 IGNORED = {
     ("aabb_transform", "Matrix4"): {12, 13, 14, 15},
     ("to_quaternion", "Matrix4"): {3, 7, 11, 12, 13, 14, 15},
+    ("quat_from_matrix", "Matrix4"): {3, 7, 11, 12, 13, 14, 15},
     ("to_matrix3", "Pose3d_"): {0, 1, 2},
     ("classify_aabb", "planes"): set(range(36)),
 }
@@ -164,12 +174,22 @@ OVERLOADS = [  # every function of orvane._native but the pickling hooks
 )
 def test_nan_anywhere_gives_nan_or_no_hit(name, params, arguments, samples):
     assert arguments.count(":") == len(params)  # every parameter's type is known
+    samples = {**samples, **OWN_SAMPLES.get(name, {})}
     letter = max([letter for _, letter in params] + ["d"])  # "f" if any
     kinds = [kind for kind, _ in params]
     call = lambda flats: getattr(native, name)(
         *(build(kind, letter, f) for kind, f in zip(kinds, flats, strict=True))
     )
     ignored = {i: IGNORED.get((name, kind), ()) for i, kind in enumerate(kinds)}
+    if name in RAISES:
+        refusing = call
+
+        def call(flats):
+            try:
+                return refusing(flats)
+            except RAISES[name]:
+                return np.nan
+
     assert_nan_propagates(call, list(taken_in_turn(kinds, samples)), NO_HIT.get(name), ignored)
 
 
@@ -184,6 +204,8 @@ CORE = {
     "(n)": "Vector3",
     "()": "float",
     "(6,4)": "rows",
+    "(6)": "twist",
+    "(8)": "dual",
 }
 BOX = {"ray_aabb": (2, 3), "classify_aabb": (0, 1)}  # the inputs that are box_min, box_max
 # Reductions over a set (n among the inputs only) have their NaN test in
@@ -202,6 +224,7 @@ UFUNCS = {
 @pytest.mark.parametrize("name", UFUNCS)
 def test_nan_in_any_batch_input_gives_nan_or_the_miss(name, letter, samples):
     ufunc = UFUNCS[name]
+    samples = {**samples, **OWN_SAMPLES.get(name, {})}
     cores = re.findall(r"\([^)]*\)", ufunc.signature.split("->")[0])
     flats = list(taken_in_turn([CORE[c] for c in cores], samples))
     for i, half in zip(BOX.get(name, ()), (slice(0, 3), slice(3, 6))):

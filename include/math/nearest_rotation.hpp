@@ -35,7 +35,7 @@ inline Quaternion<T> nearestRotation(const Matrix3<T>& m) {
 
 template <class T>
 inline Quaternion<T> nearestRotation(const Matrix4<T>& m) {
-    return nearestRotation(linearBlock(m));
+    return nearestRotation(detail::linearBlock(m));
 }
 
 }  // namespace math

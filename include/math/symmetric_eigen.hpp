@@ -42,9 +42,17 @@ inline LargestEigen<T> largestEigen(Symmetric4<T> k) {
                 const T apq = k.a[p][q];
                 if (apq == T(0)) continue;
                 // The rotation by t = tan(phi) that zeroes a[p][q], the smaller root.
-                const T theta = (k.a[q][q] - k.a[p][p]) / (T(2) * apq);
-                const T t = std::copysign(T(1), theta) /
-                            (std::abs(theta) + std::sqrt(theta * theta + T(1)));
+                // Where theta^2 + 1 rounds to theta^2, t is 1 / (2 theta), taken
+                // so that theta^2 cannot overflow (NumPy reports the flag).
+                const T diff = k.a[q][q] - k.a[p][p];
+                T t;
+                if (std::abs(diff) * eps > std::abs(T(2) * apq)) {
+                    t = apq / diff;
+                } else {
+                    const T theta = diff / (T(2) * apq);
+                    t = std::copysign(T(1), theta) /
+                        (std::abs(theta) + std::sqrt(theta * theta + T(1)));
+                }
                 const T c = T(1) / std::sqrt(t * t + T(1)), s = t * c;
                 k.a[p][p] -= t * apq;
                 k.a[q][q] += t * apq;

@@ -37,6 +37,14 @@ from ._native import (
     matrix4_from_axis_angle,
     nlerp,
     plane_from_points,
+    pose_exp,
+    pose_from_dual_quat,
+    pose_from_matrix,
+    pose_inverse,
+    pose_log,
+    pose_power,
+    pose_to_dual_quat,
+    pose_to_matrix,
     project,
     project_onto,
     quat_angle,
@@ -45,6 +53,7 @@ from ._native import (
     quat_dot,
     quat_from_axis_angle,
     quat_from_euler,
+    quat_from_matrix,
     quat_from_rotation_vector,
     ray_aabb,
     ray_plane,
@@ -122,4 +131,17 @@ __all__ += [
     "intersect_planes",
     "frustum_planes",
     "classify_aabb",
+]
+
+# The nearest rotation of a matrix, and rigid motions.
+__all__ += [
+    "quat_from_matrix",
+    "pose_inverse",
+    "pose_to_matrix",
+    "pose_from_matrix",
+    "pose_exp",
+    "pose_log",
+    "pose_power",
+    "pose_to_dual_quat",
+    "pose_from_dual_quat",
 ]

@@ -55,6 +55,15 @@ unproject = _gufuncs.unproject
 matrix_inverse = _gufuncs.matrix_inverse
 matrix_determinant = _gufuncs.matrix_determinant
 decompose = _gufuncs.decompose
+quat_from_matrix = _gufuncs.quat_from_matrix
+pose_inverse = _gufuncs.pose_inverse
+pose_to_matrix = _gufuncs.pose_to_matrix
+pose_from_matrix = _gufuncs.pose_from_matrix
+pose_exp = _gufuncs.pose_exp
+pose_log = _gufuncs.pose_log
+pose_power = _gufuncs.pose_power
+pose_to_dual_quat = _gufuncs.pose_to_dual_quat
+pose_from_dual_quat = _gufuncs.pose_from_dual_quat
 
 __all__ = [
     "quat_multiply",
@@ -97,6 +106,15 @@ __all__ = [
     "decompose",
     "slerp_keyframes",
     "pose_keyframes",
+    "quat_from_matrix",
+    "pose_inverse",
+    "pose_to_matrix",
+    "pose_from_matrix",
+    "pose_exp",
+    "pose_log",
+    "pose_power",
+    "pose_to_dual_quat",
+    "pose_from_dual_quat",
 ]
 
 

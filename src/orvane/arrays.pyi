@@ -199,3 +199,13 @@ def pose_keyframes(
     /,
     **kwargs: Any,
 ) -> tuple[Any, Any]: ...
+# The nearest rotation of a matrix, and rigid motions.
+quat_from_matrix: _Gufunc
+pose_inverse: _Gufunc
+pose_to_matrix: _Gufunc
+pose_from_matrix: _Gufunc
+pose_exp: _Gufunc
+pose_log: _Gufunc
+pose_power: _Gufunc
+pose_to_dual_quat: _Gufunc
+pose_from_dual_quat: _Gufunc
