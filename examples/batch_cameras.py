@@ -32,7 +32,7 @@ m = (
     * ov.Matrix4d.Scale(2, 3, 4)
 )
 translation, orientation, scale = ov.decompose(m)
-print(translation, np.round(np.degrees(ov.euler_from_quat(orientation, "ZYX")), 9), scale)
+print(translation, ov.euler_from_quat(orientation, "ZYX", degrees=True), scale)
 try:
     ov.decompose(ov.Matrix4d.Perspective(60.0, 1.0, 0.5, 50.0))
 except ValueError as error:

@@ -264,11 +264,9 @@ math::Matrix3<T> block_of(const math::Matrix4<T>& m) {
     return {m(0, 0), m(0, 1), m(0, 2), m(1, 0), m(1, 1), m(1, 2), m(2, 0), m(2, 1), m(2, 2)};
 }
 
-// Why a rotation block of finite elements gave NaN.
-template <class T>
-[[noreturn]] void refuse_block(const math::Matrix3<T>& block, const std::string& what) {
-    if (determinant(block) < T(0)) throw py::value_error(what + kReflection);
-    throw py::value_error(what + " is too large to find its rotation; scale it down first");
+// Why a rotation block of finite elements gave NaN: its scale never does.
+[[noreturn]] void refuse_block(const std::string& what) {
+    throw py::value_error(what + kReflection);
 }
 
 template <class T>
@@ -283,7 +281,7 @@ bool all_finite(const math::Matrix3<T>& m) {
 template <class T>
 Q<T> quat_from_matrix3(const math::Matrix3<T>& m) {
     const Q<T> q = fromMatrix3(m);
-    if (is_nan(q) && all_finite(m)) refuse_block(m, "quat_from_matrix: m");
+    if (is_nan(q) && all_finite(m)) refuse_block("quat_from_matrix: m");
     return q;
 }
 template <class T>
@@ -291,7 +289,7 @@ Q<T> quat_from_matrix4(const math::Matrix4<T>& m) {
     const math::Matrix3<T> block = block_of(m);
     const Q<T> q = fromMatrix3(block);
     if (is_nan(q) && all_finite(block)) {
-        refuse_block(block, "quat_from_matrix: the rotation block of m");
+        refuse_block("quat_from_matrix: the rotation block of m");
     }
     return q;
 }
@@ -314,7 +312,7 @@ Pose<T> pose_from_matrix(const math::Matrix4<T>& m) {
                               "), and a rigid transform's is (0, 0, 0, 1): a projection has "
                               "no pose; pass an affine matrix");
     }
-    refuse_block(block_of(m), "pose_from_matrix: the rotation block of m");
+    refuse_block("pose_from_matrix: the rotation block of m");
 }
 
 const Where kMatrix3{"quat_from_matrix", "m",

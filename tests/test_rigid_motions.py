@@ -188,12 +188,14 @@ def test_power_zero_one_and_minus_one_are_exact(letter):
         )
 
 
-@pytest.mark.parametrize("kind", ["rotation", "scaled", "perturbed"])
+@pytest.mark.parametrize("kind", ["rotation", "scaled", "huge", "tiny", "perturbed"])
 def test_quat_from_matrix_follows_scipy(kind, letter):
     rng = np.random.default_rng(9)
     rotations = Rotation.random(40, random_state=rng).as_matrix()
     if kind == "scaled":
         rotations = rotations * rng.uniform(1e-3, 1e3, (40, 1, 1))
+    elif kind in ("huge", "tiny"):  # near the ends of float32's range
+        rotations = rotations * (1e37 if kind == "huge" else 1e-37)
     elif kind == "perturbed":
         rotations = rotations + rng.uniform(-0.05, 0.05, (40, 3, 3))
     matrices = rotations.astype(dtype_of(letter))

@@ -15,11 +15,24 @@ namespace math {
 // The unit quaternion of the rotation R nearest to m in the Frobenius norm,
 // w >= 0. trace(R(q)^T m) is the quadratic form q^T K q below, so R is the
 // eigenvector of K's largest eigenvalue; this needs no orthonormal m and is
-// exact for one. A negative determinant (a reflection has no nearest
-// rotation worth the name) or a non-finite element gives NaN.
+// exact for one. The rotation does not depend on m's scale, so m is first
+// scaled by a power of two (exactly) to elements of at most 1, which no sum
+// or product below can overflow. A negative determinant (a reflection has no
+// nearest rotation worth the name) or a non-finite element gives NaN.
 template <class T>
-inline Quaternion<T> nearestRotation(const Matrix3<T>& m) {
+inline Quaternion<T> nearestRotation(Matrix3<T> m) {
     const T nan = std::numeric_limits<T>::quiet_NaN();
+    T largest = T(0);
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) largest = std::fmax(largest, std::abs(m(i, j)));
+    }
+    if (largest > T(0) && std::isfinite(largest)) {
+        int exponent;
+        std::frexp(largest, &exponent);
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j) m(i, j) = std::ldexp(m(i, j), -exponent);
+        }
+    }
     if (!(determinant(m) >= T(0))) return {nan, nan, nan, nan};
     const T xx = m(0, 0), yy = m(1, 1), zz = m(2, 2);
     const T wx = m(2, 1) - m(1, 2), wy = m(0, 2) - m(2, 0), wz = m(1, 0) - m(0, 1);
