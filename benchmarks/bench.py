@@ -20,8 +20,8 @@ import numpy as np
 import orvane_bindings as ob
 import orvane_floor as fl
 import package_rows
-import rotation_rows
 import quaternion
+import rotation_rows
 import scipy
 from scipy.spatial.transform import RigidTransform, Rotation
 from threadpoolctl import threadpool_info

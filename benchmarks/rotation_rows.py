@@ -116,8 +116,11 @@ def rows(case, batch_row_type, n):
         ("quat_approx_equal", "oa.quat_approx_equal(q, q2, 1e-8)", "r.approx_equal(r2, 1e-8)"),
         ("quat_mean", "oa.quat_mean(q)", "r.mean()"),
         ("align_vectors", "oa.align_vectors(p, p2)", "R.align_vectors(p, p2)"),
-        ("random_quat", "oa.random_quat(len(q), rng=np.random.default_rng(1))",
-            "R.random(len(q), rng=np.random.default_rng(1))"),
+        (
+            "random_quat",
+            "oa.random_quat(len(q), rng=np.random.default_rng(1))",
+            "R.random(len(q), rng=np.random.default_rng(1))",
+        ),
         ("slerp_keyframes (1,000 keyframes)", "oa.slerp_keyframes(times, key_q, t)", "slerp(t)"),
         ("pose_inverse", "oa.pose_inverse(p, q)", "tf.inv()"),
         ("pose_to_matrix", "oa.pose_to_matrix(p, q)", "tf.as_matrix()"),
@@ -176,7 +179,11 @@ def object_rows(case, row_type):
         ("quat_angle(Quaterniond)", "ov.quat_angle(q)", "glm.angle(q)"),
         ("quat_from_matrix(Matrix3d)", "ov.quat_from_matrix(m)", "glm.quat_cast(m)"),
         ("quat_from_euler(tuple, 'xyz')", "ov.quat_from_euler(angles, 'xyz')", "glm.dquat(angles)"),
-        ("euler_from_quat(Quaterniond, 'xyz')", "ov.euler_from_quat(q, 'xyz')", "glm.eulerAngles(q)"),
+        (
+            "euler_from_quat(Quaterniond, 'xyz')",
+            "ov.euler_from_quat(q, 'xyz')",
+            "glm.eulerAngles(q)",
+        ),
         ("decompose(Matrix4d)", "ov.decompose(trs)", "glm.decompose(trs, *out)"),
     ]
     return [row_type(label, case(a, ours), None, case(b, theirs)) for label, a, b in pairs]

@@ -28,11 +28,11 @@ print("inverse:", np.allclose(oa.matrix_inverse(views) @ views, np.eye(4)))
 # An affine transform into translation, rotation and scale: m = T * R * S.
 m = (
     ov.Matrix4d.Translation(ov.Vector3d(1, 2, 3))
-    * ov.to_matrix4(ov.quat_from_euler((30, 0, 0), "ZYX", degrees=True))
+    * ov.to_matrix4(ov.Quaterniond.RotationZ(np.radians(30)))
     * ov.Matrix4d.Scale(2, 3, 4)
 )
 translation, orientation, scale = ov.decompose(m)
-print(translation, ov.euler_from_quat(orientation, "ZYX", degrees=True), scale)
+print(translation, ov.quat_angle(orientation), scale)
 try:
     ov.decompose(ov.Matrix4d.Perspective(60.0, 1.0, 0.5, 50.0))
 except ValueError as error:

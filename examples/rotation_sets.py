@@ -21,8 +21,10 @@ print(f"mean {np.degrees(oa.quat_angle_between(mean, center)):.3f} deg from the 
 b = rng.normal(size=(50, 3))
 a = oa.quat_rotate(center, b) + rng.normal(scale=0.01, size=(50, 3))
 rotation, rssd = oa.align_vectors(a, b)
-print(f"align_vectors: {np.degrees(oa.quat_angle_between(rotation, center)):.3f} deg off, "
-      f"rssd {rssd:.4f}")
+print(
+    f"align_vectors: {np.degrees(oa.quat_angle_between(rotation, center)):.3f} deg off, "
+    f"rssd {rssd:.4f}"
+)
 
 # Points: a ~ scale * R b + position, never a reflection.
 points = 2.5 * oa.quat_rotate(center, b) + [1.0, -2.0, 0.5]

@@ -5,8 +5,11 @@ frame, and evaluated: alignment, absolute and relative pose error. With
 import argparse
 
 import numpy as np
+import numpy.typing as npt
 
 from orvane import arrays as oa
+
+Array = npt.NDArray[np.float64]
 
 # Six keyframes of a flight: times in seconds, positions in metres and
 # orientations from yaw, pitch and roll (intrinsic ZYX, degrees).
@@ -30,7 +33,9 @@ rng = np.random.default_rng(7)
 frame = (np.array([1.0, -2.0, 0.3]), oa.quat_from_euler([40, 0, 0], "ZYX", degrees=True))
 noisy = (
     truth[0] + rng.normal(scale=0.03, size=truth[0].shape),
-    oa.quat_multiply(truth[1], oa.quat_from_rotation_vector(rng.normal(scale=0.005, size=(201, 3)))),
+    oa.quat_multiply(
+        truth[1], oa.quat_from_rotation_vector(rng.normal(scale=0.005, size=(201, 3)))
+    ),
 )
 estimate = oa.pose_compose(*frame, *noisy)
 
@@ -45,18 +50,23 @@ ate = np.sqrt(np.mean(np.sum((aligned[0] - truth[0]) ** 2, axis=-1)))
 
 
 # RPE over 1 s: each motion from pose i to pose i + 20, estimate against truth.
-def motions(poses, step=20):
-    return oa.pose_compose(*oa.pose_inverse(poses[0][:-step], poses[1][:-step]),
-                           poses[0][step:], poses[1][step:])
+def motions(poses: tuple[Array, Array], step: int = 20) -> tuple[Array, Array]:
+    moved: tuple[Array, Array] = oa.pose_compose(
+        *oa.pose_inverse(poses[0][:-step], poses[1][:-step]), poses[0][step:], poses[1][step:]
+    )
+    return moved
 
 
 offset, error = oa.pose_compose(*oa.pose_inverse(*motions(truth)), *motions(aligned))
-rpe = np.sqrt(np.mean(np.sum(offset**2, axis=-1))), np.degrees(np.sqrt(np.mean(oa.quat_angle(error) ** 2)))
+rpe = (
+    np.sqrt(np.mean(np.sum(offset**2, axis=-1))),
+    np.degrees(np.sqrt(np.mean(oa.quat_angle(error) ** 2))),
+)
 print(f"ATE {ate:.4f} m; RPE over 1 s {rpe[0]:.4f} m, {rpe[1]:.3f} deg")
 
 
 def draw(path: str) -> None:
-    """The true positions, and the orientation axes at every keyframe."""
+    """The true and aligned positions, and the orientation axes every second."""
     try:
         from matplotlib.figure import Figure
     except ImportError:
@@ -66,7 +76,9 @@ def draw(path: str) -> None:
     axes = figure.add_subplot(projection="3d")
     axes.plot(*truth[0].T, color="k", linewidth=1)
     axes.plot(*aligned[0].T, color="0.6", linewidth=0.5)
-    for p, q in zip(*oa.pose_keyframes(times, key_positions, key_orientations, t[::20]), strict=True):
+    for p, q in zip(
+        *oa.pose_keyframes(times, key_positions, key_orientations, t[::20]), strict=True
+    ):
         for column, color in zip(oa.quat_to_matrix(q).T, "rgb", strict=True):
             axes.quiver(*p, *column, length=0.8, color=color)
     axes.set_xlabel("x (m)")

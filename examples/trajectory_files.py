@@ -50,12 +50,8 @@ def read_tum(path: Path) -> tuple[Array, Array]:
 
 def read_kitti(path: Path) -> tuple[Array, Array]:
     poses = np.loadtxt(path).reshape(-1, 3, 4)  # row-major [R|t]
-    return poses[:, :, 3], oa.matrix_to_quat(poses[:, :, :3])
-
-
-def inverse(position: Array, orientation: Array) -> tuple[Array, Array]:
-    inverted = oa.quat_inverse(orientation)
-    return -oa.quat_rotate(inverted, position), inverted
+    # The rotation nearest to each block: printed matrices are rounded.
+    return poses[:, :, 3], oa.quat_from_matrix(poses[:, :, :3])
 
 
 def relative_pose_error(truth: tuple[Array, Array], estimate: tuple[Array, Array]) -> Array:
@@ -64,12 +60,12 @@ def relative_pose_error(truth: tuple[Array, Array], estimate: tuple[Array, Array
 
     def motion(position: Array, orientation: Array) -> tuple[Array, Array]:
         # From each frame to the next: pose[i]^-1 * pose[i + 1].
-        before = inverse(position[:-1], orientation[:-1])
+        before = oa.pose_inverse(position[:-1], orientation[:-1])
         step: tuple[Array, Array] = oa.pose_compose(*before, position[1:], orientation[1:])
         return step
 
-    offset, turn = oa.pose_compose(*inverse(*motion(*truth)), *motion(*estimate))
-    angle = np.linalg.norm(oa.quat_to_rotation_vector(turn), axis=-1)
+    offset, turn = oa.pose_compose(*oa.pose_inverse(*motion(*truth)), *motion(*estimate))
+    angle = oa.quat_angle(turn)
     rmse = np.sqrt([np.mean(np.sum(offset**2, axis=-1)), np.mean(angle**2)])
     return rmse * [1.0, 180 / math.pi]
 

@@ -67,9 +67,9 @@ static_assert(type_number<bool> == NPY_BOOL && type_number<std::int8_t> == NPY_I
 static_assert(std::is_same_v<LoopFunction, PyUFuncGenericFunction>);
 
 py::object define(py::module_& m, std::unique_ptr<Definition> d) {
-    PyObject* f = PyUFunc_FromFuncAndDataAndSignature(
-        d->loops, d->data, d->types.data(), 2, d->nin, d->nout, PyUFunc_None, d->name.c_str(),
-        d->doc.c_str(), 0, d->signature.c_str());
+    PyObject* f = PyUFunc_FromFuncAndDataAndSignature(d->loops, d->data, d->types.data(), 2, d->nin,
+                                                      d->nout, PyUFunc_None, d->name.c_str(),
+                                                      d->doc.c_str(), 0, d->signature.c_str());
     if (f == nullptr) throw py::error_already_set();
     py::object ufunc = py::reinterpret_steal<py::object>(f);
     py::capsule owner(d.get(), [](void* p) { delete static_cast<Definition*>(p); });

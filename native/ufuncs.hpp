@@ -109,11 +109,10 @@ void by_order(char** args, const gufunc::Index* dimensions, const gufunc::Index*
 // A ufunc over square matrices of order 2, 3 or 4: the per-element functions
 // for each order, float then double; signature names the order n.
 template <template <class> class F>
-py::object add_by_order(py::module_& m, std::string name, const char* signature,
-                        std::string doc) {
-    auto d = definition<gufunc::Loop<F<math::Matrix2<float>>::value>,
-                        gufunc::Loop<F<math::Matrix2<double>>::value>>(std::move(name),
-                                                                       std::move(doc));
+py::object add_by_order(py::module_& m, std::string name, const char* signature, std::string doc) {
+    auto d =
+        definition<gufunc::Loop<F<math::Matrix2<float>>::value>,
+                   gufunc::Loop<F<math::Matrix2<double>>::value>>(std::move(name), std::move(doc));
     d->signature = signature;
     d->data[0] = d->data[1] = const_cast<char*>(d->name.c_str());
     d->loops[0] = &by_order<F<math::Matrix2<float>>::value, F<math::Matrix3<float>>::value,

@@ -23,7 +23,27 @@ _FLOAT32 = (
 _FLOAT64 = (
     'type[numpy.float64] | numpy.dtype[numpy.float64] | typing.Literal["float64", "f8", "double"]'
 )
+_EULER_KEYWORDS = "*, dtype: numpy.typing.DTypeLike = None, degrees: bool = False"
 VALUE_TYPED = {
+    # return_gimbal=True adds the flag to the result.
+    "euler_from_quat": [
+        f"def euler_from_quat(q: Quaternion{p}, seq: str, {_EULER_KEYWORDS}, "
+        f"return_gimbal: typing.Literal[{flag}]{' = False' if flag == 'False' else ''}) -> "
+        + (f"tuple[Vector3{p}, bool]" if flag == "True" else f"Vector3{p}")
+        + ": ..."
+        for flag in ("False", "True")
+        for p in ("f", "d")
+    ]
+    + [
+        f"def euler_from_quat(q: numpy.typing.ArrayLike, seq: str, {_EULER_KEYWORDS}, "
+        "return_gimbal: typing.Literal[False] = False) -> Vector3f | Vector3d: ...",
+        f"def euler_from_quat(q: numpy.typing.ArrayLike, seq: str, {_EULER_KEYWORDS}, "
+        "return_gimbal: typing.Literal[True]) -> "
+        "tuple[Vector3f, bool] | tuple[Vector3d, bool]: ...",
+        f"def euler_from_quat(q: numpy.typing.ArrayLike, seq: str, {_EULER_KEYWORDS}, "
+        "return_gimbal: bool) -> Vector3f | Vector3d | tuple[Vector3f, bool] | "
+        "tuple[Vector3d, bool]: ...",
+    ],
     "ortho": [
         "def ortho(left: float, right: float, bottom: float, top: float, near: float, far: float, "
         f"*, dtype: {_FLOAT32}) -> Matrix4f: ...",

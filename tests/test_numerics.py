@@ -48,6 +48,8 @@ OWN_SAMPLES = {
     name: {"Matrix4": [np.ravel(RIGID.numpy())]}
     for name in ("pose_from_matrix", "quat_from_matrix", "decompose")
 }
+# A viewport of no size has no inverse: the batch unproject's (4) is one.
+OWN_SAMPLES["unproject"] = {"Quaternion": [(0, 0, 640, 480)]}
 RAISES = {"pose_from_matrix": ValueError, "decompose": ValueError}
 SAMPLES["rows"] = [native.plane_rows(ov.frustum_planes(ob.Matrix4d(*CAMERA.ravel()))).ravel()]
 # Where a NaN is easiest to lose: rotations by 0, segments of length 0.

@@ -199,6 +199,7 @@ def pose_keyframes(
     /,
     **kwargs: Any,
 ) -> tuple[Any, Any]: ...
+
 # The nearest rotation of a matrix, and rigid motions.
 quat_from_matrix: _Gufunc
 pose_inverse: _Gufunc
