@@ -123,7 +123,13 @@ def rows(case, batch_row_type, n):
         ),
         ("slerp_keyframes (1,000 keyframes)", "oa.slerp_keyframes(times, key_q, t)", "slerp(t)"),
         ("pose_inverse", "oa.pose_inverse(p, q)", "tf.inv()"),
+        # SciPy keeps a RigidTransform as 4x4 matrices: as_matrix() is a copy.
         ("pose_to_matrix", "oa.pose_to_matrix(p, q)", "tf.as_matrix()"),
+        (
+            "pose_to_matrix, SciPy from the same arrays",
+            "oa.pose_to_matrix(p, q)",
+            "RT.from_components(p, R.from_quat(q, scalar_first=True)).as_matrix()",
+        ),
         ("pose_from_matrix", "oa.pose_from_matrix(T)", "RT.from_matrix(T)"),
         ("pose_exp", "oa.pose_exp(xi)", "RT.from_exp_coords(xi)"),
         ("pose_log", "oa.pose_log(p, q)", "tf.as_exp_coords()"),

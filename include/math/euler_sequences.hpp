@@ -147,7 +147,9 @@ inline EulerAngles<T> eulerFromQuaternion(const Quaternion<T>& q, EulerSequence 
 
     const T pi = detail::kPi<T>;
     T out[3];
-    out[1] = T(2) * std::atan2(std::hypot(c, d), std::hypot(a, b));
+    // u is in the safe range: these squares neither overflow nor lose
+    // anything that matters beside the larger components.
+    out[1] = T(2) * std::atan2(std::sqrt(c * c + d * d), std::sqrt(a * a + b * b));
     // Within rounding of 0 or pi: splitting the rest between the first and
     // third angles is then arbitrary, and giving it all to the first costs
     // less than this bound in the rebuilt rotation.

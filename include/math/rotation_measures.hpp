@@ -18,9 +18,8 @@ inline T rotationAngle(const Quaternion<T>& q) {
         (q.w == T(0) && q.x == T(0) && q.y == T(0) && q.z == T(0))) {
         return std::numeric_limits<T>::quiet_NaN();
     }
-    // hypot: squares of tiny components would vanish, of huge ones overflow.
-    const T v = std::hypot(std::hypot(q.x, q.y), q.z);
-    return T(2) * std::atan2(v, std::abs(q.w));
+    // scaledNorm: squares of huge components would overflow.
+    return T(2) * std::atan2(scaledNorm(Vector3<T>(q.x, q.y, q.z)), std::abs(q.w));
 }
 
 // Whether q0 and q1 are the same rotation within atol radians (q and -q

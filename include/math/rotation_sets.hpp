@@ -296,8 +296,10 @@ template <class T>
 inline Quaternion<T> quaternionFromUniforms(const Vector3<T>& u) {
     const T two_pi = T(2) * std::acos(T(-1));
     const T r1 = std::sqrt(T(1) - u.x), r2 = std::sqrt(u.x);
-    const T t1 = two_pi * u.y, t2 = two_pi * u.z;
-    return {r2 * std::cos(t2), r1 * std::sin(t1), r1 * std::cos(t1), r2 * std::sin(t2)};
+    T s1, c1, s2, c2;
+    math::sincos(two_pi * u.y, s1, c1);
+    math::sincos(two_pi * u.z, s2, c2);
+    return {r2 * c2, r1 * s1, r1 * c1, r2 * s2};
 }
 
 }  // namespace math
