@@ -4,16 +4,13 @@ search and raise ValueError for bad keyframes or times."""
 
 from ._native import gufuncs as _ufuncs
 
-_modules = __import__("sys").modules
-
 
 def _call(ufunc, args, kwargs):
-    if "dask.array" in _modules:
-        from . import arrays
+    # The dispatcher orvane.arrays gives every ufunc, Dask included; looked up
+    # per call, as that module imports this one before it builds them.
+    from .arrays import _DISPATCHERS
 
-        if arrays._has_dask(args, kwargs):
-            return arrays._lazy(ufunc, args, kwargs)
-    return ufunc(*args, **kwargs)
+    return _DISPATCHERS[ufunc](*args, **kwargs)
 
 
 def slerp_keyframes(times, quats, t, /, **kwargs):
