@@ -7,9 +7,13 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
+#include "bvh.hpp"
 #include "geometry.hpp"
+#include "scaled.hpp"
 #include "ray.hpp"
 #include "triangles.hpp"
 #include "vector.hpp"
@@ -40,8 +44,59 @@ struct FaceFault {
     std::int64_t index;
 };
 
-// A triangle mesh over copies of its vertex and face arrays. Faces whose
-// vertices are not all finite are never hit.
+namespace detail {
+
+// The side of the sheared origin, perturbed by (e, e^2) for an infinitesimal
+// e, of the edge whose edge function is e = edgeFunction(px, py, qx, qy):
+// the sign of e, or where e is 0 that of the perturbation's term
+// (q - p) x (e, e^2). 0 only for an edge that projects to a point.
+template <class T>
+inline int perturbedSide(T e, T px, T py, T qx, T qy) {
+    if (e != T(0)) return e > T(0) ? 1 : -1;
+    if (py != qy) return py > qy ? 1 : -1;
+    if (qx != px) return qx > px ? 1 : -1;
+    return 0;
+}
+
+// +1 or -1 (the winding seen from below) when the ray from the origin up the
+// z axis crosses the triangle pa, pb, pc (relative to the origin) above it,
+// else 0. Shared edges and vertices are settled by perturbedSide, the same
+// way for every triangle, so a closed mesh is crossed a whole number of
+// times whatever the ray meets.
+template <class T>
+inline int upwardCrossing(const Vector3<T>& pa, const Vector3<T>& pb, const Vector3<T>& pc) {
+    const T e0 = edgeFunction(pc.x, pc.y, pb.x, pb.y);
+    const T e1 = edgeFunction(pa.x, pa.y, pc.x, pc.y);
+    const T e2 = edgeFunction(pb.x, pb.y, pa.x, pa.y);
+    const int s0 = perturbedSide(e0, pc.x, pc.y, pb.x, pb.y);
+    const int s1 = perturbedSide(e1, pa.x, pa.y, pc.x, pc.y);
+    const int s2 = perturbedSide(e2, pb.x, pb.y, pa.x, pa.y);
+    if (s0 == 0 || s0 != s1 || s1 != s2) return 0;
+    const T det = (e0 + e1) + e2;
+    const T z = (e0 * pa.z + e1 * pb.z) + e2 * pc.z;
+    if (det == T(0) || !((z > T(0) && det > T(0)) || (z < T(0) && det < T(0)))) return 0;
+    return s0;
+}
+
+// How far a box is widened, relative to the distance from the query to the
+// far corner of the mesh, so that rounding in the triangle tests never puts
+// a result outside the box it is pruned by; far above that rounding, and far
+// below the size of any box that matters for speed.
+template <class T>
+inline constexpr double kMarginFraction = std::is_same_v<T, float> ? 0x1p-13 : 0x1p-30;
+
+template <class T>
+inline bool finite(const Vector3<T>& p) {
+    return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+}
+
+}  // namespace detail
+
+// A triangle mesh over copies of its vertex and face arrays, with a bounding
+// volume hierarchy over its faces. Faces whose vertices are not all finite
+// are left out of it and never hit. Every query gives the bits of the plain
+// loop over all faces (rayTriangle, closestPointOnTriangle), ties going to
+// the lowest face: boxes are only ever widened.
 template <class T>
 class TriangleMesh {
 public:
@@ -71,19 +126,25 @@ public:
         for (std::size_t f = 0; f < faceCount; ++f) {
             faces_[f] = {faces[3 * f], faces[3 * f + 1], faces[3 * f + 2]};
         }
+        build();
     }
 
     const std::optional<FaceFault>& fault() const { return fault_; }
     const std::vector<Vector3<T>>& vertices() const { return vertices_; }
     const std::vector<Face>& faces() const { return faces_; }
     std::size_t size() const { return faces_.size(); }
+    // The memory of the hierarchy, beyond the vertex and face arrays.
+    std::size_t hierarchyBytes() const {
+        return bvh_.nodes.capacity() * sizeof(BvhNode<T>) +
+               bvh_.order.capacity() * sizeof(std::uint32_t);
+    }
 
     // The box of the finite vertices; (inf, -inf) when there are none.
     AABB<T> bounds() const {
         const T inf = std::numeric_limits<T>::infinity();
         AABB<T> box(Vector3<T>(inf), Vector3<T>(-inf));
         for (const Vector3<T>& p : vertices_) {
-            if (!(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z))) continue;
+            if (!detail::finite(p)) continue;
             for (int i = 0; i < 3; ++i) {
                 box.min[i] = std::min(box.min[i], p[i]);
                 box.max[i] = std::max(box.max[i], p[i]);
@@ -97,12 +158,15 @@ public:
                        T tMax = std::numeric_limits<T>::infinity()) const {
         const T nan = std::numeric_limits<T>::quiet_NaN();
         MeshHit<T> best{tMax, -1, nan, nan};
-        for (std::size_t f = 0; f < faces_.size(); ++f) {
-            const Face& face = faces_[f];
-            const auto hit = rayTriangle(origin, direction, vertices_[face[0]],
-                                         vertices_[face[1]], vertices_[face[2]]);
-            if (hit && hit->t < best.t) best = {hit->t, std::int64_t(f), hit->u, hit->v};
-        }
+        const auto visit = [&](std::uint32_t f) {
+            const auto hit = triangleHit(origin, direction, f);
+            if (hit && (hit->t < best.t ||
+                        (hit->t == best.t && best.face >= 0 && std::int64_t(f) < best.face))) {
+                best = {hit->t, std::int64_t(f), hit->u, hit->v};
+            }
+            return false;
+        };
+        traverseRay(origin, direction, [&] { return double(best.t); }, visit);
         if (best.face < 0) best.t = std::numeric_limits<T>::infinity();
         return best;
     }
@@ -110,33 +174,222 @@ public:
     // Whether any face is hit with t < tMax.
     bool occluded(const Vector3<T>& origin, const Vector3<T>& direction,
                   T tMax = std::numeric_limits<T>::infinity()) const {
-        return raycast(origin, direction, tMax).face >= 0;
+        bool hit = false;
+        const auto visit = [&](std::uint32_t f) {
+            const auto h = triangleHit(origin, direction, f);
+            hit = h && h->t < tMax;
+            return hit;
+        };
+        traverseRay(origin, direction, [&] { return double(tMax); }, visit);
+        return hit;
     }
 
     // The nearest point of closestPointOnTriangle, the lowest face on a tie.
     MeshPoint<T> closestPoint(const Vector3<T>& p) const {
         const T nan = std::numeric_limits<T>::quiet_NaN();
         MeshPoint<T> best{Vector3<T>(nan), -1, std::numeric_limits<T>::infinity()};
-        for (std::size_t f = 0; f < faces_.size(); ++f) {
+        if (bvh_.nodes.empty() || !detail::finite(p)) return best;
+        const auto visit = [&](std::uint32_t f) {
             const Face& face = faces_[f];
             const TrianglePoint<T> q = closestPointOnTriangle(
                 p, vertices_[face[0]], vertices_[face[1]], vertices_[face[2]]);
             const Vector3<T> e = p - q.point;
             const T d2 = dot(e, e);
-            if (d2 < best.distanceSquared) best = {q.point, std::int64_t(f), d2};
+            if (d2 < best.distanceSquared ||
+                (d2 == best.distanceSquared && best.face >= 0 && std::int64_t(f) < best.face)) {
+                best = {q.point, std::int64_t(f), d2};
+            }
+        };
+        const double point[3] = {double(p.x), double(p.y), double(p.z)};
+        const double margin = marginAround(point);
+        const auto gap = [&](const BvhNode<T>& node) {
+            double d2 = 0;
+            for (int i = 0; i < 3; ++i) {
+                const double below = (double(node.lower[i]) - margin) - point[i];
+                const double above = point[i] - (double(node.upper[i]) + margin);
+                const double d = below > 0 ? below : (above > 0 ? above : 0.0);
+                d2 += d * d;
+            }
+            return d2;
+        };
+        // Nearest box first; a box no nearer than the best point is passed by.
+        std::pair<std::uint32_t, double> stack[detail::kMaxDepth + 2];
+        int size = 0;
+        stack[size++] = {0, gap(bvh_.nodes[0])};
+        while (size > 0) {
+            const auto [index, distance] = stack[--size];
+            if (distance > double(best.distanceSquared)) continue;
+            const BvhNode<T>& node = bvh_.nodes[index];
+            if (node.count > 0) {
+                for (std::uint32_t k = 0; k < node.count; ++k) visit(bvh_.order[node.index + k]);
+                continue;
+            }
+            const double near = gap(bvh_.nodes[node.index]);
+            const double far = gap(bvh_.nodes[node.index + 1]);
+            if (near <= far) {
+                stack[size++] = {node.index + 1, far};
+                stack[size++] = {node.index, near};
+            } else {
+                stack[size++] = {node.index, near};
+                stack[size++] = {node.index + 1, far};
+            }
         }
         return best;
     }
 
-    // Whether p lies inside the closed mesh.
+    // Whether p lies inside the closed mesh: the crossings of the ray up the
+    // z axis from p, counted with their windings, do not cancel. Meshes of
+    // either orientation work; points on the surface may go either way.
     bool contains(const Vector3<T>& p) const {
-        (void)p;
-        return false;
+        if (bvh_.nodes.empty() || !detail::finite(p)) return false;
+        const double point[3] = {double(p.x), double(p.y), double(p.z)};
+        const double margin = marginAround(point);
+        // One scale for every vertex, so that shared edges stay shared.
+        const double reach = std::min(reachFrom(point), double(std::numeric_limits<T>::max()));
+        const int k = detail::withinRange<4>(T(reach)) ? 0 : detail::scaleExponent(T(reach));
+        const auto relative = [&](std::int64_t v) {
+            const Vector3<T> r = vertices_[v] - p;
+            return k == 0 ? r : detail::scaledBy(r, -k);
+        };
+        int winding = 0;
+        std::uint32_t stack[detail::kMaxDepth + 2];
+        int size = 0;
+        stack[size++] = 0;
+        while (size > 0) {
+            const BvhNode<T>& node = bvh_.nodes[stack[--size]];
+            if (double(node.lower[0]) - margin > point[0] ||
+                double(node.upper[0]) + margin < point[0] ||
+                double(node.lower[1]) - margin > point[1] ||
+                double(node.upper[1]) + margin < point[1] ||
+                double(node.upper[2]) + margin < point[2]) {
+                continue;
+            }
+            if (node.count == 0) {
+                stack[size++] = node.index;
+                stack[size++] = node.index + 1;
+                continue;
+            }
+            for (std::uint32_t j = 0; j < node.count; ++j) {
+                const Face& face = faces_[bvh_.order[node.index + j]];
+                winding += detail::upwardCrossing(relative(face[0]), relative(face[1]),
+                                                  relative(face[2]));
+            }
+        }
+        return winding != 0;
     }
 
 private:
+    std::optional<TriangleHit<T>> triangleHit(const Vector3<T>& origin,
+                                              const Vector3<T>& direction,
+                                              std::uint32_t f) const {
+        const Face& face = faces_[f];
+        return rayTriangle(origin, direction, vertices_[face[0]], vertices_[face[1]],
+                           vertices_[face[2]]);
+    }
+
+    // The largest coordinate distance from the point to the mesh's box.
+    double reachFrom(const double* point) const {
+        const BvhNode<T>& root = bvh_.nodes[0];
+        double reach = 0;
+        for (int i = 0; i < 3; ++i) {
+            reach = std::max({reach, std::abs(double(root.lower[i]) - point[i]),
+                              std::abs(double(root.upper[i]) - point[i])});
+        }
+        return reach;
+    }
+
+    double marginAround(const double* point) const {
+        return reachFrom(point) * detail::kMarginFraction<T> +
+               double(std::numeric_limits<T>::min()) * 0x1p10;
+    }
+
+    // Calls visit(face) for every face of a box the ray passes within the
+    // margin of, before bound() (the farthest t still wanted), nearest box
+    // first; visit returning true ends the walk. Rays the box arithmetic
+    // cannot follow (non-finite, or a direction component too small to
+    // invert) visit every face.
+    template <class Bound, class Visit>
+    void traverseRay(const Vector3<T>& origin, const Vector3<T>& direction, Bound bound,
+                     Visit visit) const {
+        if (bvh_.nodes.empty()) return;
+        const double o[3] = {double(origin.x), double(origin.y), double(origin.z)};
+        double inverse[3];
+        bool followable = detail::finite(origin) && detail::finite(direction);
+        for (int i = 0; i < 3; ++i) {
+            inverse[i] = 1.0 / double(direction[i]);
+            if (direction[i] != T(0) && !std::isfinite(inverse[i])) followable = false;
+        }
+        const double margin = followable ? marginAround(o) : 0.0;
+        if (!followable || !std::isfinite(margin)) {
+            for (std::uint32_t f : bvh_.order) {
+                if (visit(f)) return;
+            }
+            return;
+        }
+        // The t at which the ray enters the widened box, or NaN if it misses
+        // it before tFar. A 0 * inf (an origin on a slab of a direction
+        // without that component) leaves the interval as it is.
+        const auto enter = [&](const BvhNode<T>& node, double tFar) {
+            double tNear = 0;
+            for (int i = 0; i < 3; ++i) {
+                double a = ((double(node.lower[i]) - margin) - o[i]) * inverse[i];
+                double b = ((double(node.upper[i]) + margin) - o[i]) * inverse[i];
+                if (inverse[i] < 0) std::swap(a, b);
+                tNear = a > tNear ? a : tNear;
+                tFar = b < tFar ? b : tFar;
+            }
+            return tNear <= tFar ? tNear : std::numeric_limits<double>::quiet_NaN();
+        };
+        std::pair<std::uint32_t, double> stack[detail::kMaxDepth + 2];
+        int size = 0;
+        const double rootEntry = enter(bvh_.nodes[0], bound());
+        if (rootEntry <= bound()) stack[size++] = {0, rootEntry};
+        while (size > 0) {
+            const auto [index, entry] = stack[--size];
+            const double tFar = bound();
+            if (!(entry <= tFar)) continue;
+            const BvhNode<T>& node = bvh_.nodes[index];
+            if (node.count > 0) {
+                for (std::uint32_t k = 0; k < node.count; ++k) {
+                    if (visit(bvh_.order[node.index + k])) return;
+                }
+                continue;
+            }
+            const double first = enter(bvh_.nodes[node.index], tFar);
+            const double second = enter(bvh_.nodes[node.index + 1], tFar);
+            const bool firstNearer = first <= second || second != second;
+            const double nearT = firstNearer ? first : second, farT = firstNearer ? second : first;
+            const std::uint32_t nearNode = firstNearer ? node.index : node.index + 1;
+            const std::uint32_t farNode = firstNearer ? node.index + 1 : node.index;
+            if (farT <= tFar) stack[size++] = {farNode, farT};
+            if (nearT <= tFar) stack[size++] = {nearNode, nearT};
+        }
+    }
+
+    void build() {
+        std::vector<detail::BvhPrimitive<T>> primitives;
+        primitives.reserve(faces_.size());
+        for (std::size_t f = 0; f < faces_.size(); ++f) {
+            const Vector3<T>& a = vertices_[faces_[f][0]];
+            const Vector3<T>& b = vertices_[faces_[f][1]];
+            const Vector3<T>& c = vertices_[faces_[f][2]];
+            if (!(detail::finite(a) && detail::finite(b) && detail::finite(c))) continue;
+            detail::BvhPrimitive<T> p;
+            for (int i = 0; i < 3; ++i) {
+                p.lower[i] = std::min({a[i], b[i], c[i]});
+                p.upper[i] = std::max({a[i], b[i], c[i]});
+                p.centre[i] = p.lower[i] * T(0.5) + p.upper[i] * T(0.5);
+            }
+            p.id = std::uint32_t(f);
+            primitives.push_back(p);
+        }
+        bvh_ = buildBvh(std::move(primitives));
+        bvh_.nodes.shrink_to_fit();
+    }
+
     std::vector<Vector3<T>> vertices_;
     std::vector<Face> faces_;
+    Bvh<T> bvh_;
     std::optional<FaceFault> fault_;
 };
 
