@@ -53,6 +53,7 @@ def test_installed_headers_work_with_find_package(tmp_path):
         "centre Vector3f(0.5, 1, 1.5)",
         "slerp angle 0.7854",
         "ray enters at 1",
+        "mesh face 3 at 1.4, inside 1",
     ]
     # Results are fixed operation by operation, so the no-contraction flag
     # must reach every consumer through the exported target.

@@ -1,3 +1,4 @@
+#include <cstdint>
 #include <cstdio>
 
 #include "math/bounds.hpp"
@@ -6,6 +7,7 @@
 #include "math/frustum.hpp"
 #include "math/geometry.hpp"
 #include "math/matrix.hpp"
+#include "math/mesh.hpp"
 #include "math/planes.hpp"
 #include "math/pose.hpp"
 #include "math/quaternion.hpp"
@@ -37,5 +39,12 @@ int main() {
     const auto hit =
         math::rayAabb(math::Vector3<float>(-1, 0.5f, 0.5f), math::Vector3<float>(1, 0, 0), box);
     std::printf("ray enters at %g\n", double(hit->tNear));
+
+    const double corners[] = {0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1};
+    const std::int64_t faces[] = {0, 2, 1, 0, 1, 3, 0, 3, 2, 1, 2, 3};
+    const math::TriangleMesh<double> tetrahedron(corners, 4, faces, 4);
+    const auto onMesh = tetrahedron.raycast({0.2, 0.2, 2}, {0, 0, -1});
+    std::printf("mesh face %lld at %g, inside %d\n", static_cast<long long>(onMesh.face),
+                onMesh.t, int(tetrahedron.contains({0.1, 0.1, 0.1})));
     return 0;
 }
