@@ -158,8 +158,9 @@ public:
                        T tMax = std::numeric_limits<T>::infinity()) const {
         const T nan = std::numeric_limits<T>::quiet_NaN();
         MeshHit<T> best{tMax, -1, nan, nan};
+        const detail::RayShear<T> shear = detail::shearOf(direction);
         const auto visit = [&](std::uint32_t f) {
-            const auto hit = triangleHit(origin, direction, f);
+            const auto hit = triangleHit(origin, direction, shear, f);
             if (hit && (hit->t < best.t ||
                         (hit->t == best.t && best.face >= 0 && std::int64_t(f) < best.face))) {
                 best = {hit->t, std::int64_t(f), hit->u, hit->v};
@@ -175,8 +176,9 @@ public:
     bool occluded(const Vector3<T>& origin, const Vector3<T>& direction,
                   T tMax = std::numeric_limits<T>::infinity()) const {
         bool hit = false;
+        const detail::RayShear<T> shear = detail::shearOf(direction);
         const auto visit = [&](std::uint32_t f) {
-            const auto h = triangleHit(origin, direction, f);
+            const auto h = triangleHit(origin, direction, shear, f);
             hit = h && h->t < tMax;
             return hit;
         };
@@ -281,10 +283,11 @@ public:
 private:
     std::optional<TriangleHit<T>> triangleHit(const Vector3<T>& origin,
                                               const Vector3<T>& direction,
+                                              const detail::RayShear<T>& shear,
                                               std::uint32_t f) const {
         const Face& face = faces_[f];
-        return rayTriangle(origin, direction, vertices_[face[0]], vertices_[face[1]],
-                           vertices_[face[2]]);
+        return detail::rayTriangleSheared(origin, direction, shear, vertices_[face[0]],
+                                          vertices_[face[1]], vertices_[face[2]]);
     }
 
     // The largest coordinate distance from the point to the mesh's box.

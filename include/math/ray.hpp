@@ -113,12 +113,16 @@ inline T edgeFunction(T px, T py, T qx, T qy) {
 
 namespace detail {
 
-// rayTriangle past the area test, with the vertices pa, pb, pc relative to
-// the origin.
+// The permutation and shear that take a ray's direction to +z; it depends on
+// the direction alone, so a ray tested against many triangles makes it once.
 template <class T>
-inline std::optional<TriangleHit<T>> rayTriangleFrom(const Vector3<T>& direction,
-                                                     const Vector3<T>& pa, const Vector3<T>& pb,
-                                                     const Vector3<T>& pc) {
+struct RayShear {
+    int kx, ky, kz;
+    T sx, sy, sz;
+};
+
+template <class T>
+inline RayShear<T> shearOf(const Vector3<T>& direction) {
     int kz = 0;
     if (std::abs(direction.y) > std::abs(direction[kz])) kz = 1;
     if (std::abs(direction.z) > std::abs(direction[kz])) kz = 2;
@@ -126,9 +130,18 @@ inline std::optional<TriangleHit<T>> rayTriangleFrom(const Vector3<T>& direction
     int ky = kx == 2 ? 0 : kx + 1;
     // Keeps the winding of the permuted axes right-handed.
     if (direction[kz] < T(0)) std::swap(kx, ky);
-    const T sx = direction[kx] / direction[kz];
-    const T sy = direction[ky] / direction[kz];
-    const T sz = T(1) / direction[kz];
+    return {kx, ky, kz, direction[kx] / direction[kz], direction[ky] / direction[kz],
+            T(1) / direction[kz]};
+}
+
+// rayTriangle past the area test, with the vertices pa, pb, pc relative to
+// the origin.
+template <class T>
+inline std::optional<TriangleHit<T>> rayTriangleFrom(const RayShear<T>& shear,
+                                                     const Vector3<T>& pa, const Vector3<T>& pb,
+                                                     const Vector3<T>& pc) {
+    const int kx = shear.kx, ky = shear.ky, kz = shear.kz;
+    const T sx = shear.sx, sy = shear.sy, sz = shear.sz;
 
     const T ax = pa[kx] - sx * pa[kz], ay = pa[ky] - sy * pa[kz];
     const T bx = pb[kx] - sx * pb[kz], by = pb[ky] - sy * pb[kz];
@@ -147,6 +160,38 @@ inline std::optional<TriangleHit<T>> rayTriangleFrom(const Vector3<T>& direction
     const T t = ((e0 * az + e1 * bz) + e2 * cz) / det;
     if (!(t >= T(0))) return std::nullopt;
     return TriangleHit<T>{t, e1 / det, e2 / det};
+}
+
+// rayTriangle with the shear of its direction made beforehand.
+template <class T>
+inline std::optional<TriangleHit<T>> rayTriangleSheared(const Vector3<T>& origin,
+                                                        const Vector3<T>& direction,
+                                                        const RayShear<T>& shear,
+                                                        const Vector3<T>& a, const Vector3<T>& b,
+                                                        const Vector3<T>& c) {
+    Vector3<T> ab = b - a, ac = c - a;
+    if (const int k = rangeExponent(ab, ac)) {
+        ab = scaledBy(ab, -k);
+        ac = scaledBy(ac, -k);
+    }
+    const Vector3<T> normal = cross(ab, ac);
+    if (normal.x == T(0) && normal.y == T(0) && normal.z == T(0)) return std::nullopt;
+
+    Vector3<T> pa = a - origin, pb = b - origin, pc = c - origin, d = direction;
+    const T vertices =
+        std::max({largestMagnitude(pa), largestMagnitude(pb), largestMagnitude(pc)});
+    const T length = largestMagnitude(d);
+    if (withinRange<4>(vertices) && withinRange<4>(length)) {
+        return rayTriangleFrom(shear, pa, pb, pc);
+    }
+    const int kv = scaleExponent(vertices), kd = scaleExponent(length);
+    pa = scaledBy(pa, -kv);
+    pb = scaledBy(pb, -kv);
+    pc = scaledBy(pc, -kv);
+    d = scaledBy(d, -kd);
+    std::optional<TriangleHit<T>> hit = rayTriangleFrom(shearOf(d), pa, pb, pc);
+    if (hit) hit->t = std::scalbn(hit->t, kv - kd);
+    return hit;
 }
 
 }  // namespace detail
@@ -169,29 +214,7 @@ template <class T>
 inline std::optional<TriangleHit<T>> rayTriangle(const Vector3<T>& origin,
                                                  const Vector3<T>& direction, const Vector3<T>& a,
                                                  const Vector3<T>& b, const Vector3<T>& c) {
-    Vector3<T> ab = b - a, ac = c - a;
-    if (const int k = detail::rangeExponent(ab, ac)) {
-        ab = detail::scaledBy(ab, -k);
-        ac = detail::scaledBy(ac, -k);
-    }
-    const Vector3<T> normal = cross(ab, ac);
-    if (normal.x == T(0) && normal.y == T(0) && normal.z == T(0)) return std::nullopt;
-
-    Vector3<T> pa = a - origin, pb = b - origin, pc = c - origin, d = direction;
-    const T vertices = std::max(
-        {detail::largestMagnitude(pa), detail::largestMagnitude(pb), detail::largestMagnitude(pc)});
-    const T length = detail::largestMagnitude(d);
-    if (detail::withinRange<4>(vertices) && detail::withinRange<4>(length)) {
-        return detail::rayTriangleFrom(d, pa, pb, pc);
-    }
-    const int kv = detail::scaleExponent(vertices), kd = detail::scaleExponent(length);
-    pa = detail::scaledBy(pa, -kv);
-    pb = detail::scaledBy(pb, -kv);
-    pc = detail::scaledBy(pc, -kv);
-    d = detail::scaledBy(d, -kd);
-    std::optional<TriangleHit<T>> hit = detail::rayTriangleFrom(d, pa, pb, pc);
-    if (hit) hit->t = std::scalbn(hit->t, kv - kd);
-    return hit;
+    return detail::rayTriangleSheared(origin, direction, detail::shearOf(direction), a, b, c);
 }
 
 }  // namespace math
