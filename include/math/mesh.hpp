@@ -79,11 +79,12 @@ inline int upwardCrossing(const Vector3<T>& pa, const Vector3<T>& pb, const Vect
 }
 
 // How far a box is widened, relative to the distance from the query to the
-// far corner of the mesh, so that rounding in the triangle tests never puts
-// a result outside the box it is pruned by; far above that rounding, and far
-// below the size of any box that matters for speed.
+// far corner of the mesh: twice what rounding may move a hit of rayTriangle
+// (kPlaneTolerance) or a point of closestPointOnTriangle, so that no result
+// of the loop over all faces is ever pruned, and far below the size of any
+// box that matters for speed.
 template <class T>
-inline constexpr double kMarginFraction = std::is_same_v<T, float> ? 0x1p-13 : 0x1p-30;
+inline constexpr double kMarginFraction = 2 * double(kPlaneTolerance<T>);
 
 template <class T>
 inline bool finite(const Vector3<T>& p) {

@@ -134,12 +134,17 @@ inline RayShear<T> shearOf(const Vector3<T>& direction) {
             T(1) / direction[kz]};
 }
 
+// How far, relative to the distance from the origin to the triangle, the
+// rounding of the edge functions may move a hit before it is no hit.
+template <class T>
+inline constexpr T kPlaneTolerance = std::is_same_v<T, float> ? T(0x1p-14) : T(0x1p-31);
+
 // rayTriangle past the area test, with the vertices pa, pb, pc relative to
-// the origin.
+// the origin, none farther than `reach` along any axis.
 template <class T>
 inline std::optional<TriangleHit<T>> rayTriangleFrom(const RayShear<T>& shear,
                                                      const Vector3<T>& pa, const Vector3<T>& pb,
-                                                     const Vector3<T>& pc) {
+                                                     const Vector3<T>& pc, T reach) {
     const int kx = shear.kx, ky = shear.ky, kz = shear.kz;
     const T sx = shear.sx, sy = shear.sy, sz = shear.sz;
 
@@ -155,6 +160,16 @@ inline std::optional<TriangleHit<T>> rayTriangleFrom(const RayShear<T>& shear,
     }
     const T det = (e0 + e1) + e2;
     if (det == T(0)) return std::nullopt;
+    // The rounding of the edge functions, up to 3 eps s^2 (s bounds |x| + |y|
+    // of the sheared vertices), moves the hit sideways by up to that times
+    // s / |det|. For a ray lying in the triangle's plane to within rounding
+    // that is no longer small: the hit could be anywhere along the plane.
+    const T s = std::max({std::abs(ax) + std::abs(ay), std::abs(bx) + std::abs(by),
+                          std::abs(cx) + std::abs(cy)});
+    if (T(3) * std::numeric_limits<T>::epsilon() * (s * s) * s >
+        kPlaneTolerance<T> * reach * std::abs(det)) {
+        return std::nullopt;
+    }
 
     const T az = sz * pa[kz], bz = sz * pb[kz], cz = sz * pc[kz];
     const T t = ((e0 * az + e1 * bz) + e2 * cz) / det;
@@ -182,14 +197,15 @@ inline std::optional<TriangleHit<T>> rayTriangleSheared(const Vector3<T>& origin
         std::max({largestMagnitude(pa), largestMagnitude(pb), largestMagnitude(pc)});
     const T length = largestMagnitude(d);
     if (withinRange<4>(vertices) && withinRange<4>(length)) {
-        return rayTriangleFrom(shear, pa, pb, pc);
+        return rayTriangleFrom(shear, pa, pb, pc, vertices);
     }
     const int kv = scaleExponent(vertices), kd = scaleExponent(length);
     pa = scaledBy(pa, -kv);
     pb = scaledBy(pb, -kv);
     pc = scaledBy(pc, -kv);
     d = scaledBy(d, -kd);
-    std::optional<TriangleHit<T>> hit = rayTriangleFrom(shearOf(d), pa, pb, pc);
+    std::optional<TriangleHit<T>> hit =
+        rayTriangleFrom(shearOf(d), pa, pb, pc, std::scalbn(vertices, -kv));
     if (hit) hit->t = std::scalbn(hit->t, kv - kd);
     return hit;
 }
@@ -202,8 +218,10 @@ inline std::optional<TriangleHit<T>> rayTriangleSheared(const Vector3<T>& origin
 // edge, so a ray through a shared edge or vertex hits at least one of the
 // triangles; an edge function of zero counts as inside. Both windings hit.
 // nullopt for zero-area triangles (an exactly zero cross product of the
-// edges, or a zero projected area, as for a ray lying in the triangle's
-// plane), for hits behind the origin and for a zero direction. Sums are taken
+// edges, or a zero projected area), for a ray lying in the triangle's plane
+// (to within rounding: where rounding could move the hit by more than
+// kPlaneTolerance of the distance to the triangle), for hits behind the
+// origin and for a zero direction. Sums are taken
 // left to right: det = (e0 + e1) + e2, t = ((e0 az + e1 bz) + e2 cz) / det.
 // Scaling the edges leaves the area test as it is, and scaling the vertices
 // about the origin, or the direction, changes only t, in proportion; where
