@@ -161,3 +161,24 @@ TYPED_TEST(Rays, TriangleEdgeCases) {
                   bool(math::rayTriangle<T>({0, 0, 0}, {0, 0, -1}, q, p, {-1, 1, -1})),
               1);
 }
+
+// In a tilted plane, a ray lying in it to within rounding hits nowhere, even
+// where the rounded edge functions agree far from the triangle; one leaving
+// the plane at a small angle still hits where it crosses.
+TYPED_TEST(Rays, RaysInATrianglesPlaneDoNotHit) {
+    using T = TypeParam;
+    std::mt19937 rng(4);
+    std::uniform_real_distribution<double> u(-1, 1);
+    const double e1[3] = {2, -1, 0}, e2[3] = {3, 6, -5}, n[3] = {1, 2, 3};  // n is e1 x e2 / 5
+    const auto at = [&](double s, double t, double h) {
+        return Vector3<T>(T(s * e1[0] + t * e2[0] + h * n[0]), T(s * e1[1] + t * e2[1] + h * n[1]),
+                          T(s * e1[2] + t * e2[2] + h * n[2]));
+    };
+    const Vector3<T> a = at(0, 0, 0), b = at(0.1, 0, 0), c = at(0, 0.1, 0);
+    for (int k = 0; k < 2000; ++k) {
+        const Vector3<T> o = at(3 * u(rng), 3 * u(rng), 0), d = at(u(rng), u(rng), 0);
+        EXPECT_FALSE(math::rayTriangle(o, d, a, b, c)) << k;
+        const Vector3<T> steep = at(0.03, 0.03, 0) - at(0.03 + u(rng), 0.03 + u(rng), 0.01);
+        EXPECT_TRUE(math::rayTriangle(at(0.03, 0.03, 0) - steep, steep, a, b, c)) << k;
+    }
+}
