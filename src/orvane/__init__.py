@@ -68,6 +68,7 @@ from ._native import (
     to_quaternion,
     unproject,
 )
+from ._mesh import Mesh
 from ._precision import ortho
 
 _BASE_NAMES = [name for name in dir(_bindings) if not name.startswith("_")]
@@ -145,3 +146,6 @@ __all__ += [
     "pose_to_dual_quat",
     "pose_from_dual_quat",
 ]
+
+# Triangle meshes: rays, closest points and inside tests over many faces.
+__all__ += ["Mesh"]
