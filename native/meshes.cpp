@@ -73,7 +73,7 @@ template <class T>
 py::array view(const T* data, std::size_t n, const py::object& owner) {
     py::array a(py::dtype::of<T>(), {n, std::size_t(3)}, {3 * sizeof(T), sizeof(T)},
                 n == 0 ? nullptr : data, owner);
-    py::detail::array_proxy(a.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
+    a.attr("setflags")(py::arg("write") = false);
     return a;
 }
 

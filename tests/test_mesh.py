@@ -15,11 +15,13 @@ PHI = (1 + 5**0.5) / 2
 
 def icosahedron():
     """A closed icosahedron, plus a face on a NaN and one on an infinite vertex."""
+    # fmt: off
     v = [(-1, PHI, 0), (1, PHI, 0), (-1, -PHI, 0), (1, -PHI, 0), (0, -1, PHI), (0, 1, PHI),
          (0, -1, -PHI), (0, 1, -PHI), (PHI, 0, -1), (PHI, 0, 1), (-PHI, 0, -1), (-PHI, 0, 1)]
     f = [(0, 11, 5), (0, 5, 1), (0, 1, 7), (0, 7, 10), (0, 10, 11), (1, 5, 9), (5, 11, 4),
          (11, 10, 2), (10, 7, 6), (7, 1, 8), (3, 9, 4), (3, 4, 2), (3, 2, 6), (3, 6, 8),
          (3, 8, 9), (4, 9, 5), (2, 4, 11), (6, 2, 10), (8, 6, 7), (9, 8, 1)]
+    # fmt: on
     v += [(np.nan, 0, 0), (np.inf, 0, 0)]
     f += [(0, 1, 12), (2, 3, 13)]
     return np.array(v), np.array(f)
@@ -28,8 +30,11 @@ def icosahedron():
 def sample_points(rng, vertices, faces):
     """Random points, the vertices, edge midpoints and face centroids."""
     corners = vertices[faces[:20]]
-    special = [vertices[:12], (corners + np.roll(corners, 1, axis=1)).reshape(-1, 3) / 2,
-               corners.mean(axis=1)]
+    special = [
+        vertices[:12],
+        (corners + np.roll(corners, 1, axis=1)).reshape(-1, 3) / 2,
+        corners.mean(axis=1),
+    ]
     return np.concatenate([rng.uniform(-2, 2, (30, 3)), *special])
 
 
@@ -76,8 +81,10 @@ def test_queries_equal_a_loop_over_faces(letter):
     t, face, u, v = mesh.raycast(origins, directions, t_max)
     assert t.shape == (4, len(targets))
     want = np.empty(t.shape, dtype=[("t", dtype), ("face", np.int64), ("u", dtype), ("v", dtype)])
-    o, d, m = (np.broadcast_to(a, t.shape + a.shape[2:]).astype(dtype)
-               for a in (origins, directions, t_max))
+    o, d, m = (
+        np.broadcast_to(a, t.shape + a.shape[2:]).astype(dtype)
+        for a in (origins, directions, t_max)
+    )
     for i in np.ndindex(t.shape):
         want[i] = nearest_hit(mesh, o[i], d[i], m[i])
     for got, name in zip((t, face, u, v), want.dtype.names):
@@ -101,12 +108,27 @@ GOOD = np.arange(30.0).reshape(10, 3)
 @pytest.mark.parametrize(
     "vertices,faces,kwargs,error,message",
     [
-        (GOOD, [[0, 1, 2]] * 7 + [[1, 2, 12]], {}, ValueError,
-         "face 7 names vertex 12, but there are 10 vertices"),
-        (GOOD, np.array([[0, 1, 2], [3, -1, 4]], np.int8), {}, ValueError,
-         "face 1 names vertex -1, "),
-        (GOOD, np.array([[0, 1, 2**63 + 5]], np.uint64), {}, ValueError,
-         "face 0 names vertex 9223372036854775813, "),
+        (
+            GOOD,
+            [[0, 1, 2]] * 7 + [[1, 2, 12]],
+            {},
+            ValueError,
+            "face 7 names vertex 12, but there are 10 vertices",
+        ),
+        (
+            GOOD,
+            np.array([[0, 1, 2], [3, -1, 4]], np.int8),
+            {},
+            ValueError,
+            "face 1 names vertex -1, ",
+        ),
+        (
+            GOOD,
+            np.array([[0, 1, 2**63 + 5]], np.uint64),
+            {},
+            ValueError,
+            "face 0 names vertex 9223372036854775813, ",
+        ),
         ([], [[0, 0, 0]], {}, ValueError, "face 0 names vertex 0, but there are 0 vertices"),
         (GOOD, [[0.0, 1.0, 2.0]], {}, TypeError, "faces must be vertex indices of an integer"),
         (GOOD, [[True, False, True]], {}, TypeError, "not of dtype bool: pass them as integers"),
@@ -114,10 +136,20 @@ GOOD = np.arange(30.0).reshape(10, 3)
         (GOOD[:, :2], [[0, 1, 2]], {}, ValueError, r"shape \(V, 3\), not \(10, 2\)"),
         (GOOD + 1j, [[0, 1, 2]], {}, TypeError, "vertices must be real numbers"),
         (GOOD, [[0, 1, 2]], {"dtype": "float16"}, TypeError, "dtype must be float32 or float64"),
-        (np.broadcast_to(GOOD[0], (2**32, 3)), [[0, 1, 2]], {}, ValueError,
-         "at most 4294967295 vertices, got 4294967296"),
-        (GOOD, np.broadcast_to(np.arange(3), (2**32, 3)), {}, ValueError,
-         "at most 4294967295 faces"),
+        (
+            np.broadcast_to(GOOD[0], (2**32, 3)),
+            [[0, 1, 2]],
+            {},
+            ValueError,
+            "at most 4294967295 vertices, got 4294967296",
+        ),
+        (
+            GOOD,
+            np.broadcast_to(np.arange(3), (2**32, 3)),
+            {},
+            ValueError,
+            "at most 4294967295 faces",
+        ),
     ],
 )
 def test_bad_meshes_say_what_is_wrong(vertices, faces, kwargs, error, message):
@@ -180,11 +212,14 @@ def test_any_layout_reads_the_same(layout):
     mesh = ov.Mesh(layouts(vertices)[layout], layouts(faces.astype(np.int32))[layout])
     same(mesh.vertices, want.vertices, np.float64)
     same(mesh.faces, want.faces, np.int64)
-    for got, expected in zip(mesh.raycast(layouts(points)[layout], layouts(-points)[layout]),
-                             want.raycast(points, -points)):
+    for got, expected in zip(
+        mesh.raycast(layouts(points)[layout], layouts(-points)[layout]),
+        want.raycast(points, -points),
+    ):
         same(got, expected, expected.dtype)
-    for got, expected in zip(mesh.closest_points(layouts(points)[layout]),
-                             want.closest_points(points)):
+    for got, expected in zip(
+        mesh.closest_points(layouts(points)[layout]), want.closest_points(points)
+    ):
         same(got, expected, expected.dtype)
 
 
@@ -194,8 +229,10 @@ def test_threads_share_one_mesh():
     origins, directions = rng.normal(size=(2, 4000, 3))
     serial = mesh.raycast(origins, directions), mesh.closest_points(origins)
     with concurrent.futures.ThreadPoolExecutor(4) as pool:
-        runs = [pool.submit(lambda: (mesh.raycast(origins, directions),
-                                     mesh.closest_points(origins))) for _ in range(8)]
+        runs = [
+            pool.submit(lambda: (mesh.raycast(origins, directions), mesh.closest_points(origins)))
+            for _ in range(8)
+        ]
         for run in runs:
             for got, expected in zip(sum(run.result(), ()), sum(serial, ())):
                 same(got, expected, expected.dtype)

@@ -11,6 +11,7 @@ import orvane_bindings as _bindings
 
 from . import _pickling
 from . import arrays as arrays
+from ._mesh import Mesh
 from ._native import (
     aabb_center,
     aabb_contains,
@@ -68,7 +69,6 @@ from ._native import (
     to_quaternion,
     unproject,
 )
-from ._mesh import Mesh
 from ._precision import ortho
 
 _BASE_NAMES = [name for name in dir(_bindings) if not name.startswith("_")]

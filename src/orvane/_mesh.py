@@ -8,12 +8,13 @@ their lazy route.
 import sys
 import uuid
 
-import numpy as np
-import numpy.typing as npt
+import numpy
+import numpy.typing
+from orvane_bindings import AABB_d, AABB_f
 
 from ._native import _TriangleMesh_d, _TriangleMesh_f
 
-_CORES = {np.dtype(np.float32): _TriangleMesh_f, np.dtype(np.float64): _TriangleMesh_d}
+_CORES = {numpy.dtype(numpy.float32): _TriangleMesh_f, numpy.dtype(numpy.float64): _TriangleMesh_d}
 # The hierarchy numbers vertices and faces in 32 bits.
 _MOST_ROWS = 2**32 - 1
 # Looked up per call: Dask is optional, and until something imports it no
@@ -21,11 +22,11 @@ _MOST_ROWS = 2**32 - 1
 _modules = sys.modules
 
 
-def _precision(dtype: object, vertices: np.ndarray) -> np.dtype:
+def _precision(dtype: object, vertices: numpy.ndarray) -> numpy.dtype:
     if dtype is None:
-        return np.dtype(np.float32 if vertices.dtype == np.float32 else np.float64)
+        return numpy.dtype(numpy.float32 if vertices.dtype == numpy.float32 else numpy.float64)
     try:
-        chosen = np.dtype(dtype)  # type: ignore[call-overload]
+        chosen = numpy.dtype(dtype)  # type: ignore[call-overload]
     except TypeError:
         chosen = None
     if chosen not in _CORES:
@@ -33,35 +34,41 @@ def _precision(dtype: object, vertices: np.ndarray) -> np.dtype:
     return chosen
 
 
-def _table(a: object, name: str, kinds: str, refusal: str, hint: str = "") -> np.ndarray:
+def _table(a: object, name: str, kinds: str, refusal: str, hint: str = "") -> numpy.ndarray:
     """The (n, 3) array of vertices or faces; a bare [] is an empty one."""
     given = a
-    a = np.asarray(a)
-    if a.shape == (0,) and not isinstance(given, np.ndarray):
-        a = a.reshape(0, 3).astype(np.int64 if "f" not in kinds else np.float64)
+    a = numpy.asarray(a)
+    if a.shape == (0,) and not isinstance(given, numpy.ndarray):
+        a = a.reshape(0, 3).astype(numpy.int64 if "f" not in kinds else numpy.float64)
     if a.dtype.kind not in kinds:
         raise TypeError(f"Mesh: {name} must be {refusal}, not of dtype {a.dtype}{hint}")
     if a.ndim != 2 or a.shape[1] != 3:
-        raise ValueError(f"Mesh: {name} must be an array of shape ({name[0].upper()}, 3), "
-                         f"not {a.shape}")
+        raise ValueError(
+            f"Mesh: {name} must be an array of shape ({name[0].upper()}, 3), not {a.shape}"
+        )
     if a.shape[0] > _MOST_ROWS:
         raise ValueError(f"Mesh: at most {_MOST_ROWS} {name}, got {a.shape[0]}: split the mesh")
     return a
 
 
-def _faces(faces: object, vertex_count: int) -> np.ndarray:
-    faces = _table(faces, "faces", "iu", "vertex indices of an integer dtype",
-                   ": pass them as integers, e.g. faces.astype(numpy.int64)")
+def _faces(faces: object, vertex_count: int) -> numpy.ndarray:
+    faces = _table(
+        faces,
+        "faces",
+        "iu",
+        "vertex indices of an integer dtype",
+        ": pass them as integers, e.g. faces.astype(numpy.int64)",
+    )
     # Compared in their own dtype, so that uint64 indices past the int64 range
     # are reported as they are rather than wrapped to negative ones.
     bad = (faces < 0) | (faces >= vertex_count)
     if bad.any():
-        face, corner = divmod(int(np.argmax(bad)), 3)
+        face, corner = divmod(int(numpy.argmax(bad)), 3)
         raise ValueError(
             f"Mesh: face {face} names vertex {int(faces[face, corner])}, but there are "
             f"{vertex_count} vertices: every index must lie in [0, {vertex_count})"
         )
-    return np.ascontiguousarray(faces, dtype=np.int64)
+    return numpy.ascontiguousarray(faces, dtype=numpy.int64)
 
 
 def _is_lazy(args: tuple) -> bool:
@@ -84,7 +91,7 @@ class _Query:
     def __name__(self) -> str:  # Dask names the graph's tasks after it.
         return f"mesh_{self.method}"
 
-    def __call__(self, *blocks: np.ndarray) -> object:
+    def __call__(self, *blocks: numpy.ndarray) -> object:
         return getattr(self.mesh, "_" + self.method)(*blocks)
 
     def __getstate__(self) -> tuple:
@@ -122,47 +129,59 @@ class Mesh:
 
     __slots__ = ("_core", "_token", "__weakref__")
 
-    def __init__(self, vertices: npt.ArrayLike, faces: npt.ArrayLike,
-                 dtype: npt.DTypeLike = None) -> None:
+    def __init__(
+        self,
+        vertices: numpy.typing.ArrayLike,
+        faces: numpy.typing.ArrayLike,
+        dtype: numpy.typing.DTypeLike = None,
+    ) -> None:
         vertices = _table(vertices, "vertices", "fiu", "real numbers")
         precision = _precision(dtype, vertices)
         faces = _faces(faces, vertices.shape[0])
-        self._core = _CORES[precision](np.ascontiguousarray(vertices, dtype=precision), faces)
+        self._core = _CORES[precision](numpy.ascontiguousarray(vertices, dtype=precision), faces)
         self._token = uuid.uuid4().hex
 
     @property
-    def vertices(self) -> np.ndarray:
+    def vertices(self) -> numpy.ndarray:
         """The vertices (V, 3), in the mesh's dtype: a read-only view."""
         return self._core.vertices
 
     @property
-    def faces(self) -> np.ndarray:
+    def faces(self) -> numpy.ndarray:
         """The faces (F, 3), int64: a read-only view."""
         return self._core.faces
 
     @property
-    def bounds(self) -> object:
+    def bounds(self) -> AABB_f | AABB_d:
         """The box (``AABB_f`` or ``AABB_d``) of the finite vertices; min (inf,
         inf, inf) and max (-inf, -inf, -inf) when there are none."""
         return self._core.bounds
 
     @property
-    def dtype(self) -> np.dtype:
+    def dtype(self) -> numpy.dtype:
         """float32 or float64: the precision of the vertices and the queries."""
-        return np.dtype(np.float32 if isinstance(self._core, _TriangleMesh_f) else np.float64)
+        return numpy.dtype(
+            numpy.float32 if isinstance(self._core, _TriangleMesh_f) else numpy.float64
+        )
 
     def __len__(self) -> int:
         return len(self._core)
 
     def __repr__(self) -> str:
-        return (f"Mesh(vertices={len(self._core.vertices)}, faces={len(self._core)}, "
-                f"dtype={self.dtype.name})")
+        return (
+            f"Mesh(vertices={len(self._core.vertices)}, faces={len(self._core)}, "
+            f"dtype={self.dtype.name})"
+        )
 
     def __reduce__(self) -> tuple:
         return Mesh, (self.vertices, self.faces, self.dtype.name)
 
-    def raycast(self, origins: npt.ArrayLike, directions: npt.ArrayLike,
-                t_max: npt.ArrayLike = np.inf) -> tuple:
+    def raycast(
+        self,
+        origins: numpy.typing.ArrayLike,
+        directions: numpy.typing.ArrayLike,
+        t_max: numpy.typing.ArrayLike = numpy.inf,
+    ) -> tuple[numpy.ndarray, ...]:
         """``(t, face, u, v)`` of the nearest hit of each ray origin + direction * t
         with 0 <= t < t_max (t in units of the direction's length): the hit point
         is a + (b - a) u + (c - a) v for the face's vertices a, b, c, as
@@ -173,20 +192,29 @@ class Mesh:
         A zero or NaN direction, or NaN anywhere in a ray, misses."""
         if _is_lazy((origins, directions, t_max)):
             d = self.dtype
-            return self._lazy("raycast", "(i),(i),()->(),(),(),()",
-                              (origins, directions, t_max), [d, np.dtype(np.int64), d, d])
+            return self._lazy(
+                "raycast",
+                "(i),(i),()->(),(),(),()",
+                (origins, directions, t_max),
+                [d, numpy.dtype(numpy.int64), d, d],
+            )
         return _scalars(self._raycast(origins, directions, t_max))
 
-    def occluded(self, origins: npt.ArrayLike, directions: npt.ArrayLike,
-                 t_max: npt.ArrayLike = np.inf) -> object:
+    def occluded(
+        self,
+        origins: numpy.typing.ArrayLike,
+        directions: numpy.typing.ArrayLike,
+        t_max: numpy.typing.ArrayLike = numpy.inf,
+    ) -> numpy.ndarray:
         """Whether each ray hits some face with 0 <= t < t_max: a bool array,
         ``raycast(...)[1] >= 0``, with the same broadcasting."""
         if _is_lazy((origins, directions, t_max)):
-            return self._lazy("occluded", "(i),(i),()->()", (origins, directions, t_max),
-                              np.dtype(bool))
+            return self._lazy(
+                "occluded", "(i),(i),()->()", (origins, directions, t_max), numpy.dtype(bool)
+            )
         return self._occluded(origins, directions, t_max)[()]
 
-    def closest_points(self, points: npt.ArrayLike) -> tuple:
+    def closest_points(self, points: numpy.typing.ArrayLike) -> tuple[numpy.ndarray, ...]:
         """``(points, faces, distances)``: the point of the mesh nearest each point
         (..., 3), the face it lies on (int64; the lowest of equally near faces)
         and its distance, the square root of the squared distance the search
@@ -194,50 +222,55 @@ class Mesh:
         NaN points, face -1 and distance inf; a NaN point gives the same."""
         if _is_lazy((points,)):
             d = self.dtype
-            return self._lazy("closest_points", "(i)->(i),(),()", (points,),
-                              [d, np.dtype(np.int64), d])
+            return self._lazy(
+                "closest_points", "(i)->(i),(),()", (points,), [d, numpy.dtype(numpy.int64), d]
+            )
         return _scalars(self._closest_points(points))
 
-    def contains(self, points: npt.ArrayLike) -> object:
+    def contains(self, points: numpy.typing.ArrayLike) -> numpy.ndarray:
         """Whether each point (..., 3) lies inside the closed mesh: a bool array."""
         if _is_lazy((points,)):
-            return self._lazy("contains", "(i)->()", (points,), np.dtype(bool))
+            return self._lazy("contains", "(i)->()", (points,), numpy.dtype(bool))
         return self._contains(points)[()]
 
     # The eager queries: arrays in, arrays of the broadcast leading shape out.
 
-    def _rows(self, a: object, name: str, method: str) -> np.ndarray:
-        a = np.asarray(a)
+    def _rows(self, a: object, name: str, method: str) -> numpy.ndarray:
+        a = numpy.asarray(a)
         if a.dtype.kind not in "fiu":
             raise TypeError(f"Mesh.{method}: {name} must be real numbers, not of dtype {a.dtype}")
         if a.ndim == 0 or a.shape[-1] != 3:
-            raise ValueError(f"Mesh.{method}: {name} must be an array (..., 3), not of shape "
-                             f"{a.shape}")
+            raise ValueError(
+                f"Mesh.{method}: {name} must be an array (..., 3), not of shape {a.shape}"
+            )
         return a.astype(self.dtype, copy=False)
 
     def _rays(self, origins: object, directions: object, t_max: object, method: str) -> tuple:
         o = self._rows(origins, "origins", method)
         d = self._rows(directions, "directions", method)
-        t = np.asarray(t_max)
+        t = numpy.asarray(t_max)
         if t.dtype.kind not in "fiu":
             raise TypeError(f"Mesh.{method}: t_max must be real numbers, not of dtype {t.dtype}")
         try:
-            shape = np.broadcast_shapes(o.shape[:-1], d.shape[:-1], t.shape)
+            shape = numpy.broadcast_shapes(o.shape[:-1], d.shape[:-1], t.shape)
         except ValueError:
             raise ValueError(
                 f"Mesh.{method}: origins {o.shape}, directions {d.shape} and t_max {t.shape} do "
                 "not broadcast: their leading shapes (all but the last axis of 3) and t_max's "
                 "shape must broadcast against each other"
             ) from None
-        flat = [_flat(o, shape, (3,)), _flat(d, shape, (3,)),
-                _flat(t.astype(self.dtype, copy=False), shape, ())]
+        flat = [
+            _flat(o, shape, (3,)),
+            _flat(d, shape, (3,)),
+            _flat(t.astype(self.dtype, copy=False), shape, ()),
+        ]
         return shape, flat
 
     def _raycast(self, origins: object, directions: object, t_max: object) -> tuple:
         shape, flat = self._rays(origins, directions, t_max, "raycast")
         return tuple(r.reshape(shape) for r in self._core.raycast(*flat))
 
-    def _occluded(self, origins: object, directions: object, t_max: object) -> np.ndarray:
+    def _occluded(self, origins: object, directions: object, t_max: object) -> numpy.ndarray:
         shape, flat = self._rays(origins, directions, t_max, "occluded")
         return self._core.occluded(*flat).reshape(shape)
 
@@ -246,32 +279,37 @@ class Mesh:
         found, faces, distances = self._core.closest_points(_flat(p, p.shape[:-1], (3,)))
         return found.reshape(p.shape), faces.reshape(p.shape[:-1]), distances.reshape(p.shape[:-1])
 
-    def _contains(self, points: object) -> np.ndarray:
+    def _contains(self, points: object) -> numpy.ndarray:
         p = self._rows(points, "points", "contains")
         return self._core.contains(_flat(p, p.shape[:-1], (3,))).reshape(p.shape[:-1])
 
     def _lazy(self, method: str, signature: str, args: tuple, dtypes: object) -> object:
         import dask.array as da
 
-        names = {"raycast": ("origins", "directions", "t_max"),
-                 "occluded": ("origins", "directions", "t_max")}.get(method, ("points",))
+        names = {
+            "raycast": ("origins", "directions", "t_max"),
+            "occluded": ("origins", "directions", "t_max"),
+        }.get(method, ("points",))
         operands = []
         for name, a in zip(names, args):
             if not isinstance(a, da.Array):
-                a = np.asarray(a)
+                a = numpy.asarray(a)
             # Checked now, while the shapes are known, not when computed.
             if a.dtype.kind not in "fiu":
-                raise TypeError(f"Mesh.{method}: {name} must be real numbers, not of dtype "
-                                f"{a.dtype}")
+                raise TypeError(
+                    f"Mesh.{method}: {name} must be real numbers, not of dtype {a.dtype}"
+                )
             if name != "t_max" and (a.ndim == 0 or a.shape[-1] != 3):
-                raise ValueError(f"Mesh.{method}: {name} must be an array (..., 3), not of "
-                                 f"shape {a.shape}")
+                raise ValueError(
+                    f"Mesh.{method}: {name} must be an array (..., 3), not of shape {a.shape}"
+                )
             operands.append(a)
-        return da.apply_gufunc(_Query(self, method), signature, *operands,
-                               output_dtypes=dtypes, allow_rechunk=True)
+        return da.apply_gufunc(
+            _Query(self, method), signature, *operands, output_dtypes=dtypes, allow_rechunk=True
+        )
 
 
-def _flat(a: np.ndarray, shape: tuple, tail: tuple) -> np.ndarray:
+def _flat(a: numpy.ndarray, shape: tuple, tail: tuple) -> numpy.ndarray:
     """``a`` broadcast to shape + tail, as C-contiguous rows; no copy when it
     already is."""
-    return np.ascontiguousarray(np.broadcast_to(a, shape + tail).reshape(-1, *tail))
+    return numpy.ascontiguousarray(numpy.broadcast_to(a, shape + tail).reshape(-1, *tail))
