@@ -23,6 +23,8 @@ void register_rigid_motion_ufuncs(py::module_& gufuncs);
 
 // Rays, closest points, boxes, planes and frustums, for both precisions.
 void register_geometry_queries(py::module_& m);
+// The two classes behind orvane.Mesh, one per precision.
+void register_meshes(py::module_& m);
 
 // NumPy generalized ufuncs of the batch operations, in the submodule gufuncs.
 void register_gufuncs(py::module_& m);

@@ -8,6 +8,7 @@ NATIVE_STUB is pybind11-stubgen's stub of ``orvane._native``. The names that
 """
 
 import ast
+import inspect
 import sys
 from pathlib import Path
 
@@ -113,6 +114,23 @@ def overloads(tree: ast.Module) -> dict[str, list[str]]:
     return found
 
 
+def class_stub(cls: type) -> str:
+    """A class that orvane writes in Python, from the annotations of its source:
+    its public methods and properties, bodies and defaults left out."""
+    tree = ast.parse(Path(inspect.getsourcefile(cls)).read_text())
+    node = next(n for n in tree.body if isinstance(n, ast.ClassDef) and n.name == cls.__name__)
+    methods = []
+    for item in node.body:
+        special = item.name.startswith("__") if isinstance(item, ast.FunctionDef) else False
+        if isinstance(item, ast.FunctionDef) and (special or not item.name.startswith("_")):
+            item.body = [ast.Expr(ast.Constant(...))]
+            item.args.defaults = [ast.Constant(...) for _ in item.args.defaults]
+            methods.append(item)
+    node.body = methods
+    text = ast.unparse(node).replace(":\n        ...", ": ...")
+    return "\n".join(line for line in text.splitlines() if line)
+
+
 def package_stub(native_stub: Path) -> str:
     native = overloads(ast.parse(native_stub.read_text()))
     classes = sorted(
@@ -121,6 +139,9 @@ def package_stub(native_stub: Path) -> str:
     lines = [HEADER.format(classes="(\n    " + ",\n    ".join(classes) + ",\n)")]
     for name in orvane.__all__:
         if hasattr(orvane_bindings, name) or name == "arrays":
+            continue
+        if isinstance(getattr(orvane, name), type):
+            lines.append(class_stub(getattr(orvane, name)))
             continue
         stubs = VALUE_TYPED.get(name) or native.get(name)
         if stubs is None:

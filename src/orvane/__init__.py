@@ -11,6 +11,7 @@ import orvane_bindings as _bindings
 
 from . import _pickling
 from . import arrays as arrays
+from ._mesh import Mesh
 from ._native import (
     aabb_center,
     aabb_contains,
@@ -145,3 +146,6 @@ __all__ += [
     "pose_to_dual_quat",
     "pose_from_dual_quat",
 ]
+
+# Triangle meshes: rays, closest points and inside tests over many faces.
+__all__ += ["Mesh"]
