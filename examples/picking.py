@@ -1,4 +1,8 @@
-"""Picking: the ray through a pixel hits the nearest of several posed crates."""
+"""Picking: the ray through a pixel hits the nearest of several posed crates,
+all in one triangle mesh."""
+
+import numpy as np
+from shapes import BOX_FACES
 
 import orvane as ov
 
@@ -19,6 +23,16 @@ placements = {
     "front": ov.Pose3d_d(ov.Vector3d(0, 0, 1), ov.Quaterniond()),
     "hidden": ov.Pose3d_d(ov.Vector3d(0, 0, -1), ov.Quaterniond.RotationY(0.3)),
 }
+names = list(placements)
+
+# The placed crates as one mesh of 12 triangles each, in the order of names:
+# a face index divided by 12 tells which crate a ray hit.
+corners = [
+    [np.asarray(placement * c) for c in crate.computeCorners()] for placement in placements.values()
+]
+mesh = ov.Mesh(
+    np.concatenate(corners), np.concatenate([BOX_FACES + 8 * k for k in range(len(names))])
+)
 
 
 def pixel_ray(column: float, row: float) -> tuple[ov.Vector3d, ov.Vector3d]:
@@ -32,22 +46,12 @@ def pixel_ray(column: float, row: float) -> tuple[ov.Vector3d, ov.Vector3d]:
 
 def pick(column: float, row: float) -> tuple[str, float] | None:
     """The name of the nearest crate under a pixel and its distance."""
-    origin, direction = pixel_ray(column, row)
-    hits = []
-    for name, placement in placements.items():
-        # Cheap rejection with the crate's world box, then the exact test in
-        # the crate's own coordinates, where it is axis-aligned. A rigid
-        # pose keeps lengths, so t is the same in both frames.
-        if ov.ray_aabb(origin, direction, ov.aabb_transform(crate, placement)) is None:
-            continue
-        to_crate = placement.inverse()
-        local = ov.ray_aabb(to_crate * origin, to_crate.orientation.rotate(direction), crate)
-        if local is not None:
-            hits.append((local[0], name))
-    if not hits:
+    # One query for every crate: the nearest face hit wins, whichever crate
+    # it belongs to.
+    t, face, _, _ = mesh.raycast(*pixel_ray(column, row))
+    if face < 0:
         return None
-    distance, name = min(hits)
-    return name, distance
+    return names[int(face) // len(BOX_FACES)], float(t)
 
 
 # Aim at the middle of each crate: every one is hit, except the one hidden
