@@ -27,7 +27,7 @@ RAYS = 10**6
 POINTS = 10**5
 # (segments, sides) of tori of 10**3 to 10**6 triangles.
 SIZES = {10**3: (25, 20), 10**4: (100, 50), 10**5: (250, 200), 10**6: (1000, 500)}
-BUDGET = 10.0  # seconds a slow peer may take for one timed call
+BUDGET = 5.0  # seconds a slow peer may take for one timed call
 
 
 def optional(name):
