@@ -16,6 +16,7 @@ import timeit
 from dataclasses import dataclass, field
 
 import glm
+import mesh_rows
 import numpy as np
 import orvane_bindings as ob
 import orvane_floor as fl
@@ -914,6 +915,7 @@ def main():
         batch_statements(big),
         "",
     ]
+    report += mesh_rows.report()
     if args.build:
         with open(args.build) as f:
             report += [f.read().rstrip(), ""]

@@ -1,4 +1,4 @@
-"""A tour of orvane_bindings: every example, from vectors to a camera."""
+"""A tour of orvane_bindings: every example, from vectors to a camera and a mesh."""
 
 import runpy
 from pathlib import Path
@@ -15,6 +15,7 @@ TOUR = [
     "interpolation.py",
     "conversions.py",
     "geometry.py",
+    "shapes.py",
     "picking.py",
     "camera.py",
     "batch_cameras.py",
@@ -26,6 +27,7 @@ TOUR = [
     "rigid_motions.py",
     "trajectory_files.py",
     "trajectory.py",
+    "mesh_render.py",
 ]
 
 if __name__ == "__main__":

@@ -38,7 +38,10 @@ ensure_venv() {
         "$python" -m venv "$VENV"
     fi
     local stamp="$VENV/.requirements.sha256" sum
-    sum="$(sha256sum "$REQUIREMENTS" | cut -d' ' -f1)"
+    # A file that includes requirements.txt is stale when that one changes too.
+    sum="$({ cat "$REQUIREMENTS"
+             if grep -qx -- '-r requirements.txt' "$REQUIREMENTS"; then cat "$ROOT/requirements.txt"; fi
+           } | sha256sum | cut -d' ' -f1)"
     if [ "$(cat "$stamp" 2>/dev/null)" != "$sum" ]; then
         "$VENV/bin/python" -m pip install --quiet --disable-pip-version-check -r "$REQUIREMENTS"
         echo "$sum" > "$stamp"

@@ -16,9 +16,12 @@ def blocks(text, language):
     return [body for lang, body in FENCED.findall(text) if lang == language]
 
 
-def run_example(script):
+def run_example(script, *args):
     result = subprocess.run(
-        [sys.executable, "-W", "error", str(script)], capture_output=True, text=True, timeout=120
+        [sys.executable, "-W", "error", str(script), *args],
+        capture_output=True,
+        text=True,
+        timeout=120,
     )
     assert result.returncode == 0, result.stderr
     return result.stdout
@@ -27,6 +30,15 @@ def run_example(script):
 @pytest.mark.parametrize("script", EXAMPLES, ids=lambda p: p.name)
 def test_example_runs(script):
     assert run_example(script).strip()
+
+
+def test_mesh_picture_is_a_png_with_the_sphere_in_the_middle(tmp_path):
+    image = pytest.importorskip("matplotlib.image")
+    run_example(ROOT / "examples" / "mesh_render.py", "--png", str(tmp_path / "mesh.png"))
+    pixels = image.imread(tmp_path / "mesh.png")
+    assert pixels.shape == (240, 320, 3)
+    # Sky is grey, the sphere blue.
+    assert pixels[0, 0, 0] == pixels[0, 0, 2] and pixels[120, 160, 2] > pixels[120, 160, 0]
 
 
 def test_demo_tours_every_example():
