@@ -26,7 +26,8 @@ mesh = ov.Mesh(
     np.concatenate([sphere_vertices, ring_vertices]),
     np.concatenate([sphere_faces, ring_faces + len(sphere_vertices)]),
 )
-print(f"mesh: {len(mesh)} triangles, bounds {np.round(mesh.bounds, 3).tolist()}")
+box = mesh.bounds
+print(f"mesh: {len(mesh)} triangles, bounds {np.round([box.min.numpy(), box.max.numpy()], 3).tolist()}")
 
 # The camera and one ray per pixel centre (row 0 at the top): from the near
 # plane towards the far one, directions of unit length so that t is a distance.
