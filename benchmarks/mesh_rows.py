@@ -150,7 +150,8 @@ def measure(trimesh, embreex):
         scene = embree_scene(embreex, vertices, faces, (origins[:10], directions[:10]))
         results["raycast"]["Embree"] = per_item(embree_casts(scene, origins, directions), RAYS)
 
-    points = np.random.default_rng(2).uniform(*mesh.bounds, (POINTS, 3)) * 1.2
+    box = mesh.bounds
+    points = np.random.default_rng(2).uniform(box.min.numpy(), box.max.numpy(), (POINTS, 3)) * 1.2
     results["closest"] = {"ours": per_item(lambda k: mesh.closest_points(points[:k]), POINTS)}
     if trimesh is not None:
         shape = trimesh.Trimesh(vertices, faces, process=False)

@@ -86,6 +86,17 @@ inline int upwardCrossing(const Vector3<T>& pa, const Vector3<T>& pb, const Vect
 template <class T>
 inline constexpr double kMarginFraction = 2 * double(kPlaneTolerance<T>);
 
+// The nearest floats below and above x (infinite beyond the float range).
+inline float floatBelow(double x) {
+    const float f = float(x);
+    return double(f) > x ? std::nextafter(f, -std::numeric_limits<float>::infinity()) : f;
+}
+
+inline float floatAbove(double x) {
+    const float f = float(x);
+    return double(f) < x ? std::nextafter(f, std::numeric_limits<float>::infinity()) : f;
+}
+
 template <class T>
 inline bool finite(const Vector3<T>& p) {
     return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
@@ -105,15 +116,20 @@ public:
 
     TriangleMesh() = default;
 
+    // Faces and vertex indices are numbered in 32 bits.
+    static constexpr std::size_t kMostRows = 0xFFFFFFFFu;
+
     // vertices: vertexCount rows of x, y, z; faces: faceCount rows of three
-    // vertex indices. A face naming no vertex leaves the mesh empty, with
-    // fault() saying which.
+    // vertex indices. A face naming no vertex (or one past kMostRows), or
+    // one past kMostRows faces, leaves the mesh empty, with fault() saying
+    // which.
     TriangleMesh(const T* vertices, std::size_t vertexCount, const std::int64_t* faces,
                  std::size_t faceCount) {
+        const std::uint64_t usable = std::min<std::uint64_t>(vertexCount, kMostRows);
         for (std::size_t f = 0; f < faceCount; ++f) {
             for (int k = 0; k < 3; ++k) {
                 const std::int64_t index = faces[3 * f + k];
-                if (index < 0 || std::uint64_t(index) >= vertexCount) {
+                if (index < 0 || std::uint64_t(index) >= usable || f >= kMostRows) {
                     fault_ = FaceFault{f, k, index};
                     return;
                 }
@@ -136,8 +152,8 @@ public:
     std::size_t size() const { return faces_.size(); }
     // The memory of the hierarchy, beyond the vertex and face arrays.
     std::size_t hierarchyBytes() const {
-        return bvh_.nodes.capacity() * sizeof(BvhNode<T>) +
-               bvh_.order.capacity() * sizeof(std::uint32_t);
+        return bvh_.nodes.capacity() * sizeof(BvhNode<float>) +
+               leafFaces_.capacity() * sizeof(LeafFace);
     }
 
     // The box of the finite vertices; (inf, -inf) when there are none.
@@ -160,11 +176,11 @@ public:
         const T nan = std::numeric_limits<T>::quiet_NaN();
         MeshHit<T> best{tMax, -1, nan, nan};
         const detail::RayShear<T> shear = detail::shearOf(direction);
-        const auto visit = [&](std::uint32_t f) {
+        const auto visit = [&](const LeafFace& f) {
             const auto hit = triangleHit(origin, direction, shear, f);
-            if (hit && (hit->t < best.t ||
-                        (hit->t == best.t && best.face >= 0 && std::int64_t(f) < best.face))) {
-                best = {hit->t, std::int64_t(f), hit->u, hit->v};
+            const std::int64_t face = f.face;
+            if (hit && (hit->t < best.t || (hit->t == best.t && best.face >= 0 && face < best.face))) {
+                best = {hit->t, face, hit->u, hit->v};
             }
             return false;
         };
@@ -178,7 +194,7 @@ public:
                   T tMax = std::numeric_limits<T>::infinity()) const {
         bool hit = false;
         const detail::RayShear<T> shear = detail::shearOf(direction);
-        const auto visit = [&](std::uint32_t f) {
+        const auto visit = [&](const LeafFace& f) {
             const auto h = triangleHit(origin, direction, shear, f);
             hit = h && h->t < tMax;
             return hit;
@@ -192,20 +208,21 @@ public:
         const T nan = std::numeric_limits<T>::quiet_NaN();
         MeshPoint<T> best{Vector3<T>(nan), -1, std::numeric_limits<T>::infinity()};
         if (bvh_.nodes.empty() || !detail::finite(p)) return best;
-        const auto visit = [&](std::uint32_t f) {
-            const Face& face = faces_[f];
-            const TrianglePoint<T> q = closestPointOnTriangle(
-                p, vertices_[face[0]], vertices_[face[1]], vertices_[face[2]]);
+        const auto visit = [&](const LeafFace& f) {
+            const TrianglePoint<T> q =
+                closestPointOnTriangle(p, vertices_[f.corner[0]], vertices_[f.corner[1]],
+                                       vertices_[f.corner[2]]);
             const Vector3<T> e = p - q.point;
             const T d2 = dot(e, e);
+            const std::int64_t face = f.face;
             if (d2 < best.distanceSquared ||
-                (d2 == best.distanceSquared && best.face >= 0 && std::int64_t(f) < best.face)) {
-                best = {q.point, std::int64_t(f), d2};
+                (d2 == best.distanceSquared && best.face >= 0 && face < best.face)) {
+                best = {q.point, face, d2};
             }
         };
         const double point[3] = {double(p.x), double(p.y), double(p.z)};
         const double margin = marginAround(point);
-        const auto gap = [&](const BvhNode<T>& node) {
+        const auto gap = [&](const BvhNode<float>& node) {
             double d2 = 0;
             for (int i = 0; i < 3; ++i) {
                 const double below = (double(node.lower[i]) - margin) - point[i];
@@ -222,9 +239,9 @@ public:
         while (size > 0) {
             const auto [index, distance] = stack[--size];
             if (distance > double(best.distanceSquared)) continue;
-            const BvhNode<T>& node = bvh_.nodes[index];
+            const BvhNode<float>& node = bvh_.nodes[index];
             if (node.count > 0) {
-                for (std::uint32_t k = 0; k < node.count; ++k) visit(bvh_.order[node.index + k]);
+                for (std::uint32_t k = 0; k < node.count; ++k) visit(leafFaces_[node.index + k]);
                 continue;
             }
             const double near = gap(bvh_.nodes[node.index]);
@@ -259,7 +276,7 @@ public:
         int size = 0;
         stack[size++] = 0;
         while (size > 0) {
-            const BvhNode<T>& node = bvh_.nodes[stack[--size]];
+            const BvhNode<float>& node = bvh_.nodes[stack[--size]];
             if (double(node.lower[0]) - margin > point[0] ||
                 double(node.upper[0]) + margin < point[0] ||
                 double(node.lower[1]) - margin > point[1] ||
@@ -273,27 +290,33 @@ public:
                 continue;
             }
             for (std::uint32_t j = 0; j < node.count; ++j) {
-                const Face& face = faces_[bvh_.order[node.index + j]];
-                winding += detail::upwardCrossing(relative(face[0]), relative(face[1]),
-                                                  relative(face[2]));
+                const LeafFace& face = leafFaces_[node.index + j];
+                winding += detail::upwardCrossing(relative(face.corner[0]),
+                                                  relative(face.corner[1]),
+                                                  relative(face.corner[2]));
             }
         }
         return winding != 0;
     }
 
 private:
+    // A face of a leaf, in leaf order: its corners next to its number.
+    struct LeafFace {
+        std::uint32_t corner[3];
+        std::uint32_t face;
+    };
+
     std::optional<TriangleHit<T>> triangleHit(const Vector3<T>& origin,
                                               const Vector3<T>& direction,
                                               const detail::RayShear<T>& shear,
-                                              std::uint32_t f) const {
-        const Face& face = faces_[f];
-        return detail::rayTriangleSheared(origin, direction, shear, vertices_[face[0]],
-                                          vertices_[face[1]], vertices_[face[2]]);
+                                              const LeafFace& f) const {
+        return detail::rayTriangleSheared(origin, direction, shear, vertices_[f.corner[0]],
+                                          vertices_[f.corner[1]], vertices_[f.corner[2]]);
     }
 
     // The largest coordinate distance from the point to the mesh's box.
     double reachFrom(const double* point) const {
-        const BvhNode<T>& root = bvh_.nodes[0];
+        const BvhNode<float>& root = bvh_.nodes[0];
         double reach = 0;
         for (int i = 0; i < 3; ++i) {
             reach = std::max({reach, std::abs(double(root.lower[i]) - point[i]),
@@ -325,20 +348,30 @@ private:
         }
         const double margin = followable ? marginAround(o) : 0.0;
         if (!followable || !std::isfinite(margin)) {
-            for (std::uint32_t f : bvh_.order) {
+            for (const LeafFace& f : leafFaces_) {
                 if (visit(f)) return;
             }
             return;
         }
+        // Per axis, the widened box's planes the ray meets first and last,
+        // as offsets from the origin: (bound - (o -+ margin)) * inverse.
+        int nearSide[3];
+        double nearShift[3], farShift[3];
+        for (int i = 0; i < 3; ++i) {
+            const bool forward = !(inverse[i] < 0);
+            nearSide[i] = forward ? 0 : 1;
+            nearShift[i] = forward ? o[i] + margin : o[i] - margin;
+            farShift[i] = forward ? o[i] - margin : o[i] + margin;
+        }
         // The t at which the ray enters the widened box, or NaN if it misses
         // it before tFar. A 0 * inf (an origin on a slab of a direction
         // without that component) leaves the interval as it is.
-        const auto enter = [&](const BvhNode<T>& node, double tFar) {
+        const auto enter = [&](const BvhNode<float>& node, double tFar) {
+            const float* sides[2] = {node.lower, node.upper};
             double tNear = 0;
             for (int i = 0; i < 3; ++i) {
-                double a = ((double(node.lower[i]) - margin) - o[i]) * inverse[i];
-                double b = ((double(node.upper[i]) + margin) - o[i]) * inverse[i];
-                if (inverse[i] < 0) std::swap(a, b);
+                const double a = (double(sides[nearSide[i]][i]) - nearShift[i]) * inverse[i];
+                const double b = (double(sides[1 - nearSide[i]][i]) - farShift[i]) * inverse[i];
                 tNear = a > tNear ? a : tNear;
                 tFar = b < tFar ? b : tFar;
             }
@@ -352,10 +385,10 @@ private:
             const auto [index, entry] = stack[--size];
             const double tFar = bound();
             if (!(entry <= tFar)) continue;
-            const BvhNode<T>& node = bvh_.nodes[index];
+            const BvhNode<float>& node = bvh_.nodes[index];
             if (node.count > 0) {
                 for (std::uint32_t k = 0; k < node.count; ++k) {
-                    if (visit(bvh_.order[node.index + k])) return;
+                    if (visit(leafFaces_[node.index + k])) return;
                 }
                 continue;
             }
@@ -371,29 +404,37 @@ private:
     }
 
     void build() {
-        std::vector<detail::BvhPrimitive<T>> primitives;
+        std::vector<detail::BvhPrimitive<float>> primitives;
         primitives.reserve(faces_.size());
         for (std::size_t f = 0; f < faces_.size(); ++f) {
             const Vector3<T>& a = vertices_[faces_[f][0]];
             const Vector3<T>& b = vertices_[faces_[f][1]];
             const Vector3<T>& c = vertices_[faces_[f][2]];
             if (!(detail::finite(a) && detail::finite(b) && detail::finite(c))) continue;
-            detail::BvhPrimitive<T> p;
+            detail::BvhPrimitive<float> p;
             for (int i = 0; i < 3; ++i) {
-                p.lower[i] = std::min({a[i], b[i], c[i]});
-                p.upper[i] = std::max({a[i], b[i], c[i]});
-                p.centre[i] = p.lower[i] * T(0.5) + p.upper[i] * T(0.5);
+                p.lower[i] = detail::floatBelow(double(std::min({a[i], b[i], c[i]})));
+                p.upper[i] = detail::floatAbove(double(std::max({a[i], b[i], c[i]})));
+                p.centre[i] = p.lower[i] * 0.5f + p.upper[i] * 0.5f;
             }
             p.id = std::uint32_t(f);
             primitives.push_back(p);
         }
         bvh_ = buildBvh(std::move(primitives));
         bvh_.nodes.shrink_to_fit();
+        leafFaces_.reserve(bvh_.order.size());
+        for (std::uint32_t f : bvh_.order) {
+            const Face& face = faces_[f];
+            leafFaces_.push_back(
+                {{std::uint32_t(face[0]), std::uint32_t(face[1]), std::uint32_t(face[2])}, f});
+        }
+        bvh_.order = {};
     }
 
     std::vector<Vector3<T>> vertices_;
     std::vector<Face> faces_;
-    Bvh<T> bvh_;
+    Bvh<float> bvh_;  // boxes rounded outwards to float: half the memory
+    std::vector<LeafFace> leafFaces_;
     std::optional<FaceFault> fault_;
 };
 
