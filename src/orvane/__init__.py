@@ -22,9 +22,11 @@ from ._native import (
     angle,
     angle_between,
     axis_angle,
+    barycentric,
     classify_aabb,
     closest_point_on_line,
     closest_point_on_segment,
+    closest_point_on_triangle,
     closest_points_segments,
     decompose,
     distance,
@@ -57,6 +59,7 @@ from ._native import (
     quat_from_rotation_vector,
     ray_aabb,
     ray_plane,
+    ray_sphere,
     ray_triangle,
     reflect,
     rotation_vector,
@@ -66,6 +69,8 @@ from ._native import (
     to_matrix3,
     to_matrix4,
     to_quaternion,
+    triangle_area,
+    triangle_normal,
     unproject,
 )
 from ._precision import ortho
@@ -131,6 +136,15 @@ __all__ += [
     "intersect_planes",
     "frustum_planes",
     "classify_aabb",
+]
+
+# Triangles and spheres.
+__all__ += [
+    "closest_point_on_triangle",
+    "barycentric",
+    "triangle_normal",
+    "triangle_area",
+    "ray_sphere",
 ]
 
 # The nearest rotation of a matrix, and rigid motions.
