@@ -88,8 +88,8 @@ struct DType {
 template <class R>
 struct HoldsClass : IsModuleClass<R> {};
 template <class A, class B>
-struct HoldsClass<std::pair<A, B>> : std::bool_constant<HoldsClass<A>::value || HoldsClass<B>::value> {
-};
+struct HoldsClass<std::pair<A, B>>
+    : std::bool_constant<HoldsClass<A>::value || HoldsClass<B>::value> {};
 template <class... R>
 struct HoldsClass<std::tuple<R...>> : std::bool_constant<(HoldsClass<R>::value || ...)> {};
 

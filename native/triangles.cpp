@@ -68,11 +68,12 @@ V3<T> closestPointBatch(const V3<T>& p, const V3<T>& a, const V3<T>& b, const V3
 }
 
 template <class T>
-V3<T> rayTriangleBatch(const V3<T>& origin, const V3<T>& direction, const V3<T>& a,
-                       const V3<T>& b, const V3<T>& c) {
+V3<T> rayTriangleBatch(const V3<T>& origin, const V3<T>& direction, const V3<T>& a, const V3<T>& b,
+                       const V3<T>& c) {
     const auto hit = elementwise::rayTriangle(origin, direction, a, b, c);
-    if (!hit) return {std::numeric_limits<T>::infinity(), std::numeric_limits<T>::quiet_NaN(),
-                      std::numeric_limits<T>::quiet_NaN()};
+    if (!hit)
+        return {std::numeric_limits<T>::infinity(), std::numeric_limits<T>::quiet_NaN(),
+                std::numeric_limits<T>::quiet_NaN()};
     return {hit->t, hit->u, hit->v};
 }
 

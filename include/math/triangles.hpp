@@ -38,8 +38,8 @@ inline bool isDegenerate(const Vector3<T>& ab, const Vector3<T>& ac, const Vecto
 // finite T), the points are taken at a quarter, which no difference of theirs
 // can overflow: the results are scale-free, or scale back exactly.
 template <class T>
-inline bool differencesOverflow(T m, const Vector3<T>& p, const Vector3<T>& a,
-                                const Vector3<T>& b, const Vector3<T>& c) {
+inline bool differencesOverflow(T m, const Vector3<T>& p, const Vector3<T>& a, const Vector3<T>& b,
+                                const Vector3<T>& c) {
     constexpr T limit = std::numeric_limits<T>::max() / T(2);
     if (m <= limit || std::isnan(m)) return false;
     const T largest = std::max(
@@ -183,8 +183,8 @@ template <class T>
 inline TrianglePoint<T> closestPointOnTriangle(const Vector3<T>& p, const Vector3<T>& a,
                                                const Vector3<T>& b, const Vector3<T>& c) {
     const Vector3<T> ab = b - a, ac = c - a;
-    const T m = std::max(
-        {detail::largestMagnitude(ab), detail::largestMagnitude(ac), detail::largestMagnitude(p - a)});
+    const T m = std::max({detail::largestMagnitude(ab), detail::largestMagnitude(ac),
+                          detail::largestMagnitude(p - a)});
     if (detail::withinRange<4>(m)) return detail::closestPointFrom(p, a, b, c, ab, ac, 0);
     if (detail::differencesOverflow(m, p, a, b, c)) {
         const T q(0.25);

@@ -7,7 +7,6 @@
 #include <type_traits>
 
 #include "math/closest_points.hpp"
-#include "math/planes.hpp"
 #include "math/spheres.hpp"
 #include "math/triangles.hpp"
 
@@ -55,54 +54,31 @@ TYPED_TEST(Triangles, ClosestPointIsInTheBoxAndNoFartherThanTheEdges) {
     EXPECT_TRUE(std::isnan(math::closestPointOnTriangle(x, o, Vector3<T>(0, nan, 0), y).point.y));
 }
 
-TYPED_TEST(Triangles, NormalAreaAndWeights) {
+// Edges, offsets and areas beyond the largest finite T, and the special rays.
+TYPED_TEST(Triangles, OverflowAndSpecialCases) {
     using T = TypeParam;
     using L = std::numeric_limits<T>;
-    // Edges that overflow, and an area that does or does not.
     const T big = std::ldexp(T(1), L::max_exponent - 1);
-    const Vector3<T> a(-big, 0, 0), b(big, 0, 0), c(0, big, 0);
+    const Vector3<T> a(-big, 0, 0), b(big, 0, 0), c(0, big, 0), y(0, 1, 0), z(0, 0, 1);
     EXPECT_EQ(math::triangleArea(a, b, c), L::infinity());
-    EXPECT_EQ(math::triangleArea(a, b, Vector3<T>(0, 1, 0)), big);
-    const Vector3<T> n = math::triangleNormal(a, b, Vector3<T>(0, 1, 0));
-    EXPECT_TRUE(n.x == 0 && n.y == 0 && n.z == 1);
+    EXPECT_EQ(math::triangleArea(a, b, y), big);
+    EXPECT_EQ(math::triangleNormal(a, b, y).z, 1);
     const Vector3<T> u = math::barycentric(Vector3<T>(0, big / 2, big / 4), a, b, c);
     EXPECT_TRUE(u.x == T(0.25) && u.y == T(0.25) && u.z == T(0.5));
-    const Vector3<T> e(1, 2, 3), f(2, -1, 0.5), g(-3, 0.25, 1);
-    const Vector3<T> m = math::triangleNormal(e, f, g), k = math::planeFromPoints(e, f, g).normal;
-    EXPECT_TRUE(m.x == k.x && m.y == k.y && m.z == k.z);
-    EXPECT_TRUE(std::isnan(math::triangleNormal(e, f, f).x));
-    EXPECT_TRUE(std::isnan(math::barycentric(g, e, f, e + (f - e) * T(2)).x));
-}
-
-TYPED_TEST(Triangles, RaySphereCases) {
-    using T = TypeParam;
-    using L = std::numeric_limits<T>;
-    const Vector3<T> zero(0, 0, 0), z(0, 0, 1);
-    const auto hit = [](Vector3<T> o, Vector3<T> d, Vector3<T> c, T r) {
-        return math::raySphere(o, d, c, r);
-    };
-    const auto through = hit(Vector3<T>(0, 0, -5), z, zero, 1);
-    ASSERT_TRUE(through);
-    EXPECT_EQ(through->tNear, 4);
-    EXPECT_EQ(through->tFar, 6);
-    const auto tangent = hit(Vector3<T>(0, 1, -5), z * T(2), zero, 1);
-    ASSERT_TRUE(tangent);
-    EXPECT_EQ(tangent->tNear, T(2.5));
-    EXPECT_EQ(tangent->tFar, T(2.5));
-    const auto inside = hit(zero, z, zero, 2);
-    ASSERT_TRUE(inside);
-    EXPECT_EQ(inside->tNear, 0);
-    EXPECT_FALSE(std::signbit(inside->tNear));
-    EXPECT_EQ(inside->tFar, 2);
-    EXPECT_FALSE(hit(Vector3<T>(0, 0, 5), z, zero, 1));
-    EXPECT_FALSE(hit(Vector3<T>(0, 2, -5), z, zero, 1));
-    EXPECT_FALSE(hit(zero, zero, zero, 1));
-    EXPECT_FALSE(hit(zero, z, zero, -1));
-    EXPECT_FALSE(hit(zero, z, zero, L::quiet_NaN()));
-    // origin - center overflows; the quarter points do not.
-    const T big = L::max() * T(0.75);
-    const auto far = hit(Vector3<T>(0, 0, -big), z, Vector3<T>(0, 0, big), big);
+    const auto far = math::raySphere(-c, y, c, big);
     ASSERT_TRUE(far);
     EXPECT_NEAR(far->tNear / big, 1, 1e-6);
     EXPECT_EQ(far->tFar, L::infinity());
+
+    const Vector3<T> zero(0, 0, 0), start(0, 1, -5);
+    const auto tangent = math::raySphere(start, z * T(2), zero, T(1));
+    ASSERT_TRUE(tangent);
+    EXPECT_TRUE(tangent->tNear == T(2.5) && tangent->tFar == T(2.5));
+    const auto inside = math::raySphere(zero, z, zero, T(2));
+    ASSERT_TRUE(inside);
+    EXPECT_TRUE(inside->tNear == 0 && !std::signbit(inside->tNear) && inside->tFar == 2);
+    EXPECT_FALSE(math::raySphere(-start, z, zero, T(1.5)));
+    EXPECT_FALSE(math::raySphere(zero, zero, zero, T(1)));
+    EXPECT_FALSE(math::raySphere(zero, z, zero, T(-1)));
+    EXPECT_FALSE(math::raySphere(zero, z, zero, L::quiet_NaN()));
 }
