@@ -84,6 +84,15 @@ struct DType {
     py::object value;
 };
 
+// Whether a result is a class of the module, or a pair or tuple holding one.
+template <class R>
+struct HoldsClass : IsModuleClass<R> {};
+template <class A, class B>
+struct HoldsClass<std::pair<A, B>>
+    : std::bool_constant<HoldsClass<A>::value || HoldsClass<B>::value> {};
+template <class... R>
+struct HoldsClass<std::tuple<R...>> : std::bool_constant<(HoldsClass<R>::value || ...)> {};
+
 // The result of one of the functions R, as the call made it.
 template <class... R>
 struct Result {
@@ -145,7 +154,7 @@ struct type_caster<array_likes::Result<R...>> {
     // tuples of them), else each.
     static constexpr bool same =
         (std::is_same_v<typename array_likes::Doubled<R>::type, Wide> && ...) &&
-        !(IsModuleClass<R>::value || ...);
+        !(array_likes::HoldsClass<R>::value || ...);
     PYBIND11_TYPE_CASTER(array_likes::Result<R...>,
                          const_name<same>(make_caster<Wide>::name, alternatives<R...>()));
     bool load(handle, bool) { return false; }

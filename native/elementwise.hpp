@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <tuple>
 
 #include "math/euler.hpp"
@@ -153,6 +154,15 @@ template <class T>
 V3<T> matrixApplyPoint(const math::Matrix4<T>& m, const V3<T>& v) {
     const math::Vector4<T> r = m * math::Vector4<T>(v.x, v.y, v.z, T(1));
     return {r.x, r.y, r.z};
+}
+
+// orvane.ray_triangle's, which the batch ray_triangle calls too.
+template <class T>
+ORVANE_ONE_COPY std::optional<math::TriangleHit<T>> rayTriangle(const V3<T>& origin,
+                                                                const V3<T>& direction,
+                                                                const V3<T>& a, const V3<T>& b,
+                                                                const V3<T>& c) {
+    return math::rayTriangle(origin, direction, a, b, c);
 }
 
 // A miss is (inf, -inf), the interval rayAabb reports no hit for.

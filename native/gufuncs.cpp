@@ -216,6 +216,7 @@ void register_gufuncs(py::module_& native) {
     register_batch_cameras_ufuncs(m);
     register_keyframe_ufuncs(m);
     register_rigid_motion_ufuncs(m);
+    register_triangle_ufuncs(m);
 
     register_point_movers(m, {pose_apply, matrix_apply_point, matrix_apply, quat_rotate});
 }

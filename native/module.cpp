@@ -17,6 +17,7 @@ PYBIND11_MODULE(_native, m) {
     register_decompose(m);
     register_rigid_motions(m);
     register_geometry_queries(m);
+    register_triangles(m);
     register_meshes(m);
     register_gufuncs(m);
     declare::install(m, bindings);

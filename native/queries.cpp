@@ -19,6 +19,7 @@
 #include "array_likes.hpp"
 #include "class_traits.hpp"
 #include "declarations.hpp"
+#include "elementwise.hpp"
 #include "math/bounds.hpp"
 #include "math/closest_points.hpp"
 #include "math/frustum.hpp"
@@ -133,7 +134,7 @@ std::optional<std::pair<T, T>> ray_aabb(const V3<T>& origin, const V3<T>& direct
 template <class T>
 std::optional<std::tuple<T, T, T>> ray_triangle(const V3<T>& origin, const V3<T>& direction,
                                                 const V3<T>& a, const V3<T>& b, const V3<T>& c) {
-    const auto hit = math::rayTriangle(origin, direction, a, b, c);
+    const auto hit = elementwise::rayTriangle(origin, direction, a, b, c);
     if (!hit) return std::nullopt;
     return std::tuple<T, T, T>(hit->t, hit->u, hit->v);
 }

@@ -25,6 +25,9 @@ void register_rigid_motion_ufuncs(py::module_& gufuncs);
 void register_geometry_queries(py::module_& m);
 // The two classes behind orvane.Mesh, one per precision.
 void register_meshes(py::module_& m);
+// Triangles and spheres, and their ufuncs.
+void register_triangles(py::module_& m);
+void register_triangle_ufuncs(py::module_& gufuncs);
 
 // NumPy generalized ufuncs of the batch operations, in the submodule gufuncs.
 void register_gufuncs(py::module_& m);

@@ -46,6 +46,8 @@ PRELUDE = r"""
 #include "math/rotation_sets.hpp"
 #include "math/rotation_measures.hpp"
 #include "math/rigid_motion.hpp"
+#include "math/spheres.hpp"
+#include "math/triangles.hpp"
 #include "math/vector.hpp"
 
 template <class T>
@@ -137,6 +139,7 @@ template <class T> void put(const math::Pose3d<T>& p) { put(p.position), put(p.o
 template <class T> void put(const math::RayInterval<T>& i) { put(i.tNear), put(i.tFar); }
 template <class T> void put(const math::TriangleHit<T>& h) { put(h.t), put(h.u), put(h.v); }
 template <class T> void put(const math::SegmentPoints<T>& s) { put(s.onFirst), put(s.onSecond); }
+template <class T> void put(const math::TrianglePoint<T>& p) { put(p.point), put(p.u), put(p.v), put(p.w); }
 template <class X> void put(const std::optional<X>& x) {
     if (x) put(*x); else std::printf(" none");
 }

@@ -50,6 +50,8 @@ OWN_SAMPLES = {
 }
 # A viewport of no size has no inverse: the batch unproject's (4) is one.
 OWN_SAMPLES["unproject"] = {"Quaternion": [(0, 0, 640, 480)]}
+# A ball the ray starts inside.
+OWN_SAMPLES["ray_sphere"] = {"float": [(9,)]}
 RAISES = {"pose_from_matrix": ValueError, "decompose": ValueError}
 SAMPLES["rows"] = [native.plane_rows(ov.frustum_planes(ob.Matrix4d(*CAMERA.ravel()))).ravel()]
 # Where a NaN is easiest to lose: rotations by 0, segments of length 0.
@@ -140,6 +142,7 @@ NO_HIT = {
     "ray_plane": [],
     "ray_aabb": [],
     "ray_triangle": [],
+    "ray_sphere": [],
     "aabb_contains": [0.0],
     "classify_aabb": [-1.0],
 }
@@ -243,7 +246,11 @@ def test_nan_in_any_batch_input_gives_nan_or_the_miss(name, letter, samples):
         with np.errstate(invalid="ignore"):  # NumPy reports NaN met in a comparison
             return ufunc(*arrays)
 
-    miss = {"ray_aabb": [np.inf, -np.inf], "classify_aabb": [-1.0]}.get(name)
+    miss = {
+        "ray_aabb": [np.inf, -np.inf],
+        "ray_sphere": [np.inf, -np.inf],
+        "classify_aabb": [-1.0],
+    }.get(name)
     ignored = {"matrix_apply_point": {0: range(12, 16)}, "classify_aabb": {2: range(24)}}
     assert_nan_propagates(call, flats, miss, ignored.get(name, {}))
 

@@ -23,9 +23,11 @@ from ._native import (
     angle,
     angle_between,
     axis_angle,
+    barycentric,
     classify_aabb,
     closest_point_on_line,
     closest_point_on_segment,
+    closest_point_on_triangle,
     closest_points_segments,
     decompose,
     distance,
@@ -58,6 +60,7 @@ from ._native import (
     quat_from_rotation_vector,
     ray_aabb,
     ray_plane,
+    ray_sphere,
     ray_triangle,
     reflect,
     rotation_vector,
@@ -67,6 +70,8 @@ from ._native import (
     to_matrix3,
     to_matrix4,
     to_quaternion,
+    triangle_area,
+    triangle_normal,
     unproject,
 )
 from ._precision import ortho
@@ -132,6 +137,15 @@ __all__ += [
     "intersect_planes",
     "frustum_planes",
     "classify_aabb",
+]
+
+# Triangles and spheres.
+__all__ += [
+    "closest_point_on_triangle",
+    "barycentric",
+    "triangle_normal",
+    "triangle_area",
+    "ray_sphere",
 ]
 
 # The nearest rotation of a matrix, and rigid motions.

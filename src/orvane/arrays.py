@@ -64,6 +64,9 @@ pose_log = _gufuncs.pose_log
 pose_power = _gufuncs.pose_power
 pose_to_dual_quat = _gufuncs.pose_to_dual_quat
 pose_from_dual_quat = _gufuncs.pose_from_dual_quat
+ray_triangle = _gufuncs.ray_triangle
+closest_point_on_triangle = _gufuncs.closest_point_on_triangle
+ray_sphere = _gufuncs.ray_sphere
 
 __all__ = [
     "quat_multiply",
@@ -115,6 +118,9 @@ __all__ = [
     "pose_power",
     "pose_to_dual_quat",
     "pose_from_dual_quat",
+    "ray_triangle",
+    "closest_point_on_triangle",
+    "ray_sphere",
 ]
 
 

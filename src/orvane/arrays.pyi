@@ -210,3 +210,8 @@ pose_log: _Gufunc
 pose_power: _Gufunc
 pose_to_dual_quat: _Gufunc
 pose_from_dual_quat: _Gufunc
+
+# Triangles and spheres.
+ray_triangle: _Gufunc
+closest_point_on_triangle: _Gufunc
+ray_sphere: _Gufunc
