@@ -27,7 +27,8 @@ mesh = ov.Mesh(
     np.concatenate([sphere_faces, ring_faces + len(sphere_vertices)]),
 )
 box = mesh.bounds
-print(f"mesh: {len(mesh)} triangles, bounds {np.round([box.min.numpy(), box.max.numpy()], 3).tolist()}")
+corners = np.round([box.min.numpy(), box.max.numpy()], 3).tolist()
+print(f"mesh: {len(mesh)} triangles, bounds {corners}")
 
 # The camera and one ray per pixel centre (row 0 at the top): from the near
 # plane towards the far one, directions of unit length so that t is a distance.

@@ -182,10 +182,10 @@ void register_mesh(py::module_& m, const char* name) {
         .def_property_readonly("bounds", &Mesh<T>::bounds,
                                "The box of the finite vertices; (inf, -inf) for none.")
         .def("__len__", &Mesh<T>::size, "The number of faces.")
-        .def("raycast", &raycast<T>, py::arg("origins"), py::arg("directions"),
-             py::arg("t_max"), "(t, face, u, v) of each row's nearest hit with t < t_max.")
-        .def("occluded", &occluded<T>, py::arg("origins"), py::arg("directions"),
-             py::arg("t_max"), "Whether each row's ray hits a face with t < t_max.")
+        .def("raycast", &raycast<T>, py::arg("origins"), py::arg("directions"), py::arg("t_max"),
+             "(t, face, u, v) of each row's nearest hit with t < t_max.")
+        .def("occluded", &occluded<T>, py::arg("origins"), py::arg("directions"), py::arg("t_max"),
+             "Whether each row's ray hits a face with t < t_max.")
         .def("closest_points", &closest_points<T>, py::arg("points"),
              "(points, faces, distances) of the mesh point nearest each row.")
         .def("contains", &contains<T>, py::arg("points"),

@@ -75,8 +75,8 @@ struct BinnedSplit {
 // The cheapest split by the surface-area heuristic over kBins bins of the
 // centres on each axis, leaving at least two primitives on either side.
 template <class T>
-inline BinnedSplit bestSplit(const BvhPrimitive<T>* first, std::size_t count,
-                             const T* centreLower, const T* centreUpper) {
+inline BinnedSplit bestSplit(const BvhPrimitive<T>* first, std::size_t count, const T* centreLower,
+                             const T* centreUpper) {
     BinnedSplit best;
     for (int axis = 0; axis < 3; ++axis) {
         const double extent = double(centreUpper[axis]) - double(centreLower[axis]);
@@ -165,16 +165,16 @@ inline Bvh<T> buildBvh(std::vector<detail::BvhPrimitive<T>> primitives) {
                 const int axis = split.axis;
                 const double scale =
                     detail::kBins / (double(centreUpper[axis]) - double(centreLower[axis]));
-                middle = std::partition(first, first + count,
-                                        [&](const BvhPrimitive<T>& p) {
-                                            const int bin = std::min(
-                                                detail::kBins - 1,
-                                                int((double(p.centre[axis]) -
-                                                     double(centreLower[axis])) *
-                                                    scale));
-                                            return bin < split.bin;
-                                        }) -
-                         primitives.data();
+                middle =
+                    std::partition(
+                        first, first + count,
+                        [&](const BvhPrimitive<T>& p) {
+                            const int bin = std::min(
+                                detail::kBins - 1,
+                                int((double(p.centre[axis]) - double(centreLower[axis])) * scale));
+                            return bin < split.bin;
+                        }) -
+                    primitives.data();
             } else if (split.axis < 0 && count > 8) {
                 // No usable plane (coinciding centres, or too deep): halve by count.
                 middle = task.begin + count / 2;

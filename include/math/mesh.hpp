@@ -13,8 +13,8 @@
 
 #include "bvh.hpp"
 #include "geometry.hpp"
-#include "scaled.hpp"
 #include "ray.hpp"
+#include "scaled.hpp"
 #include "triangles.hpp"
 #include "vector.hpp"
 
@@ -179,12 +179,14 @@ public:
         const auto visit = [&](const LeafFace& f) {
             const auto hit = triangleHit(origin, direction, shear, f);
             const std::int64_t face = f.face;
-            if (hit && (hit->t < best.t || (hit->t == best.t && best.face >= 0 && face < best.face))) {
+            if (hit &&
+                (hit->t < best.t || (hit->t == best.t && best.face >= 0 && face < best.face))) {
                 best = {hit->t, face, hit->u, hit->v};
             }
             return false;
         };
-        traverseRay(origin, direction, [&] { return double(best.t); }, visit);
+        traverseRay(
+            origin, direction, [&] { return double(best.t); }, visit);
         if (best.face < 0) best.t = std::numeric_limits<T>::infinity();
         return best;
     }
@@ -199,7 +201,8 @@ public:
             hit = h && h->t < tMax;
             return hit;
         };
-        traverseRay(origin, direction, [&] { return double(tMax); }, visit);
+        traverseRay(
+            origin, direction, [&] { return double(tMax); }, visit);
         return hit;
     }
 
@@ -209,9 +212,8 @@ public:
         MeshPoint<T> best{Vector3<T>(nan), -1, std::numeric_limits<T>::infinity()};
         if (bvh_.nodes.empty() || !detail::finite(p)) return best;
         const auto visit = [&](const LeafFace& f) {
-            const TrianglePoint<T> q =
-                closestPointOnTriangle(p, vertices_[f.corner[0]], vertices_[f.corner[1]],
-                                       vertices_[f.corner[2]]);
+            const TrianglePoint<T> q = closestPointOnTriangle(
+                p, vertices_[f.corner[0]], vertices_[f.corner[1]], vertices_[f.corner[2]]);
             const Vector3<T> e = p - q.point;
             const T d2 = dot(e, e);
             const std::int64_t face = f.face;
@@ -291,9 +293,8 @@ public:
             }
             for (std::uint32_t j = 0; j < node.count; ++j) {
                 const LeafFace& face = leafFaces_[node.index + j];
-                winding += detail::upwardCrossing(relative(face.corner[0]),
-                                                  relative(face.corner[1]),
-                                                  relative(face.corner[2]));
+                winding += detail::upwardCrossing(
+                    relative(face.corner[0]), relative(face.corner[1]), relative(face.corner[2]));
             }
         }
         return winding != 0;
@@ -306,8 +307,7 @@ private:
         std::uint32_t face;
     };
 
-    std::optional<TriangleHit<T>> triangleHit(const Vector3<T>& origin,
-                                              const Vector3<T>& direction,
+    std::optional<TriangleHit<T>> triangleHit(const Vector3<T>& origin, const Vector3<T>& direction,
                                               const detail::RayShear<T>& shear,
                                               const LeafFace& f) const {
         return detail::rayTriangleSheared(origin, direction, shear, vertices_[f.corner[0]],

@@ -130,7 +130,11 @@ inline RayShear<T> shearOf(const Vector3<T>& direction) {
     int ky = kx == 2 ? 0 : kx + 1;
     // Keeps the winding of the permuted axes right-handed.
     if (direction[kz] < T(0)) std::swap(kx, ky);
-    return {kx, ky, kz, direction[kx] / direction[kz], direction[ky] / direction[kz],
+    return {kx,
+            ky,
+            kz,
+            direction[kx] / direction[kz],
+            direction[ky] / direction[kz],
             T(1) / direction[kz]};
 }
 
@@ -142,9 +146,9 @@ inline constexpr T kPlaneTolerance = std::is_same_v<T, float> ? T(0x1p-14) : T(0
 // rayTriangle past the area test, with the vertices pa, pb, pc relative to
 // the origin, none farther than `reach` along any axis.
 template <class T>
-inline std::optional<TriangleHit<T>> rayTriangleFrom(const RayShear<T>& shear,
-                                                     const Vector3<T>& pa, const Vector3<T>& pb,
-                                                     const Vector3<T>& pc, T reach) {
+inline std::optional<TriangleHit<T>> rayTriangleFrom(const RayShear<T>& shear, const Vector3<T>& pa,
+                                                     const Vector3<T>& pb, const Vector3<T>& pc,
+                                                     T reach) {
     const int kx = shear.kx, ky = shear.ky, kz = shear.kz;
     const T sx = shear.sx, sy = shear.sy, sz = shear.sz;
 
@@ -164,8 +168,8 @@ inline std::optional<TriangleHit<T>> rayTriangleFrom(const RayShear<T>& shear,
     // of the sheared vertices), moves the hit sideways by up to that times
     // s / |det|. For a ray lying in the triangle's plane to within rounding
     // that is no longer small: the hit could be anywhere along the plane.
-    const T s = std::max({std::abs(ax) + std::abs(ay), std::abs(bx) + std::abs(by),
-                          std::abs(cx) + std::abs(cy)});
+    const T s = std::max(
+        {std::abs(ax) + std::abs(ay), std::abs(bx) + std::abs(by), std::abs(cx) + std::abs(cy)});
     if (T(3) * std::numeric_limits<T>::epsilon() * (s * s) * s >
         kPlaneTolerance<T> * reach * std::abs(det)) {
         return std::nullopt;
@@ -193,8 +197,7 @@ inline std::optional<TriangleHit<T>> rayTriangleSheared(const Vector3<T>& origin
     if (normal.x == T(0) && normal.y == T(0) && normal.z == T(0)) return std::nullopt;
 
     Vector3<T> pa = a - origin, pb = b - origin, pc = c - origin, d = direction;
-    const T vertices =
-        std::max({largestMagnitude(pa), largestMagnitude(pb), largestMagnitude(pc)});
+    const T vertices = std::max({largestMagnitude(pa), largestMagnitude(pb), largestMagnitude(pc)});
     const T length = largestMagnitude(d);
     if (withinRange<4>(vertices) && withinRange<4>(length)) {
         return rayTriangleFrom(shear, pa, pb, pc, vertices);

@@ -74,8 +74,8 @@ Arrays awkward() {
     const std::int64_t p = vertex(-2, 0, 0), q = vertex(-2, 1, 1), r = vertex(-2, 2, 2);
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
-    m.faces.insert(m.faces.end(), {p, q, r, p, p, q, q, q, q});          // degenerate
-    m.faces.insert(m.faces.end(), {0, 2, 4, 0, 2, 4, 4, 2, 0});          // duplicates
+    m.faces.insert(m.faces.end(), {p, q, r, p, p, q, q, q, q});  // degenerate
+    m.faces.insert(m.faces.end(), {0, 2, 4, 0, 2, 4, 4, 2, 0});  // duplicates
     m.faces.insert(m.faces.end(), {vertex(nan, 0, 0), 1, 2, vertex(inf, 0, 0), 3, 4});
     return m;
 }
@@ -117,8 +117,8 @@ math::MeshHit<T> bruteRaycast(const TriangleMesh<T>& mesh, const Vector3<T>& o,
     for (std::size_t f = 0; f < mesh.size(); ++f) {
         if (!finiteFace(mesh, f)) continue;
         const auto& face = mesh.faces()[f];
-        const auto hit = math::rayTriangle(o, d, mesh.vertices()[face[0]],
-                                           mesh.vertices()[face[1]], mesh.vertices()[face[2]]);
+        const auto hit = math::rayTriangle(o, d, mesh.vertices()[face[0]], mesh.vertices()[face[1]],
+                                           mesh.vertices()[face[2]]);
         if (hit && hit->t < best.t) best = {hit->t, std::int64_t(f), hit->u, hit->v};
     }
     return best;
@@ -130,9 +130,8 @@ math::MeshPoint<T> bruteClosest(const TriangleMesh<T>& mesh, const Vector3<T>& p
     for (std::size_t f = 0; f < mesh.size(); ++f) {
         if (!finiteFace(mesh, f)) continue;
         const auto& face = mesh.faces()[f];
-        const auto q = math::closestPointOnTriangle(p, mesh.vertices()[face[0]],
-                                                    mesh.vertices()[face[1]],
-                                                    mesh.vertices()[face[2]]);
+        const auto q = math::closestPointOnTriangle(
+            p, mesh.vertices()[face[0]], mesh.vertices()[face[1]], mesh.vertices()[face[2]]);
         const Vector3<T> e = p - q.point;
         if (math::dot(e, e) < best.distanceSquared) {
             best = {q.point, std::int64_t(f), math::dot(e, e)};

@@ -44,7 +44,7 @@ int main() {
     const std::int64_t faces[] = {0, 2, 1, 0, 1, 3, 0, 3, 2, 1, 2, 3};
     const math::TriangleMesh<double> tetrahedron(corners, 4, faces, 4);
     const auto onMesh = tetrahedron.raycast({0.2, 0.2, 2}, {0, 0, -1});
-    std::printf("mesh face %lld at %g, inside %d\n", static_cast<long long>(onMesh.face),
-                onMesh.t, int(tetrahedron.contains({0.1, 0.1, 0.1})));
+    std::printf("mesh face %lld at %g, inside %d\n", static_cast<long long>(onMesh.face), onMesh.t,
+                int(tetrahedron.contains({0.1, 0.1, 0.1})));
     return 0;
 }
