@@ -63,6 +63,17 @@ def nearest_point(mesh, p):
     return best[:3]
 
 
+def winding_number(corners, points):
+    """The solid angles of the faces (F, 3, 3) seen from each point, over 4 pi."""
+    r = corners[None] - points[:, None, None]
+    length = np.linalg.norm(r, axis=-1)
+    a, b, c = np.moveaxis(r, 2, 0)
+    la, lb, lc = np.moveaxis(length, 2, 0)
+    dot = lambda x, y: (x * y).sum(-1)  # noqa: E731
+    below = la * lb * lc + dot(a, b) * lc + dot(b, c) * la + dot(c, a) * lb
+    return 2 * np.arctan2(np.linalg.det(r), below).sum(-1) / (4 * np.pi)
+
+
 def same(a, b, dtype):
     assert a.dtype == dtype and np.array_equal(a, b, equal_nan=True)
 
@@ -100,6 +111,15 @@ def test_queries_equal_a_loop_over_faces(letter):
         assert faces[i] == k and distances[i] == dist
     inside = mesh.contains(points)
     assert inside.shape == faces.shape and inside.dtype == np.bool_
+    # Random points, and points straight below or above vertices and edge
+    # midpoints: the upward ray of the inside test passes through them.
+    corners = mesh.vertices[mesh.faces[:20]].astype(float)
+    xy = np.concatenate([corners, (corners + np.roll(corners, 1, axis=1)) / 2]).reshape(-1, 3)
+    z = rng.uniform(-2, 2, (len(xy), 1))
+    points = np.concatenate([rng.uniform(-2, 2, (400, 3)), xy * [1, 1, 0] + [0, 0, 1] * z])
+    w = winding_number(corners, points)
+    clear = mesh.closest_points(points)[2] > 1e-3  # off the surface, where w is 0 or 1
+    same(mesh.contains(points)[clear], np.abs(w[clear]) > 0.5, np.bool_)
 
 
 GOOD = np.arange(30.0).reshape(10, 3)
