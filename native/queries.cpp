@@ -162,7 +162,9 @@ void register_rays(py::module_& m) {
                  "None. Watertight: a ray through an edge or a vertex shared by two triangles\n"
                  "hits at least one of them; points on an edge count as inside. Both\n"
                  "windings hit. None for a zero-area triangle, a ray lying in the triangle's\n"
-                 "plane, a hit behind the origin, a zero direction and NaN input.");
+                 "plane (to within rounding: where rounding could move the hit by more than\n"
+                 "2**-14 (float) or 2**-31 (double) of the distance to the triangle), a hit\n"
+                 "behind the origin, a zero direction and NaN input.");
 }
 
 template <class T>
