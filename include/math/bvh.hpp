@@ -196,4 +196,86 @@ inline Bvh<T> buildBvh(std::vector<detail::BvhPrimitive<T>> primitives) {
     return bvh;
 }
 
+// A node of four children, as the hierarchy is walked: each slot holds a
+// child's box (bounds[0] the lower corner, bounds[1] the upper, axis by
+// axis), and either an inner node (count 0) or a leaf's run of primitives.
+// An unused slot has an empty box, (inf, -inf), and index kEmptySlot.
+struct alignas(64) WideNode {
+    float bounds[2][3][4];
+    std::uint32_t index[4];
+    std::uint32_t count[4];
+};
+
+inline constexpr std::uint32_t kEmptySlot = 0xFFFFFFFFu;
+
+namespace detail {
+
+// Fills wide node `at` with the nodes two levels or so below binary node
+// `node`: the inner child of largest area is opened until four are found.
+inline void collapseInto(const Bvh<float>& bvh, std::uint32_t node, std::size_t at,
+                         std::vector<WideNode>& wide) {
+    std::uint32_t children[4];
+    int count = 0;
+    if (bvh.nodes[node].count > 0) {
+        children[count++] = node;  // a root that is a leaf
+    } else {
+        children[count++] = bvh.nodes[node].index;
+        children[count++] = bvh.nodes[node].index + 1;
+    }
+    while (count < 4) {
+        int widest = -1;
+        float widestArea = -1;
+        for (int k = 0; k < count; ++k) {
+            const BvhNode<float>& c = bvh.nodes[children[k]];
+            const float area = boxArea(c.lower, c.upper);
+            if (c.count == 0 && area > widestArea) widest = k, widestArea = area;
+        }
+        if (widest < 0) break;
+        const std::uint32_t opened = bvh.nodes[children[widest]].index;
+        children[widest] = opened;
+        children[count++] = opened + 1;
+    }
+    WideNode filled;
+    for (int k = 0; k < 4; ++k) {
+        for (int i = 0; i < 3; ++i) {
+            filled.bounds[0][i][k] = std::numeric_limits<float>::infinity();
+            filled.bounds[1][i][k] = -std::numeric_limits<float>::infinity();
+        }
+        filled.index[k] = kEmptySlot;
+        filled.count[k] = 0;
+    }
+    for (int k = 0; k < count; ++k) {
+        const BvhNode<float>& c = bvh.nodes[children[k]];
+        for (int i = 0; i < 3; ++i) {
+            filled.bounds[0][i][k] = c.lower[i];
+            filled.bounds[1][i][k] = c.upper[i];
+        }
+        filled.count[k] = c.count;
+        if (c.count > 0) {
+            filled.index[k] = c.index;
+        } else {
+            filled.index[k] = std::uint32_t(wide.size());
+            wide.emplace_back();
+        }
+    }
+    wide[at] = filled;
+    for (int k = 0; k < count; ++k) {
+        if (filled.count[k] == 0) collapseInto(bvh, children[k], filled.index[k], wide);
+    }
+}
+
+}  // namespace detail
+
+// The binary hierarchy as one of four children a node, which halves the
+// nodes a walk visits. Empty for an empty hierarchy.
+inline std::vector<WideNode> widen(const Bvh<float>& bvh) {
+    std::vector<WideNode> wide;
+    if (bvh.nodes.empty()) return wide;
+    wide.reserve(bvh.nodes.size() / 2 + 1);
+    wide.emplace_back();
+    detail::collapseInto(bvh, 0, 0, wide);
+    wide.shrink_to_fit();
+    return wide;
+}
+
 }  // namespace math

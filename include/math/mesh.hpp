@@ -86,6 +86,17 @@ inline int upwardCrossing(const Vector3<T>& pa, const Vector3<T>& pb, const Vect
 template <class T>
 inline constexpr double kMarginFraction = 2 * double(kPlaneTolerance<T>);
 
+// A hint to start loading what the walk reads next: a node is two cache
+// lines, and waiting for them is most of a walk's time.
+inline void prefetch(const void* p) {
+#if defined(__GNUC__)
+    __builtin_prefetch(p);
+    __builtin_prefetch(static_cast<const char*>(p) + 64);
+#else
+    (void)p;
+#endif
+}
+
 // The nearest floats below and above x (infinite beyond the float range).
 inline float floatBelow(double x) {
     const float f = float(x);
@@ -152,8 +163,7 @@ public:
     std::size_t size() const { return faces_.size(); }
     // The memory of the hierarchy, beyond the vertex and face arrays.
     std::size_t hierarchyBytes() const {
-        return bvh_.nodes.capacity() * sizeof(BvhNode<float>) +
-               leafFaces_.capacity() * sizeof(LeafFace);
+        return nodes_.capacity() * sizeof(WideNode) + leafFaces_.capacity() * sizeof(LeafFace);
     }
 
     // The box of the finite vertices; (inf, -inf) when there are none.
@@ -185,7 +195,7 @@ public:
             }
             return false;
         };
-        traverseRay(
+        walkRay(
             origin, direction, [&] { return double(best.t); }, visit);
         if (best.face < 0) best.t = std::numeric_limits<T>::infinity();
         return best;
@@ -201,7 +211,7 @@ public:
             hit = h && h->t < tMax;
             return hit;
         };
-        traverseRay(
+        walkRay(
             origin, direction, [&] { return double(tMax); }, visit);
         return hit;
     }
@@ -210,7 +220,7 @@ public:
     MeshPoint<T> closestPoint(const Vector3<T>& p) const {
         const T nan = std::numeric_limits<T>::quiet_NaN();
         MeshPoint<T> best{Vector3<T>(nan), -1, std::numeric_limits<T>::infinity()};
-        if (bvh_.nodes.empty() || !detail::finite(p)) return best;
+        if (nodes_.empty() || !detail::finite(p)) return best;
         const auto visit = [&](const LeafFace& f) {
             const TrianglePoint<T> q = closestPointOnTriangle(
                 p, vertices_[f.corner[0]], vertices_[f.corner[1]], vertices_[f.corner[2]]);
@@ -221,41 +231,25 @@ public:
                 (d2 == best.distanceSquared && best.face >= 0 && face < best.face)) {
                 best = {q.point, face, d2};
             }
+            return false;
         };
         const double point[3] = {double(p.x), double(p.y), double(p.z)};
         const double margin = marginAround(point);
-        const auto gap = [&](const BvhNode<float>& node) {
-            double d2 = 0;
+        // The squared distances to the widened boxes.
+        const auto gap = [&](const WideNode& node, double, double* measured) {
+            double d2[4] = {0, 0, 0, 0};
             for (int i = 0; i < 3; ++i) {
-                const double below = (double(node.lower[i]) - margin) - point[i];
-                const double above = point[i] - (double(node.upper[i]) + margin);
-                const double d = below > 0 ? below : (above > 0 ? above : 0.0);
-                d2 += d * d;
+                for (int k = 0; k < 4; ++k) {
+                    const double below = (double(node.bounds[0][i][k]) - margin) - point[i];
+                    const double above = point[i] - (double(node.bounds[1][i][k]) + margin);
+                    const double d = below > 0 ? below : (above > 0 ? above : 0.0);
+                    d2[k] += d * d;
+                }
             }
-            return d2;
+            std::copy(d2, d2 + 4, measured);
         };
-        // Nearest box first; a box no nearer than the best point is passed by.
-        std::pair<std::uint32_t, double> stack[detail::kMaxDepth + 2];
-        int size = 0;
-        stack[size++] = {0, gap(bvh_.nodes[0])};
-        while (size > 0) {
-            const auto [index, distance] = stack[--size];
-            if (distance > double(best.distanceSquared)) continue;
-            const BvhNode<float>& node = bvh_.nodes[index];
-            if (node.count > 0) {
-                for (std::uint32_t k = 0; k < node.count; ++k) visit(leafFaces_[node.index + k]);
-                continue;
-            }
-            const double near = gap(bvh_.nodes[node.index]);
-            const double far = gap(bvh_.nodes[node.index + 1]);
-            if (near <= far) {
-                stack[size++] = {node.index + 1, far};
-                stack[size++] = {node.index, near};
-            } else {
-                stack[size++] = {node.index, near};
-                stack[size++] = {node.index + 1, far};
-            }
-        }
+        walk(
+            gap, [&] { return double(best.distanceSquared); }, visit);
         return best;
     }
 
@@ -263,40 +257,35 @@ public:
     // z axis from p, counted with their windings, do not cancel. Meshes of
     // either orientation work; points on the surface may go either way.
     bool contains(const Vector3<T>& p) const {
-        if (bvh_.nodes.empty() || !detail::finite(p)) return false;
+        if (nodes_.empty() || !detail::finite(p)) return false;
         const double point[3] = {double(p.x), double(p.y), double(p.z)};
         const double margin = marginAround(point);
         // One scale for every vertex, so that shared edges stay shared.
         const double reach = std::min(reachFrom(point), double(std::numeric_limits<T>::max()));
         const int k = detail::withinRange<4>(T(reach)) ? 0 : detail::scaleExponent(T(reach));
-        const auto relative = [&](std::int64_t v) {
+        const auto relative = [&](std::uint32_t v) {
             const Vector3<T> r = vertices_[v] - p;
             return k == 0 ? r : detail::scaledBy(r, -k);
         };
         int winding = 0;
-        std::uint32_t stack[detail::kMaxDepth + 2];
-        int size = 0;
-        stack[size++] = 0;
-        while (size > 0) {
-            const BvhNode<float>& node = bvh_.nodes[stack[--size]];
-            if (double(node.lower[0]) - margin > point[0] ||
-                double(node.upper[0]) + margin < point[0] ||
-                double(node.lower[1]) - margin > point[1] ||
-                double(node.upper[1]) + margin < point[1] ||
-                double(node.upper[2]) + margin < point[2]) {
-                continue;
+        const auto visit = [&](const LeafFace& face) {
+            winding += detail::upwardCrossing(relative(face.corner[0]), relative(face.corner[1]),
+                                              relative(face.corner[2]));
+            return false;
+        };
+        // Boxes the upward ray passes within the margin of.
+        const auto crossed = [&](const WideNode& node, double, double* measured) {
+            for (int j = 0; j < 4; ++j) {
+                const bool missed = double(node.bounds[0][0][j]) - margin > point[0] ||
+                                    double(node.bounds[1][0][j]) + margin < point[0] ||
+                                    double(node.bounds[0][1][j]) - margin > point[1] ||
+                                    double(node.bounds[1][1][j]) + margin < point[1] ||
+                                    double(node.bounds[1][2][j]) + margin < point[2];
+                measured[j] = missed ? std::numeric_limits<double>::quiet_NaN() : 0.0;
             }
-            if (node.count == 0) {
-                stack[size++] = node.index;
-                stack[size++] = node.index + 1;
-                continue;
-            }
-            for (std::uint32_t j = 0; j < node.count; ++j) {
-                const LeafFace& face = leafFaces_[node.index + j];
-                winding += detail::upwardCrossing(
-                    relative(face.corner[0]), relative(face.corner[1]), relative(face.corner[2]));
-            }
-        }
+        };
+        walk(
+            crossed, [] { return std::numeric_limits<double>::infinity(); }, visit);
         return winding != 0;
     }
 
@@ -316,11 +305,10 @@ private:
 
     // The largest coordinate distance from the point to the mesh's box.
     double reachFrom(const double* point) const {
-        const BvhNode<float>& root = bvh_.nodes[0];
         double reach = 0;
         for (int i = 0; i < 3; ++i) {
-            reach = std::max({reach, std::abs(double(root.lower[i]) - point[i]),
-                              std::abs(double(root.upper[i]) - point[i])});
+            reach = std::max({reach, std::abs(double(lower_[i]) - point[i]),
+                              std::abs(double(upper_[i]) - point[i])});
         }
         return reach;
     }
@@ -330,15 +318,60 @@ private:
                double(std::numeric_limits<T>::min()) * 0x1p10;
     }
 
-    // Calls visit(face) for every face of a box the ray passes within the
-    // margin of, before bound() (the farthest t still wanted), nearest box
-    // first; visit returning true ends the walk. Rays the box arithmetic
-    // cannot follow (non-finite, or a direction component too small to
-    // invert) visit every face.
+    // Calls visit(face) for the faces of every leaf whose key is no more than
+    // bound(), children in order of their keys, nearest first. keys(node,
+    // bound, measured) measures the four children (NaN passes one by); visit
+    // returning true ends the walk.
+    template <class Keys, class Bound, class Visit>
+    void walk(Keys keys, Bound bound, Visit visit) const {
+        struct Entry {
+            std::uint32_t index, count;
+            double key;
+        };
+        // Each level adds at most three entries.
+        Entry stack[3 * detail::kMaxDepth + 8];
+        int size = 0;
+        stack[size++] = {0, 0, 0.0};
+        while (size > 0) {
+            const Entry entry = stack[--size];
+            const double limit = bound();
+            if (!(entry.key <= limit)) continue;
+            if (entry.count > 0) {
+                for (std::uint32_t k = 0; k < entry.count; ++k) {
+                    if (visit(leafFaces_[entry.index + k])) return;
+                }
+                continue;
+            }
+            const WideNode& node = nodes_[entry.index];
+            // The children within the limit, farthest first.
+            Entry near[4];
+            int n = 0;
+            double measured4[4];
+            keys(node, limit, measured4);
+            for (int k = 0; k < 4 && node.index[k] != kEmptySlot; ++k) {
+                const double measured = measured4[k];
+                if (!(measured <= limit)) continue;
+                int j = n++;
+                for (; j > 0 && near[j - 1].key < measured; --j) near[j] = near[j - 1];
+                near[j] = {node.index[k], node.count[k], measured};
+            }
+            for (int j = 0; j < n; ++j) {
+                stack[size++] = near[j];
+                detail::prefetch(near[j].count > 0
+                                     ? static_cast<const void*>(&leafFaces_[near[j].index])
+                                     : static_cast<const void*>(&nodes_[near[j].index]));
+            }
+        }
+    }
+
+    // walk over the boxes the ray passes within the margin of, by the t at
+    // which it enters them. Rays the box arithmetic cannot follow
+    // (non-finite, or a direction component too small to invert) visit every
+    // face.
     template <class Bound, class Visit>
-    void traverseRay(const Vector3<T>& origin, const Vector3<T>& direction, Bound bound,
-                     Visit visit) const {
-        if (bvh_.nodes.empty()) return;
+    void walkRay(const Vector3<T>& origin, const Vector3<T>& direction, Bound bound,
+                 Visit visit) const {
+        if (nodes_.empty()) return;
         const double o[3] = {double(origin.x), double(origin.y), double(origin.z)};
         double inverse[3];
         bool followable = detail::finite(origin) && detail::finite(direction);
@@ -363,44 +396,27 @@ private:
             nearShift[i] = forward ? o[i] + margin : o[i] - margin;
             farShift[i] = forward ? o[i] - margin : o[i] + margin;
         }
-        // The t at which the ray enters the widened box, or NaN if it misses
+        // The t at which the ray enters each widened box, or NaN if it misses
         // it before tFar. A 0 * inf (an origin on a slab of a direction
         // without that component) leaves the interval as it is.
-        const auto enter = [&](const BvhNode<float>& node, double tFar) {
-            const float* sides[2] = {node.lower, node.upper};
-            double tNear = 0;
+        const auto enter = [&](const WideNode& node, double tFar, double* measured) {
+            double tNear4[4] = {0, 0, 0, 0}, tFar4[4] = {tFar, tFar, tFar, tFar};
             for (int i = 0; i < 3; ++i) {
-                const double a = (double(sides[nearSide[i]][i]) - nearShift[i]) * inverse[i];
-                const double b = (double(sides[1 - nearSide[i]][i]) - farShift[i]) * inverse[i];
-                tNear = a > tNear ? a : tNear;
-                tFar = b < tFar ? b : tFar;
-            }
-            return tNear <= tFar ? tNear : std::numeric_limits<double>::quiet_NaN();
-        };
-        std::pair<std::uint32_t, double> stack[detail::kMaxDepth + 2];
-        int size = 0;
-        const double rootEntry = enter(bvh_.nodes[0], bound());
-        if (rootEntry <= bound()) stack[size++] = {0, rootEntry};
-        while (size > 0) {
-            const auto [index, entry] = stack[--size];
-            const double tFar = bound();
-            if (!(entry <= tFar)) continue;
-            const BvhNode<float>& node = bvh_.nodes[index];
-            if (node.count > 0) {
-                for (std::uint32_t k = 0; k < node.count; ++k) {
-                    if (visit(leafFaces_[node.index + k])) return;
+                const float* nearBound = node.bounds[nearSide[i]][i];
+                const float* farBound = node.bounds[1 - nearSide[i]][i];
+                for (int k = 0; k < 4; ++k) {
+                    const double a = (double(nearBound[k]) - nearShift[i]) * inverse[i];
+                    const double b = (double(farBound[k]) - farShift[i]) * inverse[i];
+                    tNear4[k] = a > tNear4[k] ? a : tNear4[k];
+                    tFar4[k] = b < tFar4[k] ? b : tFar4[k];
                 }
-                continue;
             }
-            const double first = enter(bvh_.nodes[node.index], tFar);
-            const double second = enter(bvh_.nodes[node.index + 1], tFar);
-            const bool firstNearer = first <= second || second != second;
-            const double nearT = firstNearer ? first : second, farT = firstNearer ? second : first;
-            const std::uint32_t nearNode = firstNearer ? node.index : node.index + 1;
-            const std::uint32_t farNode = firstNearer ? node.index + 1 : node.index;
-            if (farT <= tFar) stack[size++] = {farNode, farT};
-            if (nearT <= tFar) stack[size++] = {nearNode, nearT};
-        }
+            for (int k = 0; k < 4; ++k) {
+                measured[k] =
+                    tNear4[k] <= tFar4[k] ? tNear4[k] : std::numeric_limits<double>::quiet_NaN();
+            }
+        };
+        walk(enter, bound, visit);
     }
 
     void build() {
@@ -420,21 +436,25 @@ private:
             p.id = std::uint32_t(f);
             primitives.push_back(p);
         }
-        bvh_ = buildBvh(std::move(primitives));
-        bvh_.nodes.shrink_to_fit();
-        leafFaces_.reserve(bvh_.order.size());
-        for (std::uint32_t f : bvh_.order) {
+        const Bvh<float> bvh = buildBvh(std::move(primitives));
+        if (bvh.nodes.empty()) return;
+        std::copy(bvh.nodes[0].lower, bvh.nodes[0].lower + 3, lower_);
+        std::copy(bvh.nodes[0].upper, bvh.nodes[0].upper + 3, upper_);
+        nodes_ = widen(bvh);
+        leafFaces_.reserve(bvh.order.size());
+        for (std::uint32_t f : bvh.order) {
             const Face& face = faces_[f];
             leafFaces_.push_back(
                 {{std::uint32_t(face[0]), std::uint32_t(face[1]), std::uint32_t(face[2])}, f});
         }
-        bvh_.order = {};
     }
 
     std::vector<Vector3<T>> vertices_;
     std::vector<Face> faces_;
-    Bvh<float> bvh_;  // boxes rounded outwards to float: half the memory
+    // Boxes are rounded outwards to float: half the memory of double ones.
+    std::vector<WideNode> nodes_;
     std::vector<LeafFace> leafFaces_;
+    float lower_[3] = {}, upper_[3] = {};  // the box of all the faces
     std::optional<FaceFault> fault_;
 };
 
