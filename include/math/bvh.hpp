@@ -196,14 +196,18 @@ inline Bvh<T> buildBvh(std::vector<detail::BvhPrimitive<T>> primitives) {
     return bvh;
 }
 
-// A node of four children, as the hierarchy is walked: each slot holds a
-// child's box (bounds[0] the lower corner, bounds[1] the upper, axis by
-// axis), and either an inner node (count 0) or a leaf's run of primitives.
-// An unused slot has an empty box, (inf, -inf), and index kEmptySlot.
+// Children a node of the walked hierarchy has: four halve the nodes a walk
+// visits; eight measured no faster.
+inline constexpr int kWidth = 4;
+
+// A node of the walked hierarchy: each slot holds a child's box (bounds[0]
+// the lower corner, bounds[1] the upper, axis by axis), and either an inner
+// node (count 0) or a leaf's run of primitives. An unused slot has an empty
+// box, (inf, -inf), and index kEmptySlot.
 struct alignas(64) WideNode {
-    float bounds[2][3][4];
-    std::uint32_t index[4];
-    std::uint32_t count[4];
+    float bounds[2][3][kWidth];
+    std::uint32_t index[kWidth];
+    std::uint32_t count[kWidth];
 };
 
 inline constexpr std::uint32_t kEmptySlot = 0xFFFFFFFFu;
@@ -211,10 +215,10 @@ inline constexpr std::uint32_t kEmptySlot = 0xFFFFFFFFu;
 namespace detail {
 
 // Fills wide node `at` with the nodes two levels or so below binary node
-// `node`: the inner child of largest area is opened until four are found.
+// `node`: the inner child of largest area is opened until kWidth are found.
 inline void collapseInto(const Bvh<float>& bvh, std::uint32_t node, std::size_t at,
                          std::vector<WideNode>& wide) {
-    std::uint32_t children[4];
+    std::uint32_t children[kWidth];
     int count = 0;
     if (bvh.nodes[node].count > 0) {
         children[count++] = node;  // a root that is a leaf
@@ -222,7 +226,7 @@ inline void collapseInto(const Bvh<float>& bvh, std::uint32_t node, std::size_t 
         children[count++] = bvh.nodes[node].index;
         children[count++] = bvh.nodes[node].index + 1;
     }
-    while (count < 4) {
+    while (count < kWidth) {
         int widest = -1;
         float widestArea = -1;
         for (int k = 0; k < count; ++k) {
@@ -236,7 +240,7 @@ inline void collapseInto(const Bvh<float>& bvh, std::uint32_t node, std::size_t 
         children[count++] = opened + 1;
     }
     WideNode filled;
-    for (int k = 0; k < 4; ++k) {
+    for (int k = 0; k < kWidth; ++k) {
         for (int i = 0; i < 3; ++i) {
             filled.bounds[0][i][k] = std::numeric_limits<float>::infinity();
             filled.bounds[1][i][k] = -std::numeric_limits<float>::infinity();
@@ -266,8 +270,7 @@ inline void collapseInto(const Bvh<float>& bvh, std::uint32_t node, std::size_t 
 
 }  // namespace detail
 
-// The binary hierarchy as one of four children a node, which halves the
-// nodes a walk visits. Empty for an empty hierarchy.
+// The binary hierarchy with kWidth children a node; empty for an empty one.
 inline std::vector<WideNode> widen(const Bvh<float>& bvh) {
     std::vector<WideNode> wide;
     if (bvh.nodes.empty()) return wide;

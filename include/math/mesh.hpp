@@ -237,16 +237,16 @@ public:
         const double margin = marginAround(point);
         // The squared distances to the widened boxes.
         const auto gap = [&](const WideNode& node, double, double* measured) {
-            double d2[4] = {0, 0, 0, 0};
+            double d2[kWidth] = {};
             for (int i = 0; i < 3; ++i) {
-                for (int k = 0; k < 4; ++k) {
+                for (int k = 0; k < kWidth; ++k) {
                     const double below = (double(node.bounds[0][i][k]) - margin) - point[i];
                     const double above = point[i] - (double(node.bounds[1][i][k]) + margin);
                     const double d = below > 0 ? below : (above > 0 ? above : 0.0);
                     d2[k] += d * d;
                 }
             }
-            std::copy(d2, d2 + 4, measured);
+            std::copy(d2, d2 + kWidth, measured);
         };
         walk(
             gap, [&] { return double(best.distanceSquared); }, visit);
@@ -275,7 +275,7 @@ public:
         };
         // Boxes the upward ray passes within the margin of.
         const auto crossed = [&](const WideNode& node, double, double* measured) {
-            for (int j = 0; j < 4; ++j) {
+            for (int j = 0; j < kWidth; ++j) {
                 const bool missed = double(node.bounds[0][0][j]) - margin > point[0] ||
                                     double(node.bounds[1][0][j]) + margin < point[0] ||
                                     double(node.bounds[0][1][j]) - margin > point[1] ||
@@ -320,7 +320,7 @@ private:
 
     // Calls visit(face) for the faces of every leaf whose key is no more than
     // bound(), children in order of their keys, nearest first. keys(node,
-    // bound, measured) measures the four children (NaN passes one by); visit
+    // bound, measured) measures the kWidth children (NaN passes one by); visit
     // returning true ends the walk.
     template <class Keys, class Bound, class Visit>
     void walk(Keys keys, Bound bound, Visit visit) const {
@@ -329,7 +329,7 @@ private:
             double key;
         };
         // Each level adds at most three entries.
-        Entry stack[3 * detail::kMaxDepth + 8];
+        Entry stack[(kWidth - 1) * detail::kMaxDepth + 8];
         int size = 0;
         stack[size++] = {0, 0, 0.0};
         while (size > 0) {
@@ -344,11 +344,11 @@ private:
             }
             const WideNode& node = nodes_[entry.index];
             // The children within the limit, farthest first.
-            Entry near[4];
+            Entry near[kWidth];
             int n = 0;
-            double measured4[4];
+            double measured4[kWidth];
             keys(node, limit, measured4);
-            for (int k = 0; k < 4 && node.index[k] != kEmptySlot; ++k) {
+            for (int k = 0; k < kWidth && node.index[k] != kEmptySlot; ++k) {
                 const double measured = measured4[k];
                 if (!(measured <= limit)) continue;
                 int j = n++;
@@ -400,18 +400,19 @@ private:
         // it before tFar. A 0 * inf (an origin on a slab of a direction
         // without that component) leaves the interval as it is.
         const auto enter = [&](const WideNode& node, double tFar, double* measured) {
-            double tNear4[4] = {0, 0, 0, 0}, tFar4[4] = {tFar, tFar, tFar, tFar};
+            double tNear4[kWidth], tFar4[kWidth];
+            for (int k = 0; k < kWidth; ++k) tNear4[k] = 0, tFar4[k] = tFar;
             for (int i = 0; i < 3; ++i) {
                 const float* nearBound = node.bounds[nearSide[i]][i];
                 const float* farBound = node.bounds[1 - nearSide[i]][i];
-                for (int k = 0; k < 4; ++k) {
+                for (int k = 0; k < kWidth; ++k) {
                     const double a = (double(nearBound[k]) - nearShift[i]) * inverse[i];
                     const double b = (double(farBound[k]) - farShift[i]) * inverse[i];
                     tNear4[k] = a > tNear4[k] ? a : tNear4[k];
                     tFar4[k] = b < tFar4[k] ? b : tFar4[k];
                 }
             }
-            for (int k = 0; k < 4; ++k) {
+            for (int k = 0; k < kWidth; ++k) {
                 measured[k] =
                     tNear4[k] <= tFar4[k] ? tNear4[k] : std::numeric_limits<double>::quiet_NaN();
             }
