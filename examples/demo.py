@@ -16,6 +16,7 @@ TOUR = [
     "conversions.py",
     "geometry.py",
     "shapes.py",
+    "meshes.py",
     "picking.py",
     "camera.py",
     "batch_cameras.py",
