@@ -125,6 +125,10 @@ class Mesh:
     that leading shape (NumPy scalars for a single ray or point); given Dask
     arrays they give lazy Dask arrays. They release the interpreter lock, and
     one mesh may be queried from several threads at once.
+
+    Every result is the one a loop over all faces gives (``ray_triangle``,
+    ``closest_point_on_triangle``), bit for bit, ties going to the lowest
+    face: a bounding volume hierarchy only decides which faces are tested.
     """
 
     __slots__ = ("_core", "_token", "__weakref__")
