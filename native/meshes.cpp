@@ -6,9 +6,9 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <string>
 #include <type_traits>
 
@@ -29,9 +29,6 @@ static_assert(sizeof(V3<float>) == 3 * sizeof(float) && std::is_standard_layout_
 static_assert(sizeof(V3<double>) == 3 * sizeof(double) && std::is_standard_layout_v<V3<double>>);
 static_assert(sizeof(Mesh<float>::Face) == 3 * sizeof(std::int64_t));
 
-// The hierarchy numbers vertices and faces in 32 bits.
-constexpr std::size_t most_rows = std::numeric_limits<std::uint32_t>::max();
-
 template <class A>
 std::size_t row_count(const A& a, const char* what) {
     if (a.ndim() != 2 || a.shape(1) != 3) {
@@ -49,7 +46,7 @@ template <class T>
 Mesh<T> make_mesh(const Rows<T>& vertices, const Rows<std::int64_t>& faces) {
     const std::size_t vertex_count = row_count(vertices, "vertices");
     const std::size_t face_count = row_count(faces, "faces");
-    if (vertex_count > most_rows || face_count > most_rows) {
+    if (vertex_count > Mesh<T>::kMostRows || face_count > Mesh<T>::kMostRows) {
         throw py::value_error("Mesh: at most 4294967295 vertices and as many faces, got " +
                               std::to_string(vertex_count) + " vertices and " +
                               std::to_string(face_count) + " faces: split the mesh");

@@ -213,6 +213,7 @@ TYPED_TEST(Meshes, RaysThroughSharedEdgesAndVerticesNeverMiss) {
     using T = TypeParam;
     const Arrays arrays = sphere(3);
     const TriangleMesh<T> mesh = meshOf<T>(arrays);
+    EXPECT_LE(mesh.hierarchyBytes(), 64 * mesh.size());
     std::mt19937 rng(9);
     std::normal_distribution<T> normal;
     for (std::size_t f = 0; f < mesh.size(); ++f) {
