@@ -15,6 +15,7 @@ import statistics
 import timeit
 from dataclasses import dataclass, field
 
+import cpp_rows
 import glm
 import mesh_rows
 import numpy as np
@@ -23,7 +24,9 @@ import orvane_floor as fl
 import package_rows
 import quaternion
 import rotation_rows
+import scaling_rows
 import scipy
+import ufunc_rows
 from scipy.spatial.transform import RigidTransform, Rotation
 from threadpoolctl import threadpool_info
 
@@ -805,15 +808,22 @@ def statements(all_rows):
     return "\n".join(lines)
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--rounds", type=int, default=1001)
-    parser.add_argument("--batch-rounds", type=int, default=31)
-    parser.add_argument("--build", help="a file of build facts written by scripts/bench")
-    parser.add_argument("--notes", help="a Markdown file appended to the report")
-    parser.add_argument("--output", required=True)
-    args = parser.parse_args()
+SECTIONS = ("calls", "kernels", "batch", "ufuncs", "scaling", "mesh")
 
+
+def sections(text):
+    names = [name.strip() for name in text.split(",")]
+    unknown = [name for name in names if name not in SECTIONS]
+    if unknown:
+        raise argparse.ArgumentTypeError(
+            f"unknown section {', '.join(unknown)}; the sections are {', '.join(SECTIONS)}"
+        )
+    return names
+
+
+def calls_section(args):
+    """The per-call tables, with the paragraph that opens the report, and the
+    statements they time, for the end of it."""
     main_rows, check_rows, targets = rows(), copy_check_rows(), target_cases()
     extra_rows = (
         package_rows.function_rows(Case, Row)
@@ -826,17 +836,8 @@ def main():
         main_rows + check_rows + targets + extra_rows + [r for r, _ in forms], args.rounds
     )
     load_after = os.getloadavg()
-    big = batch_rows() + package_rows.batch_query_rows(Case, BatchRow, BATCH_SIZE)
-    rotations = rotation_rows.rows(Case, BatchRow, BATCH_SIZE)
-    small = throughput_rows()
-    batch_cases = [c for r in big + rotations for c in r.cases()]
-    batch_cases += [c for _, *cs in small for c in cs]
-    _, batch_times = measure([BatchRow("", c, {}) for c in batch_cases], args.batch_rounds)
-
-    report = [
-        "# Benchmarks",
-        "",
-        "Written by `scripts/bench`. Nanoseconds per call: the median of "
+    opening = [
+        "Nanoseconds per call: the median of "
         f"{args.rounds} rounds of about {SAMPLE_SECONDS * 1e3:.1f} ms each, after three "
         f"warm-up rounds, less the empty loop ({loop:.1f} ns). All cases were sampled in turn "
         "within each round, in one process.",
@@ -882,7 +883,17 @@ def main():
         form_table(forms, times),
         "",
     ]
-    report += [
+    return opening, ["## Statements timed", "", statements(main_rows + targets), ""]
+
+
+def batch_section(args):
+    big = batch_rows() + package_rows.batch_query_rows(Case, BatchRow, BATCH_SIZE)
+    rotations = rotation_rows.rows(Case, BatchRow, BATCH_SIZE)
+    small = throughput_rows()
+    batch_cases = [c for r in big + rotations for c in r.cases()]
+    batch_cases += [c for _, *cs in small for c in cs]
+    _, batch_times = measure([BatchRow("", c, {}) for c in batch_cases], args.batch_rounds)
+    return [
         "## Batch operations over NumPy arrays",
         "",
         f"`orvane.arrays` ufuncs on {BATCH_SIZE:,} elements per call (float64 unless said), "
@@ -915,11 +926,60 @@ def main():
         batch_statements(big),
         "",
     ]
-    report += mesh_rows.report()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--rounds", type=int, default=1001)
+    parser.add_argument("--batch-rounds", type=int, default=31)
+    parser.add_argument("--build", help="a file of build facts written by scripts/bench")
+    parser.add_argument("--notes", help="a Markdown file appended to the report")
+    parser.add_argument("--kernels", help="the C++ benchmark program scripts/bench builds")
+    parser.add_argument(
+        "--only",
+        type=sections,
+        help=f"comma-separated sections ({', '.join(SECTIONS)}) to print alone; "
+        "nothing is written to --output",
+    )
+    parser.add_argument("--output", help="the report to write (needed without --only)")
+    args = parser.parse_args()
+    if args.only is None and args.output is None:
+        parser.error("--output is needed unless --only names the sections to print")
+    wanted = set(args.only or SECTIONS)
+
+    load_before = os.getloadavg()
+    opening, closing = calls_section(args) if "calls" in wanted else ([], [])
+    report = ["# Benchmarks", ""]
+    if opening:
+        report += ["Written by `scripts/bench`. " + opening[0], *opening[1:]]
+    else:
+        report += [
+            "Written by `scripts/bench`.",
+            "",
+            f"- CPU: {cpu_model()}, {os.cpu_count()} logical cores",
+            f"- Python {platform.python_version()}, NumPy {np.__version__}, SciPy "
+            f"{scipy.__version__}",
+            "",
+        ]
+    if "kernels" in wanted:
+        report += cpp_rows.report(args.kernels)
+    if "batch" in wanted:
+        report += batch_section(args)
+    if "ufuncs" in wanted:
+        report += ufunc_rows.report()
+    if "scaling" in wanted:
+        report += scaling_rows.report()
+    if "mesh" in wanted:
+        report += mesh_rows.report()
+    if args.only is not None:
+        load = ", ".join(f"{x:.2f}" for x in load_before)
+        report += [f"Load average (1, 5, 15 min) at the start: {load}.", ""]
+        print("\n".join(report))
+        return
     if args.build:
         with open(args.build) as f:
             report += [f.read().rstrip(), ""]
-    report += ["## Statements timed", "", statements(main_rows + targets), ""]
+    report += closing
     if args.notes:
         with open(args.notes) as f:
             report += [f.read().rstrip(), ""]
