@@ -111,6 +111,11 @@ def report():
     lines = ["## Thread scaling of the batch operations", ""]
     if not hasattr(oa, "threads"):
         return lines + ["Not measured: `orvane.arrays` has no `threads` here.", ""]
+    try:
+        with oa.threads(max(THREADS)):
+            pass
+    except ValueError as e:  # fewer usable cores
+        return lines + [f"Not measured: {e}.", ""]
     results = measure()
     lines += [
         "Speedup of two threads over one (`with orvane.arrays.threads(n)`), and the time of "
