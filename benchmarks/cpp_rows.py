@@ -50,9 +50,10 @@ def report(program):
     missing = [p for p in PEERS if setup[p] is None]
     versions = ", ".join(f"{p} {setup[p]}" for p in PEERS if setup[p] is not None)
     lines += [
-        "The headers of `include/math` compiled as a user would (`benchmarks/cpp/`: g++ "
-        f"{setup['compiler']}, `-O2 -ffp-contract=off`, no `-march`, so SSE2 only), beside "
-        f"{versions or 'no peer'} in their default configurations, in one process. "
+        "The headers of `include/math` compiled as a user would (`benchmarks/cpp/`: "
+        f"{setup['compiler']}, `-O2 -ffp-contract=off`, no `-march`), "
+        + (f"beside {versions} in their default configurations" if versions else "alone")
+        + ", in one process. "
         f"Nanoseconds per operation over arrays of {setup['n']:,} random operands, each "
         "result stored to an output array: every case's fastest pass of "
         f"{RUNS} runs of {setup['rounds']:,} rounds, the cases sampled in turn, forwards "

@@ -143,7 +143,7 @@ def operands(n):
 
 def in_precision(x, dtype):
     """The operands in dtype, and the pose and matrix objects of that precision."""
-    y = {k: a.astype(dtype) for k, a in x.items()}
+    y = {k: a.astype(dtype, copy=False) for k, a in x.items()}
     f = dtype == np.float32
     position, orientation = (ob.Vector3f, ob.Quaternionf) if f else (ob.Vector3d, ob.Quaterniond)
     y["pose"] = (ob.Pose3d_f if f else ob.Pose3d_d)(position(*x["t0"]), orientation(*x["q0"]))

@@ -378,8 +378,13 @@ int main(int argc, char** argv) {
     bool ok = true;
     for (const Row& row : rows) ok = agrees(row) && ok;
 
+#if defined(__clang__)
+    const char* compiler = "clang++ " __clang_version__;
+#else
+    const char* compiler = "g++ " __VERSION__;
+#endif
     std::printf("{\"n\": %d, \"rounds\": %d, \"compiler\": \"%s\", \"GLM\": ", kN, rounds,
-                __VERSION__);
+                compiler);
 #if KERNELS_GLM
     std::printf("\"%d.%d.%d.%d\"", GLM_VERSION_MAJOR, GLM_VERSION_MINOR, GLM_VERSION_PATCH,
                 GLM_VERSION_REVISION);
