@@ -973,7 +973,7 @@ def main():
         report += mesh_rows.report()
     if args.only is not None:
         load = ", ".join(f"{x:.2f}" for x in load_before)
-        report += [f"Load average (1, 5, 15 min) at the start: {load}.", ""]
+        report += closing + [f"Load average (1, 5, 15 min) at the start: {load}.", ""]
         print("\n".join(report))
         return
     if args.build:
