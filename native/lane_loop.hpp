@@ -108,7 +108,7 @@ struct LaneLoop {
             Lane<L>::value(gather<std::tuple_element_t<i, In>, std::tuple_element_t<i, LaneIn>, W>(
                 p[i], steps[i], core + Scalar::in_first[i], std::make_index_sequence<W>())...));
         const std::tuple<Rows<std::tuple_element_t<o, Out>, std::tuple_element_t<o, LaneOut>, W>...>
-            rows(std::get<o>(r)...);
+        rows(std::get<o>(r)...);
         const Index* out_core = core + Scalar::in_first[nin];
         auto nans = typename L::Vector{} != typename L::Vector{};
         (std::get<o>(rows).add_nans(nans), ...);

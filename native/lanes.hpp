@@ -89,8 +89,8 @@ ORVANE_LANE Lanes<T, W> sqrt(Lanes<T, W> x) {
         const auto order = std::make_index_sequence<half>();
         const auto lo = halves::sqrt16(halves::part<T, 0>(x.v, order));
         const auto hi = halves::sqrt16(halves::part<T, half>(x.v, order));
-        return Lanes<T, W>::of(halves::joined<typename Lanes<T, W>::Vector>(
-            lo, hi, std::make_index_sequence<W>()));
+        return Lanes<T, W>::of(
+            halves::joined<typename Lanes<T, W>::Vector>(lo, hi, std::make_index_sequence<W>()));
     }
 #endif
     for (int k = 0; k < W; ++k) x.v[k] = std::sqrt(x.v[k]);
