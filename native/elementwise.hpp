@@ -146,6 +146,28 @@ std::tuple<V3<T>, Q<T>> poseCompose(const V3<T>& pa, const Q<T>& qa, const V3<T>
     return {c.position, c.orientation};
 }
 
+// The operations whose templates also run on lanes (lane_loop.hpp), as
+// Lane<X>::value for a scalar type X.
+template <class X>
+struct Normalize {
+    static constexpr auto value = &normalize<X>;
+};
+template <class X>
+struct PoseCompose {
+    static constexpr auto value = &poseCompose<X>;
+};
+// Within the range where toMatrix needs no rescaling it is the plain
+// q.toMatrix3(), bit for bit.
+template <class X>
+math::Matrix3<X> plainToMatrix(const Q<X>& q) {
+    return q.toMatrix3();
+}
+template <class X>
+struct ToMatrix {
+    static constexpr auto value = &plainToMatrix<X>;
+    static bool plain(const Q<X>& q) { return math::withinPlainRange(q); }
+};
+
 template <class M>
 typename M::Column matrixApply(const M& m, const typename M::Column& v) {
     return m * v;
@@ -155,6 +177,11 @@ V3<T> matrixApplyPoint(const math::Matrix4<T>& m, const V3<T>& v) {
     const math::Vector4<T> r = m * math::Vector4<T>(v.x, v.y, v.z, T(1));
     return {r.x, r.y, r.z};
 }
+
+template <class X>
+struct MatrixApplyPoint {
+    static constexpr auto value = &matrixApplyPoint<X>;
+};
 
 // orvane.ray_triangle's, which the batch ray_triangle calls too.
 template <class T>

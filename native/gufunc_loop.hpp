@@ -256,14 +256,19 @@ struct Loop<F> {
         }
     }
 
+    // Whether every operand's core strides are those of packed values.
+    static bool all_packed(const Index* steps) {
+        const Index* core = steps + nargs;
+        for (std::size_t k = 0; k < packed.size(); ++k) {
+            if (core[k] != packed[k]) return false;
+        }
+        return true;
+    }
+
     // NumPy's generic loop signature: dimensions[0] is the outer count,
     // steps[0..nargs) the outer strides, then every operand's core strides.
     static void run(char** args, const Index* dimensions, const Index* steps, void*) {
-        const Index* core = steps + nargs;
-        bool is_packed = true;
-        for (std::size_t k = 0; k < packed.size(); ++k)
-            is_packed = is_packed && core[k] == packed[k];
-        if (is_packed) {
+        if (all_packed(steps)) {
             loop<true>(args, dimensions, steps);
         } else {
             loop<false>(args, dimensions, steps);

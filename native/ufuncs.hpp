@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "gufunc_loop.hpp"
+#include "lane_loop.hpp"
 #include "math/matrix.hpp"
 
 namespace ufuncs {
@@ -79,16 +80,30 @@ std::unique_ptr<Definition> definition(std::string name, std::string doc) {
 // A ufunc of the two per-element functions, its core signature that of
 // their parameters and results.
 template <auto F32, auto F64>
-py::object add(py::module_& m, std::string name, std::string doc) {
+py::object add(py::module_& m, std::string name, std::string doc,
+               LoopFunction run32 = &gufunc::Loop<F32>::run,
+               LoopFunction run64 = &gufunc::Loop<F64>::run) {
     using L32 = gufunc::Loop<F32>;
     using L64 = gufunc::Loop<F64>;
     static_assert(L32::signature == L64::signature, "both precisions take the same shapes");
     static_assert(L32::signature.size < static_cast<int>(sizeof L32::signature.text));
     auto d = definition<L32, L64>(std::move(name), std::move(doc));
     d->signature = L32::signature.text;
-    d->loops[0] = &L32::run;
-    d->loops[1] = &L64::run;
+    d->loops[0] = run32;
+    d->loops[1] = run64;
     return define(m, std::move(d));
+}
+
+// The same, its loops computing blocks of elements in SIMD lanes through
+// Lane<X>::value (see lane_loop.hpp): in double, and in float too where
+// the float lanes pay for moving eight elements into them and out.
+enum class LaneUse { double_only, both };
+template <auto F32, auto F64, template <class> class Lane, LaneUse use = LaneUse::double_only>
+py::object add_lanes(py::module_& m, std::string name, std::string doc) {
+    const LoopFunction run32 =
+        use == LaneUse::both ? &gufunc::LaneLoop<F32, Lane>::run : &gufunc::Loop<F32>::run;
+    return add<F32, F64>(m, std::move(name), std::move(doc), run32,
+                         &gufunc::LaneLoop<F64, Lane>::run);
 }
 
 // The loop of the matrix order n = 2, 3 or 4 that a call brings, n being

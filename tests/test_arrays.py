@@ -568,3 +568,36 @@ def test_xyzw_reorders_every_bit(dtype):
     # Leading axes broadcast; axes= puts the components first.
     assert_same_bits(oa.quat_from_xyzw(xyzw.reshape(2, 12, 4)), wxyz.reshape(2, 12, 4), letter)
     assert_same_bits(oa.quat_to_xyzw(wxyz.T, axes=[(0,), (0,)]), xyzw.T, letter)
+
+
+# Long batches run blocks of elements in SIMD lanes; a single row runs the
+# scalar loop. Rows of every magnitude, signed zeros, subnormals, infinities
+# and NaN, so that blocks mix rows the lanes take with rows they leave.
+LANE_CASES = {
+    "quat_normalize": [(4,)],
+    "quat_to_matrix": [(4,)],
+    "pose_compose": [(3,), (4,), (3,), (4,)],
+    "matrix_apply_point": [(4, 4), (3,)],
+}
+
+
+@pytest.mark.parametrize("name", LANE_CASES)
+def test_lanes_give_the_bits_of_one_element_at_a_time(name, letter):
+    rng = np.random.default_rng(7)
+    dtype = DTYPE[letter]
+    info = np.finfo(dtype)
+    pool = np.array([0.0, -0.0, info.tiny / 8, -info.tiny, info.max / 4, np.inf, -np.inf, np.nan])
+    inputs = []
+    for shape in LANE_CASES[name]:
+        a = rng.normal(size=(37, *shape)) * 2.0 ** rng.integers(-140, 120, (37, *shape))
+        special = rng.random(a.shape) < 0.08
+        a[special] = rng.choice(pool, special.sum())
+        inputs.append(np.clip(a, -info.max, info.max).astype(dtype))
+    ufunc = getattr(oa, name)
+    with np.errstate(all="ignore"):
+        got = ufunc(*inputs)
+        rows = [ufunc(*(a[k : k + 1] for a in inputs)) for k in range(37)]
+    got = got if isinstance(got, tuple) else (got,)
+    rows = [r if isinstance(r, tuple) else (r,) for r in rows]
+    for k, out in enumerate(got):
+        assert_same_bits(out, np.concatenate([r[k] for r in rows]), letter)

@@ -107,7 +107,11 @@ struct Quaternion {
     bool operator!=(const Quaternion& b) const { return !(*this == b); }
 
     T lengthSquare() const { return ((w * w + x * x) + y * y) + z * z; }
-    T length() const { return std::sqrt(lengthSquare()); }
+    // Unqualified, so that a scalar type of several lanes brings its own.
+    T length() const {
+        using std::sqrt;
+        return sqrt(lengthSquare());
+    }
 
     Quaternion normalize() const {
         const T n = length();

@@ -84,6 +84,13 @@ inline int rangeExponent(const X& x, const More&... more) {
 
 }  // namespace detail
 
+// Whether x lies where the plain length and normalization need no
+// rescaling, so that the scaled forms below give exactly their bits.
+template <class X>
+inline bool withinPlainRange(const X& x) {
+    return detail::rangeExponent(x) == 0;
+}
+
 // The Euclidean length without overflow or underflow: the plain length
 // (norm, Quaternion::length) inside the safe range, bit for bit.
 template <class X>

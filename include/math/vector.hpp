@@ -164,7 +164,8 @@ inline typename VectorTraits<V>::Scalar squareNorm(const V& v) {
 
 template <class V>
 inline typename VectorTraits<V>::Scalar norm(const V& v) {
-    return std::sqrt(squareNorm(v));
+    using std::sqrt;  // a scalar type of several lanes brings its own
+    return sqrt(squareNorm(v));
 }
 
 // A true division per component, with no guard against a zero length.
