@@ -19,6 +19,7 @@
 #include "math/matrix.hpp"
 #include "math/quaternion.hpp"
 #include "math/vector.hpp"
+#include "thread_pool.hpp"
 
 namespace gufunc {
 
@@ -170,6 +171,10 @@ struct Outputs<std::tuple<R...>> {
     static Tuple of(Tuple r) { return r; }
 };
 
+// Below this many operand bytes per thread a batch stays on one thread:
+// waking a worker costs more than its share of the loop saves.
+constexpr Index kMinBytesPerThread = 256 * 1024;
+
 template <auto F>
 struct Loop;
 
@@ -256,6 +261,17 @@ struct Loop<F> {
         }
     }
 
+    // The bytes of one element's operands, and the elements a thread must
+    // get for the pool to pay; see kMinBytesPerThread.
+    template <class Tuple, std::size_t... k>
+    static constexpr Index bytes_of(std::index_sequence<k...>) {
+        return (Index(0) + ... + Index(sizeof(std::tuple_element_t<k, Tuple>)));
+    }
+    static constexpr Index element_bytes = bytes_of<In>(std::make_index_sequence<nin>()) +
+                                           bytes_of<Out>(std::make_index_sequence<nout>());
+    static constexpr Index min_per_thread =
+        (kMinBytesPerThread + element_bytes - 1) / element_bytes;
+
     // NumPy's generic loop signature: dimensions[0] is the outer count,
     // steps[0..nargs) the outer strides, then every operand's core strides.
     static void run(char** args, const Index* dimensions, const Index* steps, void*) {
@@ -263,11 +279,18 @@ struct Loop<F> {
         bool is_packed = true;
         for (std::size_t k = 0; k < packed.size(); ++k)
             is_packed = is_packed && core[k] == packed[k];
-        if (is_packed) {
-            loop<true>(args, dimensions, steps);
-        } else {
-            loop<false>(args, dimensions, steps);
-        }
+        // Each chunk of the outer dimension runs the same loop from offset
+        // pointers; loop reads only the outer count of dimensions.
+        pool::parallel_for(dimensions[0], min_per_thread, [&](Index begin, Index end) {
+            char* at[nargs];
+            for (int k = 0; k < nargs; ++k) at[k] = args[k] + begin * steps[k];
+            const Index count = end - begin;
+            if (is_packed) {
+                loop<true>(at, &count, steps);
+            } else {
+                loop<false>(at, &count, steps);
+            }
+        });
     }
 };
 
