@@ -30,7 +30,9 @@ static_assert(sizeof(V3<float>) == 3 * sizeof(float) && std::is_standard_layout_
 static_assert(sizeof(V3<double>) == 3 * sizeof(double) && std::is_standard_layout_v<V3<double>>);
 static_assert(sizeof(Mesh<float>::Face) == 3 * sizeof(std::int64_t));
 
-// Below this many rows per thread a query stays on one thread.
+// Below this many rows per thread a query stays on one thread: a ray costs
+// 50 ns on a 4-face mesh and 0.4 to 1 us on 100 to 20000 faces, so even on
+// the smallest mesh a thread's share (13 us) outweighs its wake-up (5-10 us).
 constexpr pool::Index kRowsPerThread = 256;
 
 template <class A>
@@ -92,9 +94,8 @@ py::array faces_of(const py::object& self) {
 
 // f(i) for every row i, across the pool when there are enough rows: the
 // mesh is only read, and each row writes its own results.
-template <class T, class F>
-void rows(const Mesh<T>& mesh, std::size_t n, const F& f) {
-    (void)mesh;
+template <class F>
+void rows(std::size_t n, const F& f) {
     pool::parallel_for(pool::Index(n), kRowsPerThread, [&](pool::Index begin, pool::Index end) {
         for (pool::Index i = begin; i < end; ++i) f(std::size_t(i));
     });
@@ -120,7 +121,7 @@ py::tuple raycast(const Mesh<T>& mesh, const Rows<T>& origins, const Rows<T>& di
     const T *o = origins.data(), *d = directions.data(), *m = t_max.data();
     {
         py::gil_scoped_release release;
-        rows(mesh, n, [&](std::size_t i) {
+        rows(n, [&](std::size_t i) {
             const math::MeshHit<T> hit = mesh.raycast(row(o, i), row(d, i), m[i]);
             pt[i] = hit.t;
             pf[i] = hit.face;
@@ -140,7 +141,7 @@ py::array_t<bool> occluded(const Mesh<T>& mesh, const Rows<T>& origins, const Ro
     const T *o = origins.data(), *d = directions.data(), *m = t_max.data();
     {
         py::gil_scoped_release release;
-        rows(mesh, n, [&](std::size_t i) { ph[i] = mesh.occluded(row(o, i), row(d, i), m[i]); });
+        rows(n, [&](std::size_t i) { ph[i] = mesh.occluded(row(o, i), row(d, i), m[i]); });
     }
     return hit;
 }
@@ -155,7 +156,7 @@ py::tuple closest_points(const Mesh<T>& mesh, const Rows<T>& points) {
     const T* p = points.data();
     {
         py::gil_scoped_release release;
-        rows(mesh, n, [&](std::size_t i) {
+        rows(n, [&](std::size_t i) {
             const math::MeshPoint<T> q = mesh.closestPoint(row(p, i));
             pp[3 * i] = q.point.x;
             pp[3 * i + 1] = q.point.y;
@@ -175,7 +176,7 @@ py::array_t<bool> contains(const Mesh<T>& mesh, const Rows<T>& points) {
     const T* p = points.data();
     {
         py::gil_scoped_release release;
-        rows(mesh, n, [&](std::size_t i) { pi[i] = mesh.contains(row(p, i)); });
+        rows(n, [&](std::size_t i) { pi[i] = mesh.contains(row(p, i)); });
     }
     return inside;
 }

@@ -37,24 +37,35 @@ using Body = void (*)(void* context, Index begin, Index end);
 // on the workers are raised on the calling thread too, where NumPy looks.
 void run(Index count, int wanted, Body body, void* context);
 
+// One compiled copy of a chunk serves one thread and many alike: two
+// inlined copies may order a sum's operands differently, which a NaN's sign
+// and payload would show.
+template <class F>
+struct Chunk {
+#if defined(__clang__)
+    [[gnu::noinline]]
+#else
+    [[gnu::noinline, gnu::noclone]]
+#endif
+    static void
+    call(void* f, Index begin, Index end) {
+        (*static_cast<F*>(f))(begin, end);
+    }
+};
+
 // f(begin, end) over [0, count): in chunks across the pool when every thread
 // gets at least min_per_thread elements, else once on the calling thread.
 template <class F>
 void parallel_for(Index count, Index min_per_thread, F&& f) {
+    using Fn = std::remove_reference_t<F>;
+    void* context = const_cast<void*>(static_cast<const void*>(&f));
     if (count >= 2 * min_per_thread) {
         const Index most = count / min_per_thread;
         const int n = threads();
         const int wanted = most < n ? static_cast<int>(most) : n;
-        if (wanted > 1) {
-            using Fn = std::remove_reference_t<F>;
-            run(
-                count, wanted,
-                [](void* c, Index begin, Index end) { (*static_cast<Fn*>(c))(begin, end); },
-                const_cast<void*>(static_cast<const void*>(&f)));
-            return;
-        }
+        if (wanted > 1) return run(count, wanted, &Chunk<Fn>::call, context);
     }
-    f(Index(0), count);
+    Chunk<Fn>::call(context, 0, count);
 }
 
 }  // namespace pool

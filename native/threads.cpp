@@ -26,6 +26,8 @@ int parse_count(const std::string& text) {
 // ORVANE_NUM_THREADS when set and valid; a bad value warns and leaves the
 // default, so that importing never fails over it.
 void read_environment() {
+    // The cores are counted once, at import, not at every parallel call.
+    pool::set_threads(pool::usable_cores());
     const char* value = std::getenv("ORVANE_NUM_THREADS");
     if (value == nullptr || *value == '\0') return;
     if (const int n = parse_count(value)) {

@@ -6,6 +6,7 @@ import os
 import subprocess
 import sys
 import threading
+import types
 import warnings
 
 import numpy as np
@@ -14,9 +15,11 @@ from orvane._native import gufuncs, threads
 
 import orvane as ov
 import orvane.arrays as oa
+from orvane import _mesh
 
 UFUNCS = [u for u in vars(gufuncs).values() if isinstance(u, np.ufunc)]
 COUNTS = [1, 2, 3, 7]
+DEFAULT = oa.get_num_threads()
 ODD = np.array([np.nan, np.inf, -np.inf, 0.0, -0.0, 1e-40, 3e38])
 
 
@@ -43,21 +46,15 @@ def operands(ufunc, letter, strided, rng):
     return made, per_thread
 
 
-def bits(a):
-    if a.dtype.kind != "f":
-        return a
-    return np.isnan(a), np.where(np.isnan(a), 0, a).view(f"u{a.itemsize}")
-
-
 def outcome(f, *args):
-    """Results as raw bits and NaN positions, or the error; and the status warnings."""
+    """Results as raw bits (a NaN's sign and payload too), or the error; and
+    the status warnings."""
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
         try:
             r = f(*args)
             r = r if isinstance(r, tuple) else (r,)
-            # A NaN's sign and payload follow the compiler's operand order.
-            got = [(a.dtype, bits(a)) for a in r]
+            got = [(a.dtype, a.view(f"u{a.itemsize}") if a.dtype.kind == "f" else a) for a in r]
         except ValueError as e:
             got = str(e)
     return got, sorted(str(w.message) for w in caught)
@@ -112,7 +109,13 @@ def test_mesh_queries_keep_their_bits_on_any_thread_count(letter):
                 same(outcome(query), expected)
 
 
-def test_threads_is_per_thread_and_restores_on_exception():
+@pytest.fixture
+def process_wide():
+    yield
+    oa.set_num_threads(DEFAULT)
+
+
+def test_threads_is_per_thread_and_restores_on_exception(process_wide):
     oa.set_num_threads(3)
     seen = []
     other = threading.Thread(target=lambda: seen.append(oa.get_num_threads()))
@@ -125,7 +128,20 @@ def test_threads_is_per_thread_and_restores_on_exception():
             assert oa.get_num_threads() == 5
             raise KeyError
     assert (seen, oa.get_num_threads()) == ([3], 3)
-    oa.set_num_threads(len(os.sched_getaffinity(0)))
+
+
+@pytest.mark.parametrize(
+    "block",
+    [
+        oa._Bound(oa.get_num_threads, (), {}),
+        _mesh._Query(types.SimpleNamespace(_raycast=oa.get_num_threads), "raycast"),
+    ],
+    ids=["ufunc", "mesh"],
+)
+def test_dask_blocks_run_on_one_thread_unless_told(block):
+    assert (block(), oa.get_num_threads()) == (1, DEFAULT)
+    with oa.threads(3):
+        assert (block(), oa.get_num_threads()) == (3, 3)
 
 
 @pytest.mark.parametrize(
