@@ -117,7 +117,7 @@ int set_local_threads(int n, bool only_if_unset) {
     return previous;
 }
 
-void run(Index count, int wanted, Body body, void* context) {
+void run(Index count, int wanted, Index chunk, Body body, void* context) {
     Pool* p = get_pool();
     std::unique_lock<std::mutex> lock(p->mutex);
     while (!p->busy && p->workers < wanted - 1) {
@@ -137,10 +137,12 @@ void run(Index count, int wanted, Body body, void* context) {
     job.body = body;
     job.context = context;
     job.count = count;
-    // A few chunks a thread even out threads that start late or run slow;
-    // whole cache lines of every operand go to one thread.
-    const Index chunks = std::min<Index>(Index(wanted) * 4, count);
-    job.chunk = ((count + chunks - 1) / chunks + 15) / 16 * 16;
+    // At least 4 chunks a thread, and none much longer than a thread's least
+    // share: on a loaded machine a worker may stop mid-chunk, and the caller
+    // then waits for that chunk alone. Whole cache lines of every operand
+    // go to one thread.
+    chunk = std::min(chunk, (count + Index(wanted) * 4 - 1) / (Index(wanted) * 4));
+    job.chunk = (std::max<Index>(chunk, 1) + 15) / 16 * 16;
     job.chunks = (count + job.chunk - 1) / job.chunk;
     job.seats = std::min(wanted - 1, p->workers);
     std::fegetenv(&job.env);

@@ -31,11 +31,12 @@ int set_local_threads(int n, bool only_if_unset);
 using Body = void (*)(void* context, Index begin, Index end);
 
 // body over [0, count) on up to `wanted` threads, the calling thread among
-// them; returns once every chunk is done. A call made while the pool serves
-// another runs on the calling thread alone, so callers never wait on each
-// other and nested calls cannot deadlock. Floating-point status flags raised
+// them, in chunks of at most `chunk` elements; returns once every chunk is
+// done. A call made while the pool serves another runs on the calling
+// thread alone, so callers never wait on each other and nested calls cannot
+// deadlock. Floating-point status flags raised
 // on the workers are raised on the calling thread too, where NumPy looks.
-void run(Index count, int wanted, Body body, void* context);
+void run(Index count, int wanted, Index chunk, Body body, void* context);
 
 // One compiled copy of a chunk serves one thread and many alike: two
 // inlined copies may order a sum's operands differently, which a NaN's sign
@@ -63,7 +64,7 @@ void parallel_for(Index count, Index min_per_thread, F&& f) {
         const Index most = count / min_per_thread;
         const int n = threads();
         const int wanted = most < n ? static_cast<int>(most) : n;
-        if (wanted > 1) return run(count, wanted, &Chunk<Fn>::call, context);
+        if (wanted > 1) return run(count, wanted, min_per_thread, &Chunk<Fn>::call, context);
     }
     Chunk<Fn>::call(context, 0, count);
 }
