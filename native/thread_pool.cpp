@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cfenv>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <thread>
 
@@ -26,6 +27,9 @@ struct Job {
     std::fenv_t env;
     // Workers that may join, and those that did (under the pool's mutex).
     int seats = 0, joined = 0;
+    // The first exception a chunk threw (under the pool's mutex), for the
+    // caller to rethrow once no thread touches the job.
+    std::exception_ptr error;
 };
 
 struct Pool {
@@ -62,12 +66,18 @@ Pool* get_pool() {
 
 constexpr int kFlags = FE_ALL_EXCEPT & ~FE_INEXACT;
 
-void take_chunks(Job& job) {
-    for (;;) {
-        const Index c = job.next.fetch_add(1, std::memory_order_relaxed);
-        if (c >= job.chunks) return;
-        const Index begin = c * job.chunk;
-        job.body(job.context, begin, std::min(job.count, begin + job.chunk));
+void take_chunks(Job& job, std::mutex& mutex) {
+    try {
+        for (;;) {
+            const Index c = job.next.fetch_add(1, std::memory_order_relaxed);
+            if (c >= job.chunks) return;
+            const Index begin = c * job.chunk;
+            job.body(job.context, begin, std::min(job.count, begin + job.chunk));
+        }
+    } catch (...) {
+        job.next.store(job.chunks, std::memory_order_relaxed);  // the others stop too
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (!job.error) job.error = std::current_exception();
     }
 }
 
@@ -85,7 +95,7 @@ void work(Pool* p) {
         lock.unlock();
         std::fesetenv(&job.env);
         std::feclearexcept(FE_ALL_EXCEPT);
-        take_chunks(job);
+        take_chunks(job, p->mutex);
         if (const int raised = std::fetestexcept(kFlags)) job.flags.fetch_or(raised);
         lock.lock();
         if (--p->inside == 0 && p->job == nullptr) p->done.notify_one();
@@ -156,13 +166,14 @@ void run(Index count, int wanted, Index chunk, Body body, void* context) {
     } else {
         for (int k = 0; k < job.seats; ++k) p->work.notify_one();
     }
-    take_chunks(job);
+    take_chunks(job, p->mutex);
     lock.lock();
     // Late workers find no job; the caller waits only for those inside it.
     p->job = nullptr;
     p->done.wait(lock, [&] { return p->inside == 0; });
     p->busy = false;
     lock.unlock();
+    if (job.error) std::rethrow_exception(job.error);
     if (const int raised = job.flags.load(std::memory_order_relaxed)) std::feraiseexcept(raised);
 }
 
