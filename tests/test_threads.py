@@ -39,7 +39,7 @@ def operands(ufunc, letter, strided, rng):
     made = []
     for t, shape in zip(loop[: ufunc.nin], shapes):
         x = rng.standard_normal((count, *shape))
-        x.flat[rng.integers(0, x.size, x.size // 50)] = rng.choice(ODD, x.size // 50)
+        x.flat[rng.integers(0, x.size, x.size // 5000 + 1)] = rng.choice(ODD, x.size // 5000 + 1)
         x = x.astype(t)
         # Core axes strided across the batch: the loop's unpacked path.
         made.append(np.moveaxis(np.moveaxis(x, 0, -1).copy(), -1, 0) if strided else x)
@@ -47,29 +47,16 @@ def operands(ufunc, letter, strided, rng):
 
 
 def outcome(f, *args):
-    """Results as raw bits (a NaN's sign and payload too), or the error; and
-    the status warnings."""
+    """Results as bytes (a NaN's sign and payload too), or the error; and the
+    status warnings."""
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
         try:
             r = f(*args)
-            r = r if isinstance(r, tuple) else (r,)
-            got = [(a.dtype, a.view(f"u{a.itemsize}") if a.dtype.kind == "f" else a) for a in r]
+            got = [(a.dtype, a.tobytes()) for a in (r if isinstance(r, tuple) else (r,))]
         except ValueError as e:
             got = str(e)
     return got, sorted(str(w.message) for w in caught)
-
-
-def same(a, b):
-    (ra, wa), (rb, wb) = a, b
-    assert wa == wb
-    assert type(ra) is type(rb)
-    if isinstance(ra, str):
-        assert ra == rb
-        return
-    for (da, xa), (db, xb) in zip(ra, rb, strict=True):
-        assert da == db
-        np.testing.assert_array_equal(xa, xb)
 
 
 @pytest.mark.parametrize("strided", [False, True], ids=["packed", "strided"])
@@ -84,7 +71,7 @@ def test_every_ufunc_keeps_its_bits_on_any_thread_count(ufunc, letter, strided):
             expected = outcome(ufunc, *part)
         for n in COUNTS[1:]:
             with oa.threads(n):
-                same(outcome(ufunc, *part), expected)
+                assert outcome(ufunc, *part) == expected
 
 
 def test_mesh_queries_keep_their_bits_on_any_thread_count(letter):
@@ -106,7 +93,7 @@ def test_mesh_queries_keep_their_bits_on_any_thread_count(letter):
             expected = outcome(query)
         for n in COUNTS[1:]:
             with oa.threads(n):
-                same(outcome(query), expected)
+                assert outcome(query) == expected
 
 
 @pytest.fixture
