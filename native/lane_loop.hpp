@@ -184,11 +184,15 @@ struct LaneLoop {
     }
 
     static void run(char** args, const Index* dimensions, const Index* steps, void*) {
-        if (Scalar::all_packed(steps)) {
-            loop<true>(args, dimensions[0], steps);
-        } else {
-            loop<false>(args, dimensions[0], steps);
-        }
+        const bool is_packed = Scalar::all_packed(steps);
+        split<nargs>(args, dimensions[0], steps, Scalar::min_per_thread,
+                     [&](char** at, Index count) {
+                         if (is_packed) {
+                             loop<true>(at, count, steps);
+                         } else {
+                             loop<false>(at, count, steps);
+                         }
+                     });
     }
 };
 

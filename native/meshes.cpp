@@ -14,6 +14,7 @@
 
 #include "math/mesh.hpp"
 #include "registration.hpp"
+#include "thread_pool.hpp"
 
 namespace {
 
@@ -28,6 +29,11 @@ using Rows = py::array_t<T, py::array::c_style | py::array::forcecast>;
 static_assert(sizeof(V3<float>) == 3 * sizeof(float) && std::is_standard_layout_v<V3<float>>);
 static_assert(sizeof(V3<double>) == 3 * sizeof(double) && std::is_standard_layout_v<V3<double>>);
 static_assert(sizeof(Mesh<float>::Face) == 3 * sizeof(std::int64_t));
+
+// Below this many rows per thread a query stays on one thread: a ray costs
+// 50 ns on a 4-face mesh and 0.4 to 1 us on 100 to 20000 faces, so even on
+// the smallest mesh a thread's share (13 us) outweighs its wake-up (5-10 us).
+constexpr pool::Index kRowsPerThread = 256;
 
 template <class A>
 std::size_t row_count(const A& a, const char* what) {
@@ -86,6 +92,15 @@ py::array faces_of(const py::object& self) {
     return view(reinterpret_cast<const std::int64_t*>(f.data()), f.size(), self);
 }
 
+// f(i) for every row i, across the pool when there are enough rows: the
+// mesh is only read, and each row writes its own results.
+template <class F>
+void rows(std::size_t n, const F& f) {
+    pool::parallel_for(pool::Index(n), kRowsPerThread, [&](pool::Index begin, pool::Index end) {
+        for (pool::Index i = begin; i < end; ++i) f(std::size_t(i));
+    });
+}
+
 template <class T>
 std::size_t same_rows(const Rows<T>& a, const Rows<T>& b, const Rows<T>& c) {
     const std::size_t n = row_count(a, "origins");
@@ -106,13 +121,13 @@ py::tuple raycast(const Mesh<T>& mesh, const Rows<T>& origins, const Rows<T>& di
     const T *o = origins.data(), *d = directions.data(), *m = t_max.data();
     {
         py::gil_scoped_release release;
-        for (std::size_t i = 0; i < n; ++i) {
+        rows(n, [&](std::size_t i) {
             const math::MeshHit<T> hit = mesh.raycast(row(o, i), row(d, i), m[i]);
             pt[i] = hit.t;
             pf[i] = hit.face;
             pu[i] = hit.u;
             pv[i] = hit.v;
-        }
+        });
     }
     return py::make_tuple(t, face, u, v);
 }
@@ -126,7 +141,7 @@ py::array_t<bool> occluded(const Mesh<T>& mesh, const Rows<T>& origins, const Ro
     const T *o = origins.data(), *d = directions.data(), *m = t_max.data();
     {
         py::gil_scoped_release release;
-        for (std::size_t i = 0; i < n; ++i) ph[i] = mesh.occluded(row(o, i), row(d, i), m[i]);
+        rows(n, [&](std::size_t i) { ph[i] = mesh.occluded(row(o, i), row(d, i), m[i]); });
     }
     return hit;
 }
@@ -141,14 +156,14 @@ py::tuple closest_points(const Mesh<T>& mesh, const Rows<T>& points) {
     const T* p = points.data();
     {
         py::gil_scoped_release release;
-        for (std::size_t i = 0; i < n; ++i) {
+        rows(n, [&](std::size_t i) {
             const math::MeshPoint<T> q = mesh.closestPoint(row(p, i));
             pp[3 * i] = q.point.x;
             pp[3 * i + 1] = q.point.y;
             pp[3 * i + 2] = q.point.z;
             pf[i] = q.face;
             pd[i] = std::sqrt(q.distanceSquared);
-        }
+        });
     }
     return py::make_tuple(nearest, face, distance);
 }
@@ -161,7 +176,7 @@ py::array_t<bool> contains(const Mesh<T>& mesh, const Rows<T>& points) {
     const T* p = points.data();
     {
         py::gil_scoped_release release;
-        for (std::size_t i = 0; i < n; ++i) pi[i] = mesh.contains(row(p, i));
+        rows(n, [&](std::size_t i) { pi[i] = mesh.contains(row(p, i)); });
     }
     return inside;
 }

@@ -20,5 +20,6 @@ PYBIND11_MODULE(_native, m) {
     register_triangles(m);
     register_meshes(m);
     register_gufuncs(m);
+    register_threads(m);
     declare::install(m, bindings);
 }

@@ -29,6 +29,9 @@ void register_meshes(py::module_& m);
 void register_triangles(py::module_& m);
 void register_triangle_ufuncs(py::module_& gufuncs);
 
+// The thread count of the batch loops and mesh queries, in the submodule threads.
+void register_threads(py::module_& m);
+
 // NumPy generalized ufuncs of the batch operations, in the submodule gufuncs.
 void register_gufuncs(py::module_& m);
 

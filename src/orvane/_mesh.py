@@ -13,6 +13,7 @@ import numpy.typing
 from orvane_bindings import AABB_d, AABB_f
 
 from ._native import _TriangleMesh_d, _TriangleMesh_f
+from ._native import threads as _threads
 
 _CORES = {numpy.dtype(numpy.float32): _TriangleMesh_f, numpy.dtype(numpy.float64): _TriangleMesh_d}
 # The hierarchy numbers vertices and faces in 32 bits.
@@ -92,7 +93,13 @@ class _Query:
         return f"mesh_{self.method}"
 
     def __call__(self, *blocks: numpy.ndarray) -> object:
-        return getattr(self.mesh, "_" + self.method)(*blocks)
+        # One thread per block, as Dask runs blocks in parallel itself,
+        # unless the thread running it says otherwise with threads(n).
+        previous = _threads.set_local(1, True)
+        try:
+            return getattr(self.mesh, "_" + self.method)(*blocks)
+        finally:
+            _threads.set_local(previous, False)
 
     def __getstate__(self) -> tuple:
         return self.mesh, self.method

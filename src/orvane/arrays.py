@@ -17,6 +17,8 @@ The public names are thin functions over the ufuncs (``.ufunc``, with its
 operands, they return Dask arrays, lazily, through ``dask.array.apply_gufunc``.
 """
 
+import contextlib
+import operator
 import re
 import sys
 
@@ -28,6 +30,7 @@ from ._euler_sequences import euler_from_quat, quat_approx_equal, quat_from_eule
 from ._keyframes import pose_keyframes, slerp_keyframes
 from ._native import gufuncs as _gufuncs
 from ._native import plane_rows
+from ._native import threads as _threads
 
 quat_multiply = _gufuncs.quat_multiply
 quat_rotate = _gufuncs.quat_rotate
@@ -121,7 +124,53 @@ __all__ = [
     "ray_triangle",
     "closest_point_on_triangle",
     "ray_sphere",
+    "set_num_threads",
+    "get_num_threads",
+    "threads",
 ]
+
+
+def _thread_count(n, caller):
+    if isinstance(n, bool):
+        raise TypeError(f"{caller}: n must be an int, not bool")
+    try:
+        n = operator.index(n)
+    except TypeError:
+        raise TypeError(f"{caller}: n must be an int, not {type(n).__name__}") from None
+    if not 1 <= n <= _threads.most:
+        raise ValueError(f"{caller}: n must be from 1 to {_threads.most} threads, not {n}")
+    return n
+
+
+def set_num_threads(n: int) -> None:
+    """Sets how many threads, the calling one included, the batch operations
+    and the mesh queries may use, for the whole process; threads(n) overrides
+    it within one thread. The default is ORVANE_NUM_THREADS when set, else the
+    number of usable cores (``os.sched_getaffinity``). Results are the same,
+    bit for bit, on any number of threads; small batches use one."""
+    _threads.set(_thread_count(n, "set_num_threads"))
+
+
+def get_num_threads() -> int:
+    """How many threads a batch operation or mesh query called from this thread
+    may use: n inside a ``threads(n)`` block, else the process-wide number."""
+    return _threads.get()
+
+
+def threads(n: int):
+    """A context manager: ``with threads(n):`` the calls this thread makes use
+    up to n threads, other threads keep theirs; the previous number comes back
+    on leaving the block, by an exception too."""
+    return _local_threads(_thread_count(n, "threads"))
+
+
+@contextlib.contextmanager
+def _local_threads(n):
+    previous = _threads.set_local(n, False)
+    try:
+        yield
+    finally:
+        _threads.set_local(previous, False)
 
 
 _EULER_KINDS = ("quat_to_euler", "euler_to_quat")
@@ -280,7 +329,13 @@ class _Bound:
         operands = list(blocks)
         for k, value in self.scalars:
             operands.insert(k, value)
-        return self.ufunc(*operands, **self.kwargs)
+        # Dask runs blocks in parallel itself: one thread each, unless the
+        # thread running it says otherwise with threads(n).
+        previous = _threads.set_local(1, True)
+        try:
+            return self.ufunc(*operands, **self.kwargs)
+        finally:
+            _threads.set_local(previous, False)
 
     def __getstate__(self):
         return self.ufunc, self.scalars, self.kwargs

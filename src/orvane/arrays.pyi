@@ -1,4 +1,5 @@
 from collections.abc import Sequence
+from contextlib import AbstractContextManager
 from typing import Any, Protocol, overload
 
 import numpy as np
@@ -215,3 +216,8 @@ pose_from_dual_quat: _Gufunc
 ray_triangle: _Gufunc
 closest_point_on_triangle: _Gufunc
 ray_sphere: _Gufunc
+
+# The threads of the batch operations and the mesh queries.
+def set_num_threads(n: int) -> None: ...
+def get_num_threads() -> int: ...
+def threads(n: int) -> AbstractContextManager[None]: ...
