@@ -1,0 +1,187 @@
+#pragma once
+
+// Up to four values of T side by side in 16-byte lanes, for kernels that
+// compute independent elements at once. Each lane goes through the same IEEE
+// operations in the same order as the scalar code would, so the results keep
+// their bits; only sums across lanes are left to the callers, in their order.
+// Loads and stores go through memcpy: values need only the alignment of T.
+
+#include <cstring>
+#include <type_traits>
+#include <utility>
+
+namespace math {
+namespace detail {
+
+// f(0), f(1), ..., f(N - 1) as separate statements, with the index a
+// constant: small fixed loops written out even where -O2 keeps loops.
+template <class F, int... K>
+inline void unrolledOver(F&& f, std::integer_sequence<int, K...>) {
+    (f(std::integral_constant<int, K>{}), ...);
+}
+template <int N, class F>
+inline void unrolled(F&& f) {
+    unrolledOver(f, std::make_integer_sequence<int, N>{});
+}
+
+#if defined(__GNUC__)
+
+template <class T>
+struct Lane;
+template <>
+struct Lane<float> {
+    typedef float type __attribute__((vector_size(16)));
+    typedef int mask __attribute__((vector_size(16)));
+};
+template <>
+struct Lane<double> {
+    typedef double type __attribute__((vector_size(16)));
+    typedef long long mask __attribute__((vector_size(16)));
+};
+
+// Lanes of a then b, numbered on from a's.
+template <int... I, class V>
+inline V pick(V a, V b) {
+#if defined(__clang__)
+    return __builtin_shufflevector(a, b, I...);
+#else
+    using M = typename Lane<std::remove_reference_t<decltype(a[0])>>::mask;
+    return __builtin_shuffle(a, b, M{I...});
+#endif
+}
+
+#else
+
+// Without vector extensions: the same lanes as a plain array.
+template <class T>
+struct Lane {
+    struct type {
+        static constexpr int size = 16 / sizeof(T);
+        T e[size];
+        T& operator[](int i) { return e[i]; }
+        T operator[](int i) const { return e[i]; }
+        friend type operator+(type a, const type& b) {
+            for (int i = 0; i < size; ++i) a.e[i] = a.e[i] + b.e[i];
+            return a;
+        }
+        friend type operator-(type a, const type& b) {
+            for (int i = 0; i < size; ++i) a.e[i] = a.e[i] - b.e[i];
+            return a;
+        }
+        friend type operator*(type a, const type& b) {
+            for (int i = 0; i < size; ++i) a.e[i] = a.e[i] * b.e[i];
+            return a;
+        }
+        friend type operator/(type a, const type& b) {
+            for (int i = 0; i < size; ++i) a.e[i] = a.e[i] / b.e[i];
+            return a;
+        }
+    };
+};
+
+template <int... I, class V>
+inline V pick(V a, V b) {
+    constexpr int at[] = {I...};
+    V r;
+    for (int k = 0; k < V::size; ++k) r[k] = at[k] < V::size ? a[at[k]] : b[at[k] - V::size];
+    return r;
+}
+
+#endif
+
+// N values (N <= 4) of T; lanes past N hold +0 after a load.
+template <class T, int N>
+struct Pack {
+    using V = typename Lane<T>::type;
+    static constexpr int kPerLane = 16 / sizeof(T);
+    static constexpr int kLanes = (N + kPerLane - 1) / kPerLane;
+    V v[kLanes];
+
+    static Pack load(const void* p) {
+        Pack r = zero();
+        std::memcpy(static_cast<void*>(r.v), p, N * sizeof(T));
+        return r;
+    }
+    void store(void* p) const { std::memcpy(p, static_cast<const void*>(v), N * sizeof(T)); }
+
+    static Pack zero() {
+        Pack r;
+        for (V& x : r.v) x = V{};
+        return r;
+    }
+    static Pack splat(T s) {
+        Pack r;
+        for (V& x : r.v) {
+            for (int i = 0; i < kPerLane; ++i) x[i] = s;
+        }
+        return r;
+    }
+    // Lanes past N are set too; a store leaves them out.
+    static Pack of(T a, T b, T c, T d) {
+        static_assert(kLanes * kPerLane == 4, "four lanes");
+        Pack r;
+        const T e[4] = {a, b, c, d};
+        for (int k = 0; k < kLanes; ++k) {
+            for (int i = 0; i < kPerLane; ++i) r.v[k][i] = e[k * kPerLane + i];
+        }
+        return r;
+    }
+
+    T operator[](int i) const { return v[i / kPerLane][i % kPerLane]; }
+
+    // Lane k of the result is lane I_k of a, or lane I_k - 4 of b.
+    template <int I0, int I1, int I2, int I3>
+    static Pack pick2(const Pack& a, const Pack& b) {
+        static_assert(kLanes * kPerLane == 4, "four lanes");
+        Pack r;
+        if constexpr (kPerLane == 4) {
+            r.v[0] = pick<I0, I1, I2, I3>(a.v[0], b.v[0]);
+        } else {
+            r.v[0] = pick<I0 % 2, 2 + I1 % 2>(from<I0>(a, b), from<I1>(a, b));
+            r.v[1] = pick<I2 % 2, 2 + I3 % 2>(from<I2>(a, b), from<I3>(a, b));
+        }
+        return r;
+    }
+    template <int I0, int I1, int I2, int I3>
+    Pack shuffle() const {
+        return pick2<I0, I1, I2, I3>(*this, *this);
+    }
+
+    friend Pack operator+(Pack a, const Pack& b) {
+        unrolled<kLanes>([&](auto k) { a.v[k] = a.v[k] + b.v[k]; });
+        return a;
+    }
+    friend Pack operator-(Pack a, const Pack& b) {
+        unrolled<kLanes>([&](auto k) { a.v[k] = a.v[k] - b.v[k]; });
+        return a;
+    }
+    friend Pack operator*(Pack a, const Pack& b) {
+        unrolled<kLanes>([&](auto k) { a.v[k] = a.v[k] * b.v[k]; });
+        return a;
+    }
+    friend Pack operator/(Pack a, const Pack& b) {
+        unrolled<kLanes>([&](auto k) { a.v[k] = a.v[k] / b.v[k]; });
+        return a;
+    }
+
+private:
+    // The 16-byte lane that holds lane I of a, then b.
+    template <int I>
+    static V from(const Pack& a, const Pack& b) {
+        return (I < 4 ? a : b).v[(I % 4) / 2];
+    }
+};
+
+// Rows to columns of four packs of four.
+template <class P>
+inline void transpose4(P& r0, P& r1, P& r2, P& r3) {
+    const P t0 = P::template pick2<0, 4, 1, 5>(r0, r1), t1 = P::template pick2<2, 6, 3, 7>(r0, r1);
+    const P t2 = P::template pick2<0, 4, 1, 5>(r2, r3), t3 = P::template pick2<2, 6, 3, 7>(r2, r3);
+    r0 = P::template pick2<0, 1, 4, 5>(t0, t2);
+    r1 = P::template pick2<2, 3, 6, 7>(t0, t2);
+    r2 = P::template pick2<0, 1, 4, 5>(t1, t3);
+    r3 = P::template pick2<2, 3, 6, 7>(t1, t3);
+}
+
+}  // namespace detail
+}  // namespace math
