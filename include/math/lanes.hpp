@@ -98,11 +98,25 @@ struct Pack {
     V v[kLanes];
 
     static Pack load(const void* p) {
-        Pack r = zero();
-        std::memcpy(static_cast<void*>(r.v), p, N * sizeof(T));
+        Pack r;
+        if constexpr (N == kLanes * kPerLane) {
+            std::memcpy(static_cast<void*>(r.v), p, sizeof r.v);
+        } else {
+            // Lane by lane, as the values past N are not there to read.
+            T e[4] = {};
+            std::memcpy(e, p, N * sizeof(T));
+            r = of(e[0], e[1], e[2], e[3]);
+        }
         return r;
     }
-    void store(void* p) const { std::memcpy(p, static_cast<const void*>(v), N * sizeof(T)); }
+    void store(void* p) const {
+        if constexpr (N == kLanes * kPerLane) {
+            std::memcpy(p, static_cast<const void*>(v), sizeof v);
+        } else {
+            const T e[4] = {(*this)[0], (*this)[1], (*this)[2], (*this)[3]};
+            std::memcpy(p, e, N * sizeof(T));
+        }
+    }
 
     static Pack zero() {
         Pack r;
