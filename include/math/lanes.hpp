@@ -10,6 +10,14 @@
 #include <type_traits>
 #include <utility>
 
+// The lane kernels are a handful of instructions each; a call would cost
+// more than the work, and keep the lanes in memory.
+#if defined(__GNUC__)
+#define ORVANE_INLINE inline __attribute__((always_inline))
+#else
+#define ORVANE_INLINE inline
+#endif
+
 namespace math {
 namespace detail {
 
@@ -97,24 +105,37 @@ struct Pack {
     static constexpr int kLanes = (N + kPerLane - 1) / kPerLane;
     V v[kLanes];
 
+    // Through a 16-byte or scalar local: the compiler keeps those in
+    // registers, where a copy into the lane array would stay in memory.
     static Pack load(const void* p) {
+        const char* bytes = static_cast<const char*>(p);
         Pack r;
         if constexpr (N == kLanes * kPerLane) {
-            std::memcpy(static_cast<void*>(r.v), p, sizeof r.v);
+            unrolled<kLanes>([&](auto k) {
+                V x;
+                std::memcpy(&x, bytes + sizeof(V) * k, sizeof x);
+                r.v[k] = x;
+            });
         } else {
             // Lane by lane, as the values past N are not there to read.
-            T e[4] = {};
-            std::memcpy(e, p, N * sizeof(T));
-            r = of(e[0], e[1], e[2], e[3]);
+            T e[3] = {};
+            unrolled<N>([&](auto i) { std::memcpy(&e[i], bytes + sizeof(T) * i, sizeof(T)); });
+            r = of(e[0], e[1], e[2], T(0));
         }
         return r;
     }
     void store(void* p) const {
+        char* bytes = static_cast<char*>(p);
         if constexpr (N == kLanes * kPerLane) {
-            std::memcpy(p, static_cast<const void*>(v), sizeof v);
+            unrolled<kLanes>([&](auto k) {
+                const V x = v[k];
+                std::memcpy(bytes + sizeof(V) * k, &x, sizeof x);
+            });
         } else {
-            const T e[4] = {(*this)[0], (*this)[1], (*this)[2], (*this)[3]};
-            std::memcpy(p, e, N * sizeof(T));
+            unrolled<N>([&](auto i) {
+                const T e = (*this)[i];
+                std::memcpy(bytes + sizeof(T) * i, &e, sizeof e);
+            });
         }
     }
 
