@@ -144,10 +144,15 @@ struct Pack {
         for (V& x : r.v) x = V{};
         return r;
     }
+    // By shuffles of single values: a braced list of four becomes a chain of
+    // inserts.
     static Pack splat(T s) {
+        const V x = {s};
         Pack r;
-        for (V& x : r.v) {
-            for (int i = 0; i < kPerLane; ++i) x[i] = s;
+        if constexpr (kPerLane == 4) {
+            r.v[0] = pick<0, 0, 0, 0>(x, x);
+        } else {
+            unrolled<kLanes>([&](auto k) { r.v[k] = pick<0, 0>(x, x); });
         }
         return r;
     }
@@ -155,9 +160,12 @@ struct Pack {
     static Pack of(T a, T b, T c, T d) {
         static_assert(kLanes * kPerLane == 4, "four lanes");
         Pack r;
-        const T e[4] = {a, b, c, d};
-        for (int k = 0; k < kLanes; ++k) {
-            for (int i = 0; i < kPerLane; ++i) r.v[k][i] = e[k * kPerLane + i];
+        if constexpr (kPerLane == 4) {
+            const V ab = pick<0, 4, 0, 4>(V{a}, V{b}), cd = pick<0, 4, 0, 4>(V{c}, V{d});
+            r.v[0] = pick<0, 1, 4, 5>(ab, cd);
+        } else {
+            r.v[0] = pick<0, 2>(V{a}, V{b});
+            r.v[1] = pick<0, 2>(V{c}, V{d});
         }
         return r;
     }
