@@ -161,7 +161,7 @@ struct Quaternion {
 
     // q * (0, v) * q^-1 with the full inverse, so any non-zero length
     // rotates without scaling.
-    Vector3<T> rotate(const Vector3<T>& v) const {
+    ORVANE_INLINE Vector3<T> rotate(const Vector3<T>& v) const {
         using P = detail::Pack<T, 4>;
         const P q = P::load(this);
         const T r = T(1) / lengthSquare();
