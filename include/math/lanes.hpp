@@ -24,11 +24,11 @@ namespace detail {
 // f(0), f(1), ..., f(N - 1) as separate statements, with the index a
 // constant: small fixed loops written out even where -O2 keeps loops.
 template <class F, int... K>
-inline void unrolledOver(F&& f, std::integer_sequence<int, K...>) {
+ORVANE_INLINE void unrolledOver(F&& f, std::integer_sequence<int, K...>) {
     (f(std::integral_constant<int, K>{}), ...);
 }
 template <int N, class F>
-inline void unrolled(F&& f) {
+ORVANE_INLINE void unrolled(F&& f) {
     unrolledOver(f, std::make_integer_sequence<int, N>{});
 }
 
@@ -49,7 +49,7 @@ struct Lane<double> {
 
 // Lanes of a then b, numbered on from a's.
 template <int... I, class V>
-inline V pick(V a, V b) {
+ORVANE_INLINE V pick(V a, V b) {
 #if defined(__clang__)
     return __builtin_shufflevector(a, b, I...);
 #else
@@ -88,7 +88,7 @@ struct Lane {
 };
 
 template <int... I, class V>
-inline V pick(V a, V b) {
+ORVANE_INLINE V pick(V a, V b) {
     constexpr int at[] = {I...};
     V r;
     for (int k = 0; k < V::size; ++k) r[k] = at[k] < V::size ? a[at[k]] : b[at[k] - V::size];
@@ -107,7 +107,7 @@ struct Pack {
 
     // Through a 16-byte or scalar local: the compiler keeps those in
     // registers, where a copy into the lane array would stay in memory.
-    static Pack load(const void* p) {
+    ORVANE_INLINE static Pack load(const void* p) {
         const char* bytes = static_cast<const char*>(p);
         Pack r;
         if constexpr (N == kLanes * kPerLane) {
@@ -124,7 +124,7 @@ struct Pack {
         }
         return r;
     }
-    void store(void* p) const {
+    ORVANE_INLINE void store(void* p) const {
         char* bytes = static_cast<char*>(p);
         if constexpr (N == kLanes * kPerLane) {
             unrolled<kLanes>([&](auto k) {
@@ -139,14 +139,14 @@ struct Pack {
         }
     }
 
-    static Pack zero() {
+    ORVANE_INLINE static Pack zero() {
         Pack r;
         for (V& x : r.v) x = V{};
         return r;
     }
     // By shuffles of single values: a braced list of four becomes a chain of
     // inserts.
-    static Pack splat(T s) {
+    ORVANE_INLINE static Pack splat(T s) {
         const V x = {s};
         Pack r;
         if constexpr (kPerLane == 4) {
@@ -157,7 +157,7 @@ struct Pack {
         return r;
     }
     // Lanes past N are set too; a store leaves them out.
-    static Pack of(T a, T b, T c, T d) {
+    ORVANE_INLINE static Pack of(T a, T b, T c, T d) {
         static_assert(kLanes * kPerLane == 4, "four lanes");
         Pack r;
         if constexpr (kPerLane == 4) {
@@ -170,11 +170,11 @@ struct Pack {
         return r;
     }
 
-    T operator[](int i) const { return v[i / kPerLane][i % kPerLane]; }
+    ORVANE_INLINE T operator[](int i) const { return v[i / kPerLane][i % kPerLane]; }
 
     // Lane k of the result is lane I_k of a, or lane I_k - 4 of b.
     template <int I0, int I1, int I2, int I3>
-    static Pack pick2(const Pack& a, const Pack& b) {
+    ORVANE_INLINE static Pack pick2(const Pack& a, const Pack& b) {
         static_assert(kLanes * kPerLane == 4, "four lanes");
         Pack r;
         if constexpr (kPerLane == 4) {
@@ -186,23 +186,23 @@ struct Pack {
         return r;
     }
     template <int I0, int I1, int I2, int I3>
-    Pack shuffle() const {
+    ORVANE_INLINE Pack shuffle() const {
         return pick2<I0, I1, I2, I3>(*this, *this);
     }
 
-    friend Pack operator+(Pack a, const Pack& b) {
+    ORVANE_INLINE friend Pack operator+(Pack a, const Pack& b) {
         unrolled<kLanes>([&](auto k) { a.v[k] = a.v[k] + b.v[k]; });
         return a;
     }
-    friend Pack operator-(Pack a, const Pack& b) {
+    ORVANE_INLINE friend Pack operator-(Pack a, const Pack& b) {
         unrolled<kLanes>([&](auto k) { a.v[k] = a.v[k] - b.v[k]; });
         return a;
     }
-    friend Pack operator*(Pack a, const Pack& b) {
+    ORVANE_INLINE friend Pack operator*(Pack a, const Pack& b) {
         unrolled<kLanes>([&](auto k) { a.v[k] = a.v[k] * b.v[k]; });
         return a;
     }
-    friend Pack operator/(Pack a, const Pack& b) {
+    ORVANE_INLINE friend Pack operator/(Pack a, const Pack& b) {
         unrolled<kLanes>([&](auto k) { a.v[k] = a.v[k] / b.v[k]; });
         return a;
     }
@@ -210,14 +210,14 @@ struct Pack {
 private:
     // The 16-byte lane that holds lane I of a, then b.
     template <int I>
-    static V from(const Pack& a, const Pack& b) {
+    ORVANE_INLINE static V from(const Pack& a, const Pack& b) {
         return (I < 4 ? a : b).v[(I % 4) / 2];
     }
 };
 
 // Rows to columns of four packs of four.
 template <class P>
-inline void transpose4(P& r0, P& r1, P& r2, P& r3) {
+ORVANE_INLINE void transpose4(P& r0, P& r1, P& r2, P& r3) {
     const P t0 = P::template pick2<0, 4, 1, 5>(r0, r1), t1 = P::template pick2<2, 6, 3, 7>(r0, r1);
     const P t2 = P::template pick2<0, 4, 1, 5>(r2, r3), t3 = P::template pick2<2, 6, 3, 7>(r2, r3);
     r0 = P::template pick2<0, 1, 4, 5>(t0, t2);

@@ -287,7 +287,7 @@ template <class T>
 struct Minors3 {
     using P = Pack<T, 3>;
     P of[3];
-    explicit Minors3(const Matrix3<T>& a) {
+    ORVANE_INLINE explicit Minors3(const Matrix3<T>& a) {
         P first[3], second[3];
         unrolled<3>([&](auto k) {
             const P c = P::load(a.m + 3 * k);
@@ -309,7 +309,7 @@ template <class T>
 struct Minors4 {
     using P = Pack<T, 4>;
     P of[4];
-    explicit Minors4(const Matrix4<T>& a, bool all = true) {
+    ORVANE_INLINE explicit Minors4(const Matrix4<T>& a, bool all = true) {
         // Per column: rows p, q and s of each deleted row's remaining rows.
         P p[4], q[4], s[4];
         unrolled<4>([&](auto k) {
@@ -333,7 +333,7 @@ struct Minors4 {
 // Laplace expansion along column 0 with the minors without column 0; the
 // terms are combined from left to right.
 template <class T, int N>
-inline T expandColumn0(const T* column0, const Pack<T, N>& minors) {
+ORVANE_INLINE T expandColumn0(const T* column0, const Pack<T, N>& minors) {
     const Pack<T, N> terms = Pack<T, N>::load(column0) * minors;
     T d = terms[0] - terms[1];
     d = d + terms[2];
@@ -344,7 +344,7 @@ inline T expandColumn0(const T* column0, const Pack<T, N>& minors) {
 // Row i of the inverse from the minors without column i: the cofactor of
 // (j, i) times r, with the sign of (-1)^(i + j) carried by r.
 template <class T, int N>
-inline Pack<T, N> adjugateRow(const Pack<T, N>& minors, T r, int i) {
+ORVANE_INLINE Pack<T, N> adjugateRow(const Pack<T, N>& minors, T r, int i) {
     return minors * (i % 2 == 0 ? Pack<T, N>::of(r, -r, r, -r) : Pack<T, N>::of(-r, r, -r, r));
 }
 
