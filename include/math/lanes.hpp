@@ -218,12 +218,29 @@ private:
 // Rows to columns of four packs of four.
 template <class P>
 ORVANE_INLINE void transpose4(P& r0, P& r1, P& r2, P& r3) {
-    const P t0 = P::template pick2<0, 4, 1, 5>(r0, r1), t1 = P::template pick2<2, 6, 3, 7>(r0, r1);
-    const P t2 = P::template pick2<0, 4, 1, 5>(r2, r3), t3 = P::template pick2<2, 6, 3, 7>(r2, r3);
-    r0 = P::template pick2<0, 1, 4, 5>(t0, t2);
-    r1 = P::template pick2<2, 3, 6, 7>(t0, t2);
-    r2 = P::template pick2<0, 1, 4, 5>(t1, t3);
-    r3 = P::template pick2<2, 3, 6, 7>(t1, t3);
+    if constexpr (P::kPerLane == 2) {
+        // Four 2x2 blocks, each transposed in place or swapped.
+        using V = typename P::V;
+        const V a0 = r0.v[0], a1 = r0.v[1], b0 = r1.v[0], b1 = r1.v[1];
+        const V c0 = r2.v[0], c1 = r2.v[1], d0 = r3.v[0], d1 = r3.v[1];
+        r0.v[0] = pick<0, 2>(a0, b0);
+        r0.v[1] = pick<0, 2>(c0, d0);
+        r1.v[0] = pick<1, 3>(a0, b0);
+        r1.v[1] = pick<1, 3>(c0, d0);
+        r2.v[0] = pick<0, 2>(a1, b1);
+        r2.v[1] = pick<0, 2>(c1, d1);
+        r3.v[0] = pick<1, 3>(a1, b1);
+        r3.v[1] = pick<1, 3>(c1, d1);
+    } else {
+        const P t0 = P::template pick2<0, 4, 1, 5>(r0, r1);
+        const P t1 = P::template pick2<2, 6, 3, 7>(r0, r1);
+        const P t2 = P::template pick2<0, 4, 1, 5>(r2, r3);
+        const P t3 = P::template pick2<2, 6, 3, 7>(r2, r3);
+        r0 = P::template pick2<0, 1, 4, 5>(t0, t2);
+        r1 = P::template pick2<2, 3, 6, 7>(t0, t2);
+        r2 = P::template pick2<0, 1, 4, 5>(t1, t3);
+        r3 = P::template pick2<2, 3, 6, 7>(t1, t3);
+    }
 }
 
 }  // namespace detail

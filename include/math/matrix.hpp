@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstring>
 #include <type_traits>
 
 #include "lanes.hpp"
@@ -305,30 +306,89 @@ struct Minors3 {
 // of columns 2 and 3 (i < 2) or 0 and 1 (i >= 2). For the remaining rows
 // p < q < s and the expansion column e, a(p, e) * D(q, s) - a(q, e) * D(p, s)
 // + a(s, e) * D(p, q), where D(p, q) = a(p, c) * a(q, d) - a(q, c) * a(p, d).
+// Shuffles are taken again where needed rather than kept: with doubles,
+// twelve kept packs would not fit in the registers.
 template <class T>
 struct Minors4 {
     using P = Pack<T, 4>;
-    P of[4];
-    ORVANE_INLINE explicit Minors4(const Matrix4<T>& a, bool all = true) {
-        // Per column: rows p, q and s of each deleted row's remaining rows.
-        P p[4], q[4], s[4];
-        unrolled<4>([&](auto k) {
-            const P c = P::load(a.m + 4 * k);
-            p[k] = c.template shuffle<1, 0, 0, 0>();
-            q[k] = c.template shuffle<2, 2, 1, 1>();
-            s[k] = c.template shuffle<3, 3, 3, 2>();
-        });
-        const P r1 = q[2] * s[3] - s[2] * q[3], r2 = p[2] * s[3] - s[2] * p[3];
-        const P r3 = p[2] * q[3] - q[2] * p[3];
-        of[0] = (p[1] * r1 - q[1] * r2) + s[1] * r3;
-        if (!all) return;
-        of[1] = (p[0] * r1 - q[0] * r2) + s[0] * r3;
-        const P l1 = q[0] * s[1] - s[0] * q[1], l2 = p[0] * s[1] - s[0] * p[1];
-        const P l3 = p[0] * q[1] - q[0] * p[1];
-        of[2] = (p[3] * l1 - q[3] * l2) + s[3] * l3;
-        of[3] = (p[2] * l1 - q[2] * l2) + s[2] * l3;
+    const Matrix4<T>& a;
+
+    // Rows p, q and s of column k, per deleted row.
+    ORVANE_INLINE P p(int k) const { return P::load(a.m + 4 * k).template shuffle<1, 0, 0, 0>(); }
+    ORVANE_INLINE P q(int k) const { return P::load(a.m + 4 * k).template shuffle<2, 2, 1, 1>(); }
+    ORVANE_INLINE P s(int k) const { return P::load(a.m + 4 * k).template shuffle<3, 3, 3, 2>(); }
+
+    // D(q, s), D(p, s) and D(p, q) of columns c and d.
+    struct Pairs {
+        P qs, ps, pq;
+    };
+    ORVANE_INLINE Pairs pairs(int c, int d) const {
+        return {q(c) * s(d) - s(c) * q(d), p(c) * s(d) - s(c) * p(d), p(c) * q(d) - q(c) * p(d)};
+    }
+    ORVANE_INLINE P without(int e, const Pairs& d) const {
+        return (p(e) * d.qs - q(e) * d.ps) + s(e) * d.pq;
     }
 };
+
+// The 4x4 inverse in lanes of two: each output column j holds the minors
+// without row j, lanes i = 0..3 expanded along columns 1, 0, 3, 2 as above,
+// so no transpose is left at the end. The 2x2 minors of columns 0, 1 and of
+// columns 2, 3 for one row pair share a lane pair, and every operand is read
+// from memory into the lanes it needs rather than shuffled there.
+template <class T>
+ORVANE_INLINE Matrix4<T> inverse4ByColumns(const Matrix4<T>& a) {
+    using V = typename Lane<T>::type;
+    // Rows p as (a(p, 0), a(p, 2)) and (a(p, 1), a(p, 3)), from the column
+    // halves (a(2h, k), a(2h + 1, k)).
+    V c[4][2];
+    unrolled<4>([&](auto k) {
+        std::memcpy(&c[k][0], a.m + 4 * k, sizeof(V));
+        std::memcpy(&c[k][1], a.m + 4 * k + 2, sizeof(V));
+    });
+    V e[4], o[4];
+    unrolled<2>([&](auto h) {
+        e[2 * h] = pick<0, 2>(c[0][h], c[2][h]);
+        e[2 * h + 1] = pick<1, 3>(c[0][h], c[2][h]);
+        o[2 * h] = pick<0, 2>(c[1][h], c[3][h]);
+        o[2 * h + 1] = pick<1, 3>(c[1][h], c[3][h]);
+    });
+    // (D01(p, q), D23(p, q)) for the 2x2 minors of columns 0, 1 and 2, 3.
+    auto pair = [&](int p, int q) { return e[p] * o[q] - e[q] * o[p]; };
+    const V d[4][4] = {{V{}, pair(0, 1), pair(0, 2), pair(0, 3)},
+                       {V{}, V{}, pair(1, 2), pair(1, 3)},
+                       {V{}, V{}, V{}, pair(2, 3)}};
+    // Without row j: the remaining rows p < q < s, each as (a(., 1), a(., 0))
+    // and (a(., 3), a(., 2)) against the right (lanes 0, 1) or the left
+    // (lanes 2, 3) 2x2 minors.
+    V minors[4][2];
+    unrolled<4>([&](auto j) {
+        constexpr int p = j == 0 ? 1 : 0, q = j <= 1 ? 2 : 1, s = j <= 2 ? 3 : 2;
+        const V qs = d[q][s], ps = d[p][s], pq = d[p][q];
+        // Row r as (a(r, 1), a(r, 0)) and (a(r, 3), a(r, 2)).
+        auto low = [&](int r) { return pick<0, 2>(o[r], e[r]); };
+        auto high = [&](int r) { return pick<1, 3>(o[r], e[r]); };
+        minors[j][0] = (low(p) * pick<1, 3>(qs, qs) - low(q) * pick<1, 3>(ps, ps)) +
+                       low(s) * pick<1, 3>(pq, pq);
+        minors[j][1] = (high(p) * pick<0, 2>(qs, qs) - high(q) * pick<0, 2>(ps, ps)) +
+                       high(s) * pick<0, 2>(pq, pq);
+    });
+    // The expansion along column 0 of the minors without column 0.
+    const V t01 = c[0][0] * pick<0, 2>(minors[0][0], minors[1][0]);
+    const V t23 = c[0][1] * pick<0, 2>(minors[2][0], minors[3][0]);
+    T det = t01[0] - t01[1];
+    det = det + t23[0];
+    det = det - t23[1];
+    const T r = T(1) / det;
+    const V even = {r, -r}, odd = {-r, r};
+    Matrix4<T> inverse;
+    unrolled<4>([&](auto j) {
+        const V sign = j % 2 == 0 ? even : odd;
+        const V lo = minors[j][0] * sign, hi = minors[j][1] * sign;
+        std::memcpy(inverse.m + 4 * j, &lo, sizeof lo);
+        std::memcpy(inverse.m + 4 * j + 2, &hi, sizeof hi);
+    });
+    return inverse;
+}
 
 // Laplace expansion along column 0 with the minors without column 0; the
 // terms are combined from left to right.
@@ -362,7 +422,8 @@ inline T determinant(const Matrix3<T>& a) {
 
 template <class T>
 inline T determinant(const Matrix4<T>& a) {
-    return detail::expandColumn0(a.m, detail::Minors4<T>(a, false).of[0]);
+    const detail::Minors4<T> minors{a};
+    return detail::expandColumn0(a.m, minors.without(1, minors.pairs(2, 3)));
 }
 
 template <class T>
@@ -389,14 +450,29 @@ inline Matrix3<T> inverse(const Matrix3<T>& a) {
 // those without column 2 or 3 from the 2x2 minors of columns 0 and 1.
 template <class T>
 inline Matrix4<T> inverse(const Matrix4<T>& a) {
-    const detail::Minors4<T> minors(a);
-    const T r = T(1) / detail::expandColumn0(a.m, minors.of[0]);
-    detail::Pack<T, 4> rows[4];
-    detail::unrolled<4>([&](auto i) { rows[i] = detail::adjugateRow(minors.of[i], r, i); });
-    detail::transpose4(rows[0], rows[1], rows[2], rows[3]);
-    Matrix4<T> inverse;
-    detail::unrolled<4>([&](auto j) { rows[j].store(inverse.m + 4 * j); });
-    return inverse;
+    if constexpr (detail::Pack<T, 4>::kPerLane == 2) {
+        return detail::inverse4ByColumns(a);
+    } else {
+        const detail::Minors4<T> minors{a};
+        detail::Pack<T, 4> rows[4];
+        {
+            const auto right = minors.pairs(2, 3);
+            rows[0] = minors.without(1, right);
+            rows[1] = minors.without(0, right);
+        }
+        const T r = T(1) / detail::expandColumn0(a.m, rows[0]);
+        rows[0] = detail::adjugateRow(rows[0], r, 0);
+        rows[1] = detail::adjugateRow(rows[1], r, 1);
+        {
+            const auto left = minors.pairs(0, 1);
+            rows[2] = detail::adjugateRow(minors.without(3, left), r, 2);
+            rows[3] = detail::adjugateRow(minors.without(2, left), r, 3);
+        }
+        detail::transpose4(rows[0], rows[1], rows[2], rows[3]);
+        Matrix4<T> inverse;
+        detail::unrolled<4>([&](auto j) { rows[j].store(inverse.m + 4 * j); });
+        return inverse;
+    }
 }
 
 // Precision conversions, math::convert<U>(m): each element rounded to the
