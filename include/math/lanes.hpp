@@ -32,22 +32,64 @@ ORVANE_INLINE void unrolled(F&& f) {
     unrolledOver(f, std::make_integer_sequence<int, N>{});
 }
 
+// The same lanes as a plain array, for compilers without vector extensions
+// and for other scalar types (long double).
+template <class T, int n>
+struct PlainLanes {
+    static constexpr int size = n;
+    T e[n];
+    T& operator[](int i) { return e[i]; }
+    T operator[](int i) const { return e[i]; }
+    friend PlainLanes operator+(PlainLanes a, const PlainLanes& b) {
+        for (int i = 0; i < n; ++i) a.e[i] = a.e[i] + b.e[i];
+        return a;
+    }
+    friend PlainLanes operator-(PlainLanes a, const PlainLanes& b) {
+        for (int i = 0; i < n; ++i) a.e[i] = a.e[i] - b.e[i];
+        return a;
+    }
+    friend PlainLanes operator*(PlainLanes a, const PlainLanes& b) {
+        for (int i = 0; i < n; ++i) a.e[i] = a.e[i] * b.e[i];
+        return a;
+    }
+    friend PlainLanes operator/(PlainLanes a, const PlainLanes& b) {
+        for (int i = 0; i < n; ++i) a.e[i] = a.e[i] / b.e[i];
+        return a;
+    }
+};
+
+// Lanes of a then b, numbered on from a's.
+template <int... I, class T, int n>
+ORVANE_INLINE PlainLanes<T, n> pick(PlainLanes<T, n> a, PlainLanes<T, n> b) {
+    constexpr int at[] = {I...};
+    PlainLanes<T, n> r;
+    for (int k = 0; k < n; ++k) r[k] = at[k] < n ? a[at[k]] : b[at[k] - n];
+    return r;
+}
+
+// Lane<T>::type holds `size` values of T: four floats or two of anything
+// else.
+template <class T>
+struct Lane {
+    static constexpr int size = sizeof(T) == 4 ? 4 : 2;
+    using type = PlainLanes<T, size>;
+};
+
 #if defined(__GNUC__)
 
-template <class T>
-struct Lane;
 template <>
 struct Lane<float> {
+    static constexpr int size = 4;
     typedef float type __attribute__((vector_size(16)));
     typedef int mask __attribute__((vector_size(16)));
 };
 template <>
 struct Lane<double> {
+    static constexpr int size = 2;
     typedef double type __attribute__((vector_size(16)));
     typedef long long mask __attribute__((vector_size(16)));
 };
 
-// Lanes of a then b, numbered on from a's.
 template <int... I, class V>
 ORVANE_INLINE V pick(V a, V b) {
 #if defined(__clang__)
@@ -58,50 +100,13 @@ ORVANE_INLINE V pick(V a, V b) {
 #endif
 }
 
-#else
-
-// Without vector extensions: the same lanes as a plain array.
-template <class T>
-struct Lane {
-    struct type {
-        static constexpr int size = 16 / sizeof(T);
-        T e[size];
-        T& operator[](int i) { return e[i]; }
-        T operator[](int i) const { return e[i]; }
-        friend type operator+(type a, const type& b) {
-            for (int i = 0; i < size; ++i) a.e[i] = a.e[i] + b.e[i];
-            return a;
-        }
-        friend type operator-(type a, const type& b) {
-            for (int i = 0; i < size; ++i) a.e[i] = a.e[i] - b.e[i];
-            return a;
-        }
-        friend type operator*(type a, const type& b) {
-            for (int i = 0; i < size; ++i) a.e[i] = a.e[i] * b.e[i];
-            return a;
-        }
-        friend type operator/(type a, const type& b) {
-            for (int i = 0; i < size; ++i) a.e[i] = a.e[i] / b.e[i];
-            return a;
-        }
-    };
-};
-
-template <int... I, class V>
-ORVANE_INLINE V pick(V a, V b) {
-    constexpr int at[] = {I...};
-    V r;
-    for (int k = 0; k < V::size; ++k) r[k] = at[k] < V::size ? a[at[k]] : b[at[k] - V::size];
-    return r;
-}
-
 #endif
 
 // N values (N <= 4) of T; lanes past N hold +0 after a load.
 template <class T, int N>
 struct Pack {
     using V = typename Lane<T>::type;
-    static constexpr int kPerLane = 16 / sizeof(T);
+    static constexpr int kPerLane = Lane<T>::size;
     static constexpr int kLanes = (N + kPerLane - 1) / kPerLane;
     V v[kLanes];
 
