@@ -95,7 +95,8 @@ ORVANE_INLINE V pick(V a, V b) {
 #if defined(__clang__)
     return __builtin_shufflevector(a, b, I...);
 #else
-    using M = typename Lane<std::remove_reference_t<decltype(a[0])>>::mask;
+    using E = std::remove_reference_t<decltype(a[0])>;
+    using M = typename Lane<E>::mask;
     return __builtin_shuffle(a, b, M{I...});
 #endif
 }

@@ -42,14 +42,17 @@ ORVANE_INLINE P hamilton(const P& a, const P& b) {
         P r;
         r.v[0] = ((w1 * b01 + (x1 * negateW) * pick<1, 2>(b01, b01)) + (y1 * negateW) * b23) -
                  z1 * pick<1, 2>(b23, b23);
-        r.v[1] = ((w1 * b23 + a23 * pick<0, 2>(b01, b01)) + pick<1, 3>(a23, a01) * pick<1, 2>(b01, b23)) -
+        r.v[1] = ((w1 * b23 + a23 * pick<0, 2>(b01, b01)) +
+                  pick<1, 3>(a23, a01) * pick<1, 2>(b01, b23)) -
                  pick<1, 2>(a01, a23) * pick<1, 3>(b23, b01);
         return r;
     } else {
         const P negateW = P::of(T(-1), T(1), T(1), T(1));
         const P t1 = P::splat(a[0]) * b;
-        const P t2 = (a.template shuffle<1, 1, 2, 3>() * negateW) * b.template shuffle<1, 0, 0, 0>();
-        const P t3 = (a.template shuffle<2, 2, 3, 1>() * negateW) * b.template shuffle<2, 3, 1, 2>();
+        const P t2 =
+            (a.template shuffle<1, 1, 2, 3>() * negateW) * b.template shuffle<1, 0, 0, 0>();
+        const P t3 =
+            (a.template shuffle<2, 2, 3, 1>() * negateW) * b.template shuffle<2, 3, 1, 2>();
         const P t4 = a.template shuffle<3, 3, 1, 2>() * b.template shuffle<3, 2, 3, 1>();
         return ((t1 + t2) + t3) - t4;
     }
