@@ -58,6 +58,16 @@ ORVANE_INLINE P hamilton(const P& a, const P& b) {
     }
 }
 
+// The same product component by component, on anything with fields w, x,
+// y, z.
+template <class Q>
+inline Q hamiltonOf(const Q& a, const Q& b) {
+    return {a.w * b.w - a.x * b.x - a.y * b.y - a.z * b.z,
+            a.w * b.x + a.x * b.w + a.y * b.z - a.z * b.y,
+            a.w * b.y + a.y * b.w + a.z * b.x - a.x * b.z,
+            a.w * b.z + a.z * b.w + a.x * b.y - a.y * b.x};
+}
+
 }  // namespace detail
 
 // Hamilton quaternion, scalar part first. No unit-length invariant: the
@@ -164,13 +174,23 @@ struct Quaternion {
 
     // q * (0, v) * q^-1 with the full inverse, so any non-zero length
     // rotates without scaling.
-    ORVANE_INLINE Vector3<T> rotate(const Vector3<T>& v) const {
-        using P = detail::Pack<T, 4>;
-        const P q = P::load(this);
-        const T r = T(1) / lengthSquare();
-        const P inverse = q * P::of(r, -r, -r, -r);
-        const P u = detail::hamilton(detail::hamilton(q, P::of(T(0), v.x, v.y, v.z)), inverse);
-        return {u[1], u[2], u[3]};
+    Vector3<T> rotate(const Vector3<T>& v) const {
+        if constexpr (detail::Pack<T, 4>::kPerLane == 2) {
+            // Two products of lane pairs spend on shuffles what they save on
+            // arithmetic. The division goes first, so that the first
+            // product hides its latency.
+            const Quaternion qi = inverse();
+            const Quaternion t = detail::hamiltonOf(*this, Quaternion(T(0), v.x, v.y, v.z));
+            const Quaternion u = detail::hamiltonOf(t, qi);
+            return {u.x, u.y, u.z};
+        } else {
+            using P = detail::Pack<T, 4>;
+            const P q = P::load(this);
+            const T r = T(1) / lengthSquare();
+            const P inverse = q * P::of(r, -r, -r, -r);
+            const P u = detail::hamilton(detail::hamilton(q, P::of(T(0), v.x, v.y, v.z)), inverse);
+            return {u[1], u[2], u[3]};
+        }
     }
 
     Matrix3<T> toMatrix3() const {
