@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cmath>
+#include <cstring>
 #include <type_traits>
 
+#include "lanes.hpp"
 #include "scalar.hpp"
 #include "vector.hpp"
 
@@ -203,19 +205,21 @@ inline M operator*(typename M::Scalar s, const M& a) {
     return a * s;
 }
 
-// Each element is accumulated from +0 in ascending k, so a sum of -0 terms
-// gives +0.
+// Column by column: column j is the columns of a scaled by b(k, j) and
+// added in ascending k from +0, so each element is accumulated from +0 in
+// ascending k and a sum of -0 terms gives +0.
 template <class M, EnableIfMatrix<M> = 0>
 inline M operator*(const M& a, const M& b) {
     constexpr int n = M::order;
+    using P = detail::Pack<typename M::Scalar, n>;
+    P columns[n];
+    detail::unrolled<n>([&](auto k) { columns[k] = P::load(a.m + n * k); });
     M r;
-    for (int j = 0; j < n; ++j) {
-        for (int i = 0; i < n; ++i) {
-            typename M::Scalar sum(0);
-            for (int k = 0; k < n; ++k) sum += a(i, k) * b(k, j);
-            r(i, j) = sum;
-        }
-    }
+    detail::unrolled<n>([&](auto j) {
+        P sum = P::zero();
+        detail::unrolled<n>([&](auto k) { sum = sum + columns[k] * P::splat(b(k, j)); });
+        sum.store(r.m + n * j);
+    });
     return r;
 }
 
@@ -223,11 +227,12 @@ inline M operator*(const M& a, const M& b) {
 template <class M, EnableIfMatrix<M> = 0>
 inline typename M::Column operator*(const M& a, const typename M::Column& v) {
     constexpr int n = M::order;
+    using P = detail::Pack<typename M::Scalar, n>;
+    P sum = P::load(a.m) * P::splat(v[0]);
+    detail::unrolled<n - 1>(
+        [&](auto k) { sum = sum + P::load(a.m + n * (k + 1)) * P::splat(v[k + 1]); });
     typename M::Column r;
-    for (int i = 0; i < n; ++i) {
-        r[i] = a(i, 0) * v[0];
-        for (int k = 1; k < n; ++k) r[i] = r[i] + a(i, k) * v[k];
-    }
+    sum.store(&r);
     return r;
 }
 
@@ -276,74 +281,131 @@ inline void setColumn(M& a, int j, const typename M::Column& c) {
 
 namespace detail {
 
-// The indices 0..n-1 without `skip`, ascending.
-template <int n>
-struct Remaining {
-    int at[n - 1];
-    explicit Remaining(int skip) {
-        for (int k = 0, out = 0; k < n; ++k) {
-            if (k != skip) at[out++] = k;
-        }
+// The minors of a 3x3 matrix without column i, one lane per deleted row j:
+// a(r0, c0) * a(r1, c1) - a(r1, c0) * a(r0, c1) for the remaining rows
+// r0 < r1 and columns c0 < c1.
+template <class T>
+struct Minors3 {
+    using P = Pack<T, 3>;
+    P of[3];
+    ORVANE_INLINE explicit Minors3(const Matrix3<T>& a) {
+        P first[3], second[3];
+        unrolled<3>([&](auto k) {
+            const P c = P::load(a.m + 3 * k);
+            first[k] = c.template shuffle<1, 0, 0, 3>();
+            second[k] = c.template shuffle<2, 2, 1, 3>();
+        });
+        of[0] = first[1] * second[2] - second[1] * first[2];
+        of[1] = first[0] * second[2] - second[0] * first[2];
+        of[2] = first[0] * second[1] - second[0] * first[1];
     }
 };
 
-// Laplace expansion along column 0; minor(j) is the minor of element (j, 0).
-// The terms are combined from left to right.
-template <class M, class Minor>
-inline typename M::Scalar expandColumn0(const M& a, const Minor& minor) {
-    typename M::Scalar d = a(0, 0) * minor(0);
-    for (int j = 1; j < M::order; ++j) {
-        const typename M::Scalar term = a(j, 0) * minor(j);
-        d = (j % 2 == 1) ? d - term : d + term;
-    }
-    return d;
-}
+// The 3x3 minors of a 4x4 matrix without column i, one lane per deleted row
+// j: expanded along column 1, 0, 3, 2 for i = 0, 1, 2, 3 with the 2x2 minors
+// of columns 2 and 3 (i < 2) or 0 and 1 (i >= 2). For the remaining rows
+// p < q < s and the expansion column e, a(p, e) * D(q, s) - a(q, e) * D(p, s)
+// + a(s, e) * D(p, q), where D(p, q) = a(p, c) * a(q, d) - a(q, c) * a(p, d).
+// Shuffles are taken again where needed rather than kept: with doubles,
+// twelve kept packs would not fit in the registers.
+template <class T>
+struct Minors4 {
+    using P = Pack<T, 4>;
+    const Matrix4<T>& a;
 
-// Inverse by the adjugate with a single reciprocal of the determinant;
-// minor(j, i) is the determinant without row j and column i.
-template <class M, class Minor>
-inline M adjugateInverse(const M& a, const Minor& minor) {
-    constexpr int n = M::order;
-    M minors;
-    for (int i = 0; i < n; ++i) {
-        for (int j = 0; j < n; ++j) minors(j, i) = minor(j, i);
+    // Rows p, q and s of column k, per deleted row.
+    ORVANE_INLINE P p(int k) const { return P::load(a.m + 4 * k).template shuffle<1, 0, 0, 0>(); }
+    ORVANE_INLINE P q(int k) const { return P::load(a.m + 4 * k).template shuffle<2, 2, 1, 1>(); }
+    ORVANE_INLINE P s(int k) const { return P::load(a.m + 4 * k).template shuffle<3, 3, 3, 2>(); }
+
+    // D(q, s), D(p, s) and D(p, q) of columns c and d.
+    struct Pairs {
+        P qs, ps, pq;
+    };
+    ORVANE_INLINE Pairs pairs(int c, int d) const {
+        return {q(c) * s(d) - s(c) * q(d), p(c) * s(d) - s(c) * p(d), p(c) * q(d) - q(c) * p(d)};
     }
-    using T = typename M::Scalar;
-    const T r = T(1) / expandColumn0(a, [&](int j) { return minors(j, 0); });
-    M inverse;
-    for (int j = 0; j < n; ++j) {
-        for (int i = 0; i < n; ++i) {
-            const T cofactor = ((i + j) % 2 == 1) ? -minors(j, i) : minors(j, i);
-            inverse(i, j) = cofactor * r;
-        }
+    ORVANE_INLINE P without(int e, const Pairs& d) const {
+        return (p(e) * d.qs - q(e) * d.ps) + s(e) * d.pq;
     }
+};
+
+// The 4x4 inverse in lanes of two: each output column j holds the minors
+// without row j, lanes i = 0..3 expanded along columns 1, 0, 3, 2 as above,
+// so no transpose is left at the end. The 2x2 minors of columns 0, 1 and of
+// columns 2, 3 for one row pair share a lane pair, and every operand is read
+// from memory into the lanes it needs rather than shuffled there.
+template <class T>
+ORVANE_INLINE Matrix4<T> inverse4ByColumns(const Matrix4<T>& a) {
+    using V = typename Lane<T>::type;
+    // Rows p as (a(p, 0), a(p, 2)) and (a(p, 1), a(p, 3)), from the column
+    // halves (a(2h, k), a(2h + 1, k)).
+    V c[4][2];
+    unrolled<4>([&](auto k) {
+        std::memcpy(&c[k][0], a.m + 4 * k, sizeof(V));
+        std::memcpy(&c[k][1], a.m + 4 * k + 2, sizeof(V));
+    });
+    V e[4], o[4];
+    unrolled<2>([&](auto h) {
+        e[2 * h] = pick<0, 2>(c[0][h], c[2][h]);
+        e[2 * h + 1] = pick<1, 3>(c[0][h], c[2][h]);
+        o[2 * h] = pick<0, 2>(c[1][h], c[3][h]);
+        o[2 * h + 1] = pick<1, 3>(c[1][h], c[3][h]);
+    });
+    // (D01(p, q), D23(p, q)) for the 2x2 minors of columns 0, 1 and 2, 3.
+    auto pair = [&](int p, int q) { return e[p] * o[q] - e[q] * o[p]; };
+    const V d[4][4] = {{V{}, pair(0, 1), pair(0, 2), pair(0, 3)},
+                       {V{}, V{}, pair(1, 2), pair(1, 3)},
+                       {V{}, V{}, V{}, pair(2, 3)}};
+    // Without row j: the remaining rows p < q < s, each as (a(., 1), a(., 0))
+    // and (a(., 3), a(., 2)) against the right (lanes 0, 1) or the left
+    // (lanes 2, 3) 2x2 minors.
+    V minors[4][2];
+    unrolled<4>([&](auto j) {
+        constexpr int p = j == 0 ? 1 : 0, q = j <= 1 ? 2 : 1, s = j <= 2 ? 3 : 2;
+        const V qs = d[q][s], ps = d[p][s], pq = d[p][q];
+        // Row r as (a(r, 1), a(r, 0)) and (a(r, 3), a(r, 2)).
+        auto low = [&](int r) { return pick<0, 2>(o[r], e[r]); };
+        auto high = [&](int r) { return pick<1, 3>(o[r], e[r]); };
+        minors[j][0] = (low(p) * pick<1, 3>(qs, qs) - low(q) * pick<1, 3>(ps, ps)) +
+                       low(s) * pick<1, 3>(pq, pq);
+        minors[j][1] = (high(p) * pick<0, 2>(qs, qs) - high(q) * pick<0, 2>(ps, ps)) +
+                       high(s) * pick<0, 2>(pq, pq);
+    });
+    // The expansion along column 0 of the minors without column 0.
+    const V t01 = c[0][0] * pick<0, 2>(minors[0][0], minors[1][0]);
+    const V t23 = c[0][1] * pick<0, 2>(minors[2][0], minors[3][0]);
+    T det = t01[0] - t01[1];
+    det = det + t23[0];
+    det = det - t23[1];
+    const T r = T(1) / det;
+    const V even = {r, -r}, odd = {-r, r};
+    Matrix4<T> inverse;
+    unrolled<4>([&](auto j) {
+        const V sign = j % 2 == 0 ? even : odd;
+        const V lo = minors[j][0] * sign, hi = minors[j][1] * sign;
+        std::memcpy(inverse.m + 4 * j, &lo, sizeof lo);
+        std::memcpy(inverse.m + 4 * j + 2, &hi, sizeof hi);
+    });
     return inverse;
 }
 
-template <class T>
-inline T minor3(const Matrix3<T>& a, int row, int col) {
-    const Remaining<3> r(row), c(col);
-    return a(r.at[0], c.at[0]) * a(r.at[1], c.at[1]) - a(r.at[1], c.at[0]) * a(r.at[0], c.at[1]);
+// Laplace expansion along column 0 with the minors without column 0; the
+// terms are combined from left to right.
+template <class T, int N>
+ORVANE_INLINE T expandColumn0(const T* column0, const Pack<T, N>& minors) {
+    const Pack<T, N> terms = Pack<T, N>::load(column0) * minors;
+    T d = terms[0] - terms[1];
+    d = d + terms[2];
+    if constexpr (N == 4) d = d - terms[3];
+    return d;
 }
 
-// The 2x2 minors of two columns c < d for every row pair p < q.
-template <class T>
-struct PairMinors {
-    T of[4][4];
-    PairMinors(const Matrix4<T>& a, int c, int d) : of{} {
-        for (int p = 0; p < 4; ++p) {
-            for (int q = p + 1; q < 4; ++q) of[p][q] = a(p, c) * a(q, d) - a(q, c) * a(p, d);
-        }
-    }
-};
-
-// The 3x3 minor without `row` whose columns are `col` and the two columns of
-// `pairs`, expanded along `col`.
-template <class T>
-inline T minor4(const Matrix4<T>& a, int row, int col, const PairMinors<T>& pairs) {
-    const Remaining<4> r(row);
-    const int p = r.at[0], q = r.at[1], s = r.at[2];
-    return a(p, col) * pairs.of[q][s] - a(q, col) * pairs.of[p][s] + a(s, col) * pairs.of[p][q];
+// Row i of the inverse from the minors without column i: the cofactor of
+// (j, i) times r, with the sign of (-1)^(i + j) carried by r.
+template <class T, int N>
+ORVANE_INLINE Pack<T, N> adjugateRow(const Pack<T, N>& minors, T r, int i) {
+    return minors * (i % 2 == 0 ? Pack<T, N>::of(r, -r, r, -r) : Pack<T, N>::of(-r, r, -r, r));
 }
 
 }  // namespace detail
@@ -355,13 +417,13 @@ inline T determinant(const Matrix2<T>& a) {
 
 template <class T>
 inline T determinant(const Matrix3<T>& a) {
-    return detail::expandColumn0(a, [&](int j) { return detail::minor3(a, j, 0); });
+    return detail::expandColumn0(a.m, detail::Minors3<T>(a).of[0]);
 }
 
 template <class T>
 inline T determinant(const Matrix4<T>& a) {
-    const detail::PairMinors<T> right(a, 2, 3);
-    return detail::expandColumn0(a, [&](int j) { return detail::minor4(a, j, 1, right); });
+    const detail::Minors4<T> minors{a};
+    return detail::expandColumn0(a.m, minors.without(1, minors.pairs(2, 3)));
 }
 
 template <class T>
@@ -370,21 +432,47 @@ inline Matrix2<T> inverse(const Matrix2<T>& a) {
     return Matrix2<T>(a(1, 1) / d, -a(0, 1) / d, -a(1, 0) / d, a(0, 0) / d);
 }
 
+// By the adjugate with one reciprocal of the determinant.
 template <class T>
 inline Matrix3<T> inverse(const Matrix3<T>& a) {
-    return detail::adjugateInverse(a,
-                                   [&](int row, int col) { return detail::minor3(a, row, col); });
+    const detail::Minors3<T> minors(a);
+    const T r = T(1) / detail::expandColumn0(a.m, minors.of[0]);
+    using P = detail::Pack<T, 3>;
+    P rows[4] = {detail::adjugateRow(minors.of[0], r, 0), detail::adjugateRow(minors.of[1], r, 1),
+                 detail::adjugateRow(minors.of[2], r, 2), P::zero()};
+    detail::transpose4(rows[0], rows[1], rows[2], rows[3]);
+    Matrix3<T> inverse;
+    detail::unrolled<3>([&](auto j) { rows[j].store(inverse.m + 3 * j); });
+    return inverse;
 }
 
 // Minors without column 0 or 1 come from the 2x2 minors of columns 2 and 3,
 // those without column 2 or 3 from the 2x2 minors of columns 0 and 1.
 template <class T>
 inline Matrix4<T> inverse(const Matrix4<T>& a) {
-    const detail::PairMinors<T> left(a, 0, 1), right(a, 2, 3);
-    return detail::adjugateInverse(a, [&](int row, int col) {
-        return col < 2 ? detail::minor4(a, row, 1 - col, right)
-                       : detail::minor4(a, row, 5 - col, left);
-    });
+    if constexpr (detail::Pack<T, 4>::kPerLane == 2) {
+        return detail::inverse4ByColumns(a);
+    } else {
+        const detail::Minors4<T> minors{a};
+        detail::Pack<T, 4> rows[4];
+        {
+            const auto right = minors.pairs(2, 3);
+            rows[0] = minors.without(1, right);
+            rows[1] = minors.without(0, right);
+        }
+        const T r = T(1) / detail::expandColumn0(a.m, rows[0]);
+        rows[0] = detail::adjugateRow(rows[0], r, 0);
+        rows[1] = detail::adjugateRow(rows[1], r, 1);
+        {
+            const auto left = minors.pairs(0, 1);
+            rows[2] = detail::adjugateRow(minors.without(3, left), r, 2);
+            rows[3] = detail::adjugateRow(minors.without(2, left), r, 3);
+        }
+        detail::transpose4(rows[0], rows[1], rows[2], rows[3]);
+        Matrix4<T> inverse;
+        detail::unrolled<4>([&](auto j) { rows[j].store(inverse.m + 4 * j); });
+        return inverse;
+    }
 }
 
 // Precision conversions, math::convert<U>(m): each element rounded to the

@@ -4,6 +4,7 @@
 #include <limits>
 #include <type_traits>
 
+#include "lanes.hpp"
 #include "matrix.hpp"
 #include "scalar.hpp"
 #include "scaled.hpp"
@@ -22,6 +23,49 @@ inline Matrix3<T> rotationOfUnit(T qw, T qx, T qy, T qz) {
                       T(2) * (qy * qz - qx * qw),  //
                       T(2) * (qx * qz - qy * qw), T(2) * (qy * qz + qx * qw),
                       T(1) - T(2) * (qx * qx + qy * qy));
+}
+
+// The Hamilton product of the quaternions held as (w, x, y, z), a component
+// per lane: each is a1 * b1 + a2 * b2 + a3 * b3 - a4 * b4 from the left with
+// shuffled operands, the w lane's second and third terms negated, which
+// subtracts them.
+template <class P>
+ORVANE_INLINE P hamilton(const P& a, const P& b) {
+    using T = std::remove_cv_t<std::remove_reference_t<decltype(a[0])>>;
+    if constexpr (P::kPerLane == 2) {
+        // Two lanes (w, x) and (y, z): fewer shuffles across the halves.
+        using V = typename P::V;
+        const V a01 = a.v[0], a23 = a.v[1], b01 = b.v[0], b23 = b.v[1];
+        const V negateW = {T(-1), T(1)};
+        const V w1 = pick<0, 2>(a01, a01), x1 = pick<1, 3>(a01, a01);
+        const V y1 = pick<0, 2>(a23, a23), z1 = pick<1, 3>(a23, a23);
+        P r;
+        r.v[0] = ((w1 * b01 + (x1 * negateW) * pick<1, 2>(b01, b01)) + (y1 * negateW) * b23) -
+                 z1 * pick<1, 2>(b23, b23);
+        r.v[1] = ((w1 * b23 + a23 * pick<0, 2>(b01, b01)) +
+                  pick<1, 3>(a23, a01) * pick<1, 2>(b01, b23)) -
+                 pick<1, 2>(a01, a23) * pick<1, 3>(b23, b01);
+        return r;
+    } else {
+        const P negateW = P::of(T(-1), T(1), T(1), T(1));
+        const P t1 = P::splat(a[0]) * b;
+        const P t2 =
+            (a.template shuffle<1, 1, 2, 3>() * negateW) * b.template shuffle<1, 0, 0, 0>();
+        const P t3 =
+            (a.template shuffle<2, 2, 3, 1>() * negateW) * b.template shuffle<2, 3, 1, 2>();
+        const P t4 = a.template shuffle<3, 3, 1, 2>() * b.template shuffle<3, 2, 3, 1>();
+        return ((t1 + t2) + t3) - t4;
+    }
+}
+
+// The same product component by component, on anything with fields w, x,
+// y, z.
+template <class Q>
+inline Q hamiltonOf(const Q& a, const Q& b) {
+    return {a.w * b.w - a.x * b.x - a.y * b.y - a.z * b.z,
+            a.w * b.x + a.x * b.w + a.y * b.z - a.z * b.y,
+            a.w * b.y + a.y * b.w + a.z * b.x - a.x * b.z,
+            a.w * b.z + a.z * b.w + a.x * b.y - a.y * b.x};
 }
 
 }  // namespace detail
@@ -92,9 +136,13 @@ struct Quaternion {
     Quaternion operator*(T s) const { return {w * s, x * s, y * s, z * s}; }
 
     // Evaluated left to right as written; the product applies b first.
+    //   w = w1 w2 - x1 x2 - y1 y2 - z1 z2,  x = w1 x2 + x1 w2 + y1 z2 - z1 y2,
+    //   y = w1 y2 + y1 w2 + z1 x2 - x1 z2,  z = w1 z2 + z1 w2 + x1 y2 - y1 x2.
     Quaternion operator*(const Quaternion& b) const {
-        return {w * b.w - x * b.x - y * b.y - z * b.z, w * b.x + x * b.w + y * b.z - z * b.y,
-                w * b.y + y * b.w + z * b.x - x * b.z, w * b.z + z * b.w + x * b.y - y * b.x};
+        using P = detail::Pack<T, 4>;
+        Quaternion r;
+        detail::hamilton(P::load(this), P::load(&b)).store(&r);
+        return r;
     }
 
     // A difference of exactly epsilon is unequal; a NaN difference never is.
@@ -114,8 +162,10 @@ struct Quaternion {
     }
 
     Quaternion normalize() const {
-        const T n = length();
-        return {w / n, x / n, y / n, z / n};
+        using P = detail::Pack<T, 4>;
+        Quaternion r;
+        (P::load(this) / P::splat(length())).store(&r);
+        return r;
     }
     void normalize_() { *this = normalize(); }
 
@@ -129,8 +179,22 @@ struct Quaternion {
     // q * (0, v) * q^-1 with the full inverse, so any non-zero length
     // rotates without scaling.
     Vector3<T> rotate(const Vector3<T>& v) const {
-        const Quaternion u = (*this * Quaternion(T(0), v.x, v.y, v.z)) * inverse();
-        return {u.x, u.y, u.z};
+        if constexpr (detail::Pack<T, 4>::kPerLane == 2) {
+            // Two products of lane pairs spend on shuffles what they save on
+            // arithmetic. The division goes first, so that the first
+            // product hides its latency.
+            const Quaternion qi = inverse();
+            const Quaternion t = detail::hamiltonOf(*this, Quaternion(T(0), v.x, v.y, v.z));
+            const Quaternion u = detail::hamiltonOf(t, qi);
+            return {u.x, u.y, u.z};
+        } else {
+            using P = detail::Pack<T, 4>;
+            const P q = P::load(this);
+            const T r = T(1) / lengthSquare();
+            const P inverse = q * P::of(r, -r, -r, -r);
+            const P u = detail::hamilton(detail::hamilton(q, P::of(T(0), v.x, v.y, v.z)), inverse);
+            return {u[1], u[2], u[3]};
+        }
     }
 
     Matrix3<T> toMatrix3() const {

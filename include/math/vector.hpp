@@ -6,6 +6,7 @@
 #include <string>
 #include <type_traits>
 
+#include "lanes.hpp"
 #include "scalar.hpp"
 #include "scaled.hpp"
 
@@ -171,10 +172,11 @@ inline typename VectorTraits<V>::Scalar norm(const V& v) {
 // A true division per component, with no guard against a zero length.
 template <class V, class = typename VectorTraits<V>::Scalar>
 inline V normalize(const V& v) {
-    const auto n = norm(v);
-    V r;
-    for (int i = 0; i < VectorTraits<V>::size; ++i) r[i] = v[i] / n;
-    return r;
+    using P = detail::Pack<typename VectorTraits<V>::Scalar, VectorTraits<V>::size>;
+    const P r = P::load(&v) / P::splat(norm(v));
+    V out;
+    r.store(&out);
+    return out;
 }
 
 template <class V, class = typename VectorTraits<V>::Scalar>
