@@ -146,18 +146,9 @@ std::tuple<V3<T>, Q<T>> poseCompose(const V3<T>& pa, const Q<T>& qa, const V3<T>
     return {c.position, c.orientation};
 }
 
-// The operations whose templates also run on lanes (lane_loop.hpp), as
-// Lane<X>::value for a scalar type X.
-template <class X>
-struct Normalize {
-    static constexpr auto value = &normalize<X>;
-};
-template <class X>
-struct PoseCompose {
-    static constexpr auto value = &poseCompose<X>;
-};
-// Within the range where toMatrix needs no rescaling it is the plain
-// q.toMatrix3(), bit for bit.
+// toMatrix for lanes (lane_loop.hpp), as ToMatrix<X>::value for a scalar
+// type X: where no rescaling is needed it is the plain q.toMatrix3(), bit
+// for bit.
 template <class X>
 math::Matrix3<X> plainToMatrix(const Q<X>& q) {
     return q.toMatrix3();
@@ -177,11 +168,6 @@ V3<T> matrixApplyPoint(const math::Matrix4<T>& m, const V3<T>& v) {
     const math::Vector4<T> r = m * math::Vector4<T>(v.x, v.y, v.z, T(1));
     return {r.x, r.y, r.z};
 }
-
-template <class X>
-struct MatrixApplyPoint {
-    static constexpr auto value = &matrixApplyPoint<X>;
-};
 
 // orvane.ray_triangle's, which the batch ray_triangle calls too.
 template <class T>

@@ -168,12 +168,12 @@ void register_gufuncs(py::module_& native) {
                                                "The conjugate (w, -x, -y, -z).");
     add<&inverse<float>, &inverse<double>>(
         m, "quat_inverse", "The inverse: the conjugate divided by the squared length.");
-    add_lanes<&normalize<float>, &normalize<double>, Normalize>(
-        m, "quat_normalize", "The quaternion divided by its length.");
+    add<&normalize<float>, &normalize<double>>(m, "quat_normalize",
+                                               "The quaternion divided by its length.");
     add<&slerp<float>, &slerp<double>>(
         m, "quat_slerp",
         "Spherical interpolation from a (t = 0) to b (t = 1) along the shorter arc.");
-    add_lanes<&toMatrix<float>, &toMatrix<double>, ToMatrix, ufuncs::LaneUse::both>(
+    add_lanes<&toMatrix<float>, &toMatrix<double>, ToMatrix>(
         m, "quat_to_matrix", "Rotation matrix [row, column] of the normalized quaternion.");
     add<&fromMatrix<float>, &fromMatrix<double>>(
         m, "matrix_to_quat", "Quaternion (w, x, y, z) of a rotation matrix indexed [row, column].");
@@ -188,15 +188,14 @@ void register_gufuncs(py::module_& native) {
         m, "quat_to_xyzw", "The quaternion (w, x, y, z) stored scalar last, (x, y, z, w).");
     const py::object pose_apply = add<&poseApply<float>, &poseApply<double>>(
         m, "pose_apply", "position + orientation.rotate(v): the point v moved by a pose.");
-    add_lanes<&poseCompose<float>, &poseCompose<double>, PoseCompose>(
+    add<&poseCompose<float>, &poseCompose<double>>(
         m, "pose_compose", "Position and orientation of the pose a * b, which applies b first.");
     const py::object matrix_apply = ufuncs::add_by_order<MatrixApply>(
         m, "matrix_apply", "(n,n),(n)->(n)",
         "Matrix times vector, M * v, for matrices of order n = 2, 3 or 4 indexed [row, column].");
-    const py::object matrix_apply_point =
-        add_lanes<&matrixApplyPoint<float>, &matrixApplyPoint<double>, MatrixApplyPoint>(
-            m, "matrix_apply_point",
-            "The point (x, y, z, 1) through a 4x4 transform: rows 0 to 2 of M * p.");
+    const py::object matrix_apply_point = add<&matrixApplyPoint<float>, &matrixApplyPoint<double>>(
+        m, "matrix_apply_point",
+        "The point (x, y, z, 1) through a 4x4 transform: rows 0 to 2 of M * p.");
 
     add<&rayAabb<float>, &rayAabb<double>>(
         m, "ray_aabb",

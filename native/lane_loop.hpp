@@ -12,8 +12,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "element_lanes.hpp"
 #include "gufunc_loop.hpp"
-#include "lanes.hpp"
 
 namespace gufunc {
 

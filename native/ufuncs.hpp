@@ -95,14 +95,10 @@ py::object add(py::module_& m, std::string name, std::string doc,
 }
 
 // The same, its loops computing blocks of elements in SIMD lanes through
-// Lane<X>::value (see lane_loop.hpp): in double, and in float too where
-// the float lanes pay for moving eight elements into them and out.
-enum class LaneUse { double_only, both };
-template <auto F32, auto F64, template <class> class Lane, LaneUse use = LaneUse::double_only>
+// Lane<X>::value (see lane_loop.hpp).
+template <auto F32, auto F64, template <class> class Lane>
 py::object add_lanes(py::module_& m, std::string name, std::string doc) {
-    const LoopFunction run32 =
-        use == LaneUse::both ? &gufunc::LaneLoop<F32, Lane>::run : &gufunc::Loop<F32>::run;
-    return add<F32, F64>(m, std::move(name), std::move(doc), run32,
+    return add<F32, F64>(m, std::move(name), std::move(doc), &gufunc::LaneLoop<F32, Lane>::run,
                          &gufunc::LaneLoop<F64, Lane>::run);
 }
 

@@ -573,12 +573,7 @@ def test_xyzw_reorders_every_bit(dtype):
 # Long batches run blocks of elements in SIMD lanes; a single row runs the
 # scalar loop. Rows of every magnitude, signed zeros, subnormals, infinities
 # and NaN, so that blocks mix rows the lanes take with rows they leave.
-LANE_CASES = {
-    "quat_normalize": [(4,)],
-    "quat_to_matrix": [(4,)],
-    "pose_compose": [(3,), (4,), (3,), (4,)],
-    "matrix_apply_point": [(4, 4), (3,)],
-}
+LANE_CASES = {"quat_to_matrix": [(4,)], "quat_normalize": [(4,)]}
 
 
 @pytest.mark.parametrize("name", LANE_CASES)
