@@ -238,9 +238,12 @@ struct Loop<F> {
     static constexpr auto in_first = first_core_strides<In>(std::make_index_sequence<nin>());
     static constexpr auto out_first = first_core_strides<Out>(std::make_index_sequence<nout>());
 
+    // Always inlined into the loop: a call would pass the core strides at
+    // run time, and the packed loop relies on their being constants.
     template <std::size_t... i, std::size_t... o>
-    static void element(char* const* p, const Index* core, std::index_sequence<i...>,
-                        std::index_sequence<o...>) {
+    [[gnu::always_inline]] static void element(char* const* p, const Index* core,
+                                               std::index_sequence<i...>,
+                                               std::index_sequence<o...>) {
         const Out r = Outputs<R>::of(
             F(Layout<std::tuple_element_t<i, In>>::read(p[i], core + in_first[i])...));
         const Index* out_core = core + in_first[nin];

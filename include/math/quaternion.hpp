@@ -179,22 +179,13 @@ struct Quaternion {
     // q * (0, v) * q^-1 with the full inverse, so any non-zero length
     // rotates without scaling.
     Vector3<T> rotate(const Vector3<T>& v) const {
-        if constexpr (detail::Pack<T, 4>::kPerLane == 2) {
-            // Two products of lane pairs spend on shuffles what they save on
-            // arithmetic. The division goes first, so that the first
-            // product hides its latency.
-            const Quaternion qi = inverse();
-            const Quaternion t = detail::hamiltonOf(*this, Quaternion(T(0), v.x, v.y, v.z));
-            const Quaternion u = detail::hamiltonOf(t, qi);
-            return {u.x, u.y, u.z};
-        } else {
-            using P = detail::Pack<T, 4>;
-            const P q = P::load(this);
-            const T r = T(1) / lengthSquare();
-            const P inverse = q * P::of(r, -r, -r, -r);
-            const P u = detail::hamilton(detail::hamilton(q, P::of(T(0), v.x, v.y, v.z)), inverse);
-            return {u[1], u[2], u[3]};
-        }
+        // Plain products: in lanes they spend on shuffles what they save on
+        // arithmetic, in float too once inside a loop. The division goes
+        // first, so that the first product hides its latency.
+        const Quaternion qi = inverse();
+        const Quaternion t = detail::hamiltonOf(*this, Quaternion(T(0), v.x, v.y, v.z));
+        const Quaternion u = detail::hamiltonOf(t, qi);
+        return {u.x, u.y, u.z};
     }
 
     Matrix3<T> toMatrix3() const {
